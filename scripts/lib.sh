@@ -1,0 +1,73 @@
+# Shared steps of scripts/build, scripts/test and scripts/run. Sourced, not run.
+#
+# TELVAR_OUT picks the output folder (default out/); several checkouts or
+# developers on one machine can build side by side with their own.
+
+set -euo pipefail
+TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+OUT=${TELVAR_OUT:-$TOP/out}
+JOBS=${TELVAR_JOBS:-$(nproc)}
+
+PACKAGES=(cmake ninja-build python3 g++-mingw-w64-i686-posix mingw-w64-i686-dev
+          binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils xdotool
+          imagemagick xorriso zip unzip curl clang libclang-rt-14-dev googletest)
+
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+# Installs whatever of PACKAGES is missing; says nothing when all are there.
+ensure_packages() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    as_root dpkg --add-architecture i386
+  fi
+  as_root apt-get update -q
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# The Windows build: ProjectTelvar.exe, telvar-cli.exe and the test programs.
+build_windows() {
+  cmake -S "$TOP" -B "$OUT/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw32.cmake" -DTELVAR_BIN_DIR="$OUT/bin" >/dev/null
+  cmake --build "$OUT/build" -j "$JOBS"
+}
+
+# The byte-level modules built for this machine with sanitizers, plus fuzzers.
+build_native() {
+  CC=clang CXX=clang++ cmake -S "$TOP" -B "$OUT/native" -G Ninja \
+        -DCMAKE_BUILD_TYPE=Debug -DTELVAR_NATIVE=ON >/dev/null
+  cmake --build "$OUT/native" -j "$JOBS"
+}
+
+# Starts an Xvfb on a free display unless DISPLAY already works; exports DISPLAY.
+ensure_display() {
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
+  local n=91
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  XVFB_PID=$!
+  export DISPLAY=":$n"
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+  echo "Xvfb did not start on $DISPLAY" >&2
+  return 1
+}
+
+# A project-local Wine prefix with a persistent server. The display must be up
+# first: the first Wine process fixes the size of Wine's desktop.
+start_wine() {
+  export WINEPREFIX="$OUT/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$WINEPREFIX"
+  wineserver -p >/dev/null 2>&1 &
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1 || true
+  fi
+}
+
+stop_wine() {
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+}

@@ -1,0 +1,61 @@
+// The launcher's one process-wide record, in static storage for the whole
+// run. The main thread owns it; the build worker and the game monitor touch
+// only the fields their own code names. Also the settings file's load and save.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+#include "app/text.h"
+#include "build/job_status.h"
+#include "library/library_types.h"
+
+enum { STATUS_TEXT_UNITS = 256 };
+
+struct LauncherState {
+  // Paths and display
+  wchar_t launcher_dir[PATH_UNITS];    // folder of the executable, no trailing backslash
+  wchar_t settings_path[PATH_UNITS];   // launcher_dir\telvar.ini
+  float dpi_scale;                     // window DPI / 96
+  HWND main_window;                    // the one top-level window; workers post to it
+
+  // Library
+  LibraryEntry entries[LIBRARY_CAPACITY];  // in the order the list shows them
+  int32_t entry_count;                 // 0 to LIBRARY_CAPACITY
+  int32_t selected;                    // selected entry; negative: none
+
+  // Settings (section "settings" of telvar.ini)
+  int32_t upscaled;                    // 0 native resolution, non-zero upscaled
+  int32_t vsync;                       // wait for the monitor's refresh
+  int32_t no_gs_thread;                // 1: no graphics-chip thread in the game
+  int32_t no_gl_thread;                // 1: no OpenGL thread in the game
+  int32_t fps_log;                     // the game logs frame timings
+  int32_t capture_seconds;             // F9 capture length, 1 to 10 seconds
+  int32_t start_level;                 // -1 off, 0 to 18 level index
+  int32_t minimize;                    // minimise the launcher while a game runs
+
+  // Status line and panel
+  wchar_t status_text[STATUS_TEXT_UNITS];  // one-line message of the main view; empty: none
+  bool status_is_error;                // draw status_text as an error
+  bool settings_open;                  // settings panel shown in place of the disc details
+
+  // Game
+  int32_t running_entry;               // entry whose game runs, -1 for none
+  HANDLE game_process;                 // the running game's process, or null
+
+  // Build job
+  JobStatus job;                       // shared with the build worker
+};
+
+extern LauncherState g_state;
+
+// Sets every field to its value at process start (tests reuse one process).
+void reset_state();
+
+// Sets launcher_dir and settings_path from the executable's own path.
+void locate_launcher();
+
+// Fills the library and the settings from telvar.ini; identifies every image.
+void load_settings();
+
+// Writes the library and the settings; keeps every other section as it is.
+void save_settings();

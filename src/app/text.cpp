@@ -1,0 +1,34 @@
+// Bounded UTF-16 formatting; see text.h.
+#include "app/text.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+static bool format_text_v(wchar_t* out, size_t capacity, const wchar_t* format, va_list args) {
+  if (capacity == 0) return false;
+  // The runtime's counted formatter returns -1 when the text did not fit and
+  // does not terminate a text that fills the buffer exactly.
+  int n = _vsnwprintf(out, capacity, format, args);
+  out[capacity - 1] = 0;
+  return n >= 0 && (size_t)n < capacity;
+}
+
+bool format_text(wchar_t* out, size_t capacity, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  bool whole = format_text_v(out, capacity, format, args);
+  va_end(args);
+  return whole;
+}
+
+bool join_path(wchar_t (&out)[PATH_UNITS], const wchar_t* folder, const wchar_t* name) {
+  return format_text(out, PATH_UNITS, L"%ls\\%ls", folder, name);
+}
+
+bool copy_text(wchar_t* out, size_t capacity, const wchar_t* text) {
+  if (capacity == 0) return false;
+  size_t i = 0;
+  for (; i + 1 < capacity && text[i]; i++) out[i] = text[i];
+  out[i] = 0;
+  return text[i] == 0;
+}

@@ -1,0 +1,15 @@
+// telvar-cli: the launcher's own operations without the window, for bug
+// reports, scripts, end-to-end tests and benchmarks. Each command lives in a
+// file of its own and is listed in main.cpp's table.
+#pragma once
+#include <stdio.h>
+#include <wchar.h>
+
+// Exit codes of every command.
+enum { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+
+// Writes UTF-16 text to a stream as UTF-8.
+void print_utf8(FILE* stream, const wchar_t* text);
+
+// Each command gets the arguments after its name.
+int cmd_identify(int argc, wchar_t** argv);

@@ -1,0 +1,102 @@
+// Disc identification: SYSTEM.CNF's BOOT2 serial, the catalogue row and the
+// MD5 of the boot executable; and add_disc. Runs on the main thread and
+// blocks it while a boot file of up to 64 MiB is read and hashed.
+#include "library/disc_identify.h"
+
+#include <windows.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "app/state.h"
+#include "library/catalog.h"
+#include "library/iso_image.h"
+#include "library/md5.h"
+
+// The serial named by SYSTEM.CNF's BOOT2 line, or empty.
+static void read_serial(const IsoImage* image, char (&serial)[SERIAL_BYTES]) {
+  serial[0] = 0;
+  IsoFileRecord cnf;
+  if (!find_root_file(image, "SYSTEM.CNF", 10, &cnf) || cnf.size > SYSTEM_CNF_LIMIT) return;
+  char text[SYSTEM_CNF_LIMIT + 1] = {0};  // zero-filled: the text is always terminated
+  if (!read_at(image->file, (uint64_t)cnf.extent * ISO_SECTOR_BYTES, cnf.size, text)) return;
+  parse_boot2_serial(text, serial, SERIAL_BYTES);
+}
+
+static int32_t find_catalog_row(const char* serial) {
+  for (int32_t row = 0; row < CATALOG_ROWS; row++)
+    if (_stricmp(serial, CATALOG[row].serial) == 0) return row;
+  return -1;
+}
+
+// The MD5 of the boot file named by the serial, or empty.
+static void hash_boot_file(const IsoImage* image, const char* serial, char (&md5)[MD5_TEXT_BYTES]) {
+  md5[0] = 0;
+  IsoFileRecord boot;
+  if (!find_root_file(image, serial, (uint32_t)strlen(serial), &boot) || boot.size > BOOT_FILE_LIMIT)
+    return;
+  void* data = malloc(boot.size ? boot.size : 1);
+  if (!data) return;
+  if (read_at(image->file, (uint64_t)boot.extent * ISO_SECTOR_BYTES, boot.size, data))
+    md5_hex(data, boot.size, md5);
+  free(data);
+}
+
+void identify_disc(LibraryEntry* entry) {
+  entry->catalog_row = -1;
+  entry->md5[0] = 0;
+  entry->serial[0] = 0;
+
+  IsoImage image;
+  switch (iso_open(entry->path, &image)) {
+    case ISO_CANNOT_OPEN: entry->status = DISC_NOT_FOUND; return;
+    case ISO_NOT_AN_IMAGE: entry->status = DISC_NOT_PS2; return;
+    case ISO_OPENED: break;
+  }
+
+  read_serial(&image, entry->serial);
+  entry->status = DISC_UNKNOWN;
+  int32_t row = find_catalog_row(entry->serial);
+  if (row < 0) {
+    iso_close(&image);
+    return;  // unknown, with the serial kept for display
+  }
+  entry->catalog_row = row;
+  hash_boot_file(&image, entry->serial, entry->md5);
+  iso_close(&image);
+
+  const CatalogEntry& known = CATALOG[row];
+  if (!known.wrapper_exe)
+    entry->status = DISC_UNSUPPORTED;
+  else if (known.md5 && strcmp(known.md5, entry->md5) != 0)
+    entry->status = DISC_OTHER_REVISION;
+  else
+    entry->status = DISC_OK;
+}
+
+bool full_disc_path(const wchar_t* path, wchar_t (&out)[PATH_UNITS]) {
+  DWORD n = GetFullPathNameW(path, PATH_UNITS, out, NULL);
+  // When the platform cannot make it full, the path is kept as given.
+  if (n == 0) return copy_text(out, PATH_UNITS, path);
+  return n < PATH_UNITS;
+}
+
+void add_disc(const wchar_t* path, bool select) {
+  wchar_t full[PATH_UNITS];
+  if (!full_disc_path(path, full)) return;
+
+  LauncherState& s = g_state;
+  for (int32_t i = 0; i < s.entry_count; i++) {
+    if (_wcsicmp(s.entries[i].path, full) == 0) {
+      if (select) s.selected = i;
+      return;
+    }
+  }
+  if (s.entry_count >= LIBRARY_CAPACITY) return;
+
+  LibraryEntry* entry = &s.entries[s.entry_count];
+  memset(entry, 0, sizeof *entry);
+  copy_text(entry->path, PATH_UNITS, full);
+  identify_disc(entry);
+  if (select) s.selected = s.entry_count;
+  s.entry_count++;
+}

@@ -1,0 +1,20 @@
+// MD5 message digest (RFC 1321) over a buffer in memory.
+//
+// Used to tell the supported revision of a disc by its boot executable. Pure
+// byte-level code: no allocation, no Windows header.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+struct Md5Context {
+  uint32_t state[4];       // A, B, C, D
+  uint64_t length;         // bytes hashed so far
+  uint8_t block[64];       // a partial block waiting for more bytes
+};
+
+void md5_init(Md5Context* ctx);
+void md5_update(Md5Context* ctx, const void* data, size_t size);
+void md5_final(Md5Context* ctx, uint8_t digest[16]);
+
+// The digest of data as 32 lowercase hexadecimal digits and a terminator.
+void md5_hex(const void* data, size_t size, char out[33]);
