@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "app/text.h"
+#include "app/hit_regions.h"
 #include "build/job_status.h"
 #include "library/library_types.h"
 
@@ -44,6 +45,13 @@ struct LauncherState {
 
   // Build job
   JobStatus job;                       // shared with the build worker
+
+  // Input
+  HitRegion hit_regions[HIT_REGION_CAPACITY];  // recorded by the last paint, in drawing order
+  int32_t hit_region_count;            // regions recorded
+  int32_t hovered_id, hovered_arg;     // region under the pointer; (0, 0) for none
+  int32_t pressed_id, pressed_arg;     // region where the left button went down; (0, 0) for none
+  int32_t scroll_offset;               // library list scroll in pixels, never negative
 };
 
 extern LauncherState g_state;

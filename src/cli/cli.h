@@ -13,3 +13,10 @@ void print_utf8(FILE* stream, const wchar_t* text);
 
 // Each command gets the arguments after its name.
 int cmd_identify(int argc, wchar_t** argv);
+
+// Runs one worker-side operation (download, unzip, build...) the way the
+// launcher's build worker would, on the calling thread: the stage texts are
+// printed on standard output as they change, Ctrl+C requests a cancel, and a
+// failure prints the job's error text as the last line of standard error.
+// Returns EXIT_OK on success, EXIT_FAILED on failure or cancel.
+int run_cli_job(bool (*operation)(void* context), void* context);

@@ -1,0 +1,88 @@
+// Reporting from the build worker to the window; see job_status.h.
+#include "build/job_status.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "app/state.h"
+
+static JobListener job_listener;
+
+void set_job_listener(JobListener listener) { job_listener = listener; }
+
+// Formats into a local buffer, so that the shared text is replaced in one
+// short copy under the lock rather than written piece by piece.
+static void format_into(wchar_t* shared, size_t units, const wchar_t* format, va_list args) {
+  wchar_t text[ERROR_TEXT_UNITS];
+  size_t n = units < ERROR_TEXT_UNITS ? units : ERROR_TEXT_UNITS;
+  _vsnwprintf(text, n, format, args);
+  text[n - 1] = 0;
+  JobStatus& job = g_state.job;
+  AcquireSRWLockExclusive(&job.lock);
+  memcpy(shared, text, (wcslen(text) + 1) * sizeof(wchar_t));
+  ReleaseSRWLockExclusive(&job.lock);
+}
+
+void publish_progress(double fraction, const wchar_t* format, ...) {
+  JobStatus& job = g_state.job;
+  va_list args;
+  va_start(args, format);
+  format_into(job.stage_text, STAGE_TEXT_UNITS, format, args);
+  va_end(args);
+  if (fraction >= 0.0) job.progress = fraction;
+
+  // Unsigned subtraction: correct across the tick count's wrap at 49.7 days.
+  DWORD now = GetTickCount();
+  if ((DWORD)(now - job.last_post_tick) >= 81) {
+    job.last_post_tick = now;
+    PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 0, 0);
+  }
+  if (job_listener) job_listener();
+}
+
+void fail_build(const wchar_t* format, ...) {
+  JobStatus& job = g_state.job;
+  va_list args;
+  va_start(args, format);
+  format_into(job.error_text, ERROR_TEXT_UNITS, format, args);
+  va_end(args);
+  InterlockedExchange(&job.failed, 1);
+  if (job_listener) job_listener();
+}
+
+void job_read_texts(wchar_t* stage, size_t stage_units, wchar_t* error, size_t error_units) {
+  JobStatus& job = g_state.job;
+  AcquireSRWLockShared(&job.lock);
+  if (stage) {
+    wcsncpy(stage, job.stage_text, stage_units);
+    stage[stage_units - 1] = 0;
+  }
+  if (error) {
+    wcsncpy(error, job.error_text, error_units);
+    error[error_units - 1] = 0;
+  }
+  ReleaseSRWLockShared(&job.lock);
+}
+
+void job_set_object(HANDLE job_object) {
+  JobStatus& job = g_state.job;
+  AcquireSRWLockExclusive(&job.lock);
+  job.job_object = job_object;
+  ReleaseSRWLockExclusive(&job.lock);
+}
+
+void job_terminate_object(UINT exit_code) {
+  JobStatus& job = g_state.job;
+  AcquireSRWLockExclusive(&job.lock);
+  if (job.job_object) TerminateJobObject(job.job_object, exit_code);
+  ReleaseSRWLockExclusive(&job.lock);
+}
+
+void job_close_object() {
+  JobStatus& job = g_state.job;
+  AcquireSRWLockExclusive(&job.lock);
+  if (job.job_object) CloseHandle(job.job_object);
+  job.job_object = NULL;
+  ReleaseSRWLockExclusive(&job.lock);
+}
