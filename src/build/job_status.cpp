@@ -15,7 +15,7 @@ void set_job_listener(JobListener listener) { job_listener = listener; }
 // short copy under the lock rather than written piece by piece.
 static void format_into(wchar_t* shared, size_t units, const wchar_t* format, va_list args) {
   wchar_t text[ERROR_TEXT_UNITS];
-  size_t n = units < ERROR_TEXT_UNITS ? units : ERROR_TEXT_UNITS;
+  size_t n = units < (size_t)ERROR_TEXT_UNITS ? units : (size_t)ERROR_TEXT_UNITS;
   _vsnwprintf(text, n, format, args);
   text[n - 1] = 0;
   JobStatus& job = g_state.job;
