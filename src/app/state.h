@@ -9,6 +9,7 @@
 #include "app/hit_regions.h"
 #include "build/job_status.h"
 #include "library/library_types.h"
+#include "ui/ui_types.h"
 
 enum { STATUS_TEXT_UNITS = 256 };
 
@@ -52,6 +53,14 @@ struct LauncherState {
   int32_t hovered_id, hovered_arg;     // region under the pointer; (0, 0) for none
   int32_t pressed_id, pressed_arg;     // region where the left button went down; (0, 0) for none
   int32_t scroll_offset;               // library list scroll in pixels, never negative
+
+  // Drawing (fonts per scale, scaled images, the tiled background)
+  HFONT fonts[FONT_COUNT];             // one handle per FontRole, made by create_fonts
+  ImageCache image_cache;              // scaled bitmaps, emptied whole when full or on a DPI change
+  HBRUSH background_brush;             // star-field pattern brush, or null; tiles a cached bitmap
+  int32_t background_tile;             // tile side in device pixels the brush was made for
+  NaturalSize natural_sizes[NATURAL_SIZE_CAPACITY];  // measured natural sizes, kept across flushes
+  int32_t natural_size_count;          // records in natural_sizes
 };
 
 extern LauncherState g_state;

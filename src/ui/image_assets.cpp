@@ -1,0 +1,226 @@
+// Image assets: PNG resources decoded in place from the executable with WIC,
+// scaled with the Fant filter to the exact device size a view asks for,
+// converted to premultiplied BGRA in a top-down DIB section, optionally
+// recoloured to a silhouette of one tint, and kept in a cache of at most
+// IMAGE_CACHE_CAPACITY bitmaps that is emptied whole when full.
+//
+// Refuses sizes outside 1..IMAGE_SIDE_MAX; a missing resource or a failing
+// decoder gives no bitmap and the caller draws its fallback. Memory: the
+// cache records and natural sizes live in the state record; the bitmaps are
+// GDI DIB sections; the WIC factory is made once and kept for the process.
+#include "ui/image_assets.h"
+
+#include "app/state.h"
+#include "ui/draw_kit.h"
+
+// CLSID_WICImagingFactory1 and IID_IWICImagingFactory, spelled out so that
+// the factory class does not depend on which one the headers default to.
+static const GUID CLSID_FACTORY1 = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
+static const GUID IID_FACTORY = {0xec5ec8a9, 0xc395, 0x4314, {0x9c, 0x77, 0x54, 0xd7, 0xa9, 0x35, 0xff, 0x70}};
+
+static IWICImagingFactory* g_factory;  // made on first use, never released
+
+static IWICImagingFactory* factory() {
+  if (!g_factory) {
+    void* made = NULL;
+    if (SUCCEEDED(CoCreateInstance(CLSID_FACTORY1, NULL, CLSCTX_INPROC_SERVER, IID_FACTORY, &made)))
+      g_factory = (IWICImagingFactory*)made;
+  }
+  return g_factory;
+}
+
+IWICBitmapFrameDecode* load_image_frame(int id) {
+  IWICImagingFactory* wic = factory();
+  if (!wic) return NULL;
+  HRSRC info = FindResourceW(NULL, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+  if (!info) return NULL;
+  HGLOBAL loaded = LoadResource(NULL, info);
+  void* bytes = loaded ? LockResource(loaded) : NULL;
+  DWORD size = SizeofResource(NULL, info);
+  if (!bytes || size == 0) return NULL;
+
+  IWICStream* stream = NULL;
+  IWICBitmapDecoder* decoder = NULL;
+  IWICBitmapFrameDecode* frame = NULL;
+  // The resource stays mapped for the life of the process, so the stream
+  // reads it in place without a copy.
+  if (SUCCEEDED(wic->CreateStream(&stream)) &&
+      SUCCEEDED(stream->InitializeFromMemory((BYTE*)bytes, size)) &&
+      SUCCEEDED(wic->CreateDecoderFromStream(stream, NULL, WICDecodeMetadataCacheOnDemand, &decoder))) {
+    if (FAILED(decoder->GetFrame(0, &frame))) frame = NULL;
+  }
+  if (decoder) decoder->Release();
+  if (stream) stream->Release();
+  return frame;
+}
+
+// Recolours premultiplied pixels to a silhouette of their own alpha in the
+// tint: each channel becomes floor(a * c / 255). (a * c * 32897) >> 23 gives
+// exactly that quotient for every a and c in 0..255 without a division.
+static void tint_pixels(uint8_t* bgra, size_t pixels, COLORREF tint) {
+  uint32_t r = GetRValue(tint), g = GetGValue(tint), b = GetBValue(tint);
+  for (size_t i = 0; i < pixels; i++, bgra += 4) {
+    uint32_t a = bgra[3];
+    bgra[0] = (uint8_t)((a * b * 32897u) >> 23);
+    bgra[1] = (uint8_t)((a * g * 32897u) >> 23);
+    bgra[2] = (uint8_t)((a * r * 32897u) >> 23);
+  }
+}
+
+static HBITMAP decode_scaled(int id, int width, int height, bool tinted, COLORREF tint) {
+  IWICImagingFactory* wic = factory();
+  IWICBitmapFrameDecode* frame = load_image_frame(id);
+  if (!wic || !frame) {
+    if (frame) frame->Release();
+    return NULL;
+  }
+  IWICBitmapScaler* scaler = NULL;
+  IWICFormatConverter* converter = NULL;
+  HBITMAP bitmap = NULL;
+  void* bits = NULL;
+  if (SUCCEEDED(wic->CreateBitmapScaler(&scaler)) &&
+      SUCCEEDED(scaler->Initialize(frame, (UINT)width, (UINT)height, WICBitmapInterpolationModeFant)) &&
+      SUCCEEDED(wic->CreateFormatConverter(&converter)) &&
+      SUCCEEDED(converter->Initialize(scaler, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, NULL,
+                                      0.0, WICBitmapPaletteTypeCustom))) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down rows, as WIC writes them
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    bitmap = CreateDIBSection(NULL, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    if (bitmap) {
+      UINT stride = (UINT)width * 4;
+      UINT total = stride * (UINT)height;  // at most 8192 * 8192 * 4, below 2^32
+      if (FAILED(converter->CopyPixels(NULL, stride, total, (BYTE*)bits))) {
+        DeleteObject(bitmap);
+        bitmap = NULL;
+      } else if (tinted) {
+        GdiFlush();
+        tint_pixels((uint8_t*)bits, (size_t)width * (size_t)height, tint);
+      }
+    }
+  }
+  if (converter) converter->Release();
+  if (scaler) scaler->Release();
+  frame->Release();
+  return bitmap;
+}
+
+HBITMAP get_scaled_image(int id, int width, int height, bool tinted, COLORREF tint) {
+  if (width < 1 || width > IMAGE_SIDE_MAX || height < 1 || height > IMAGE_SIDE_MAX) return NULL;
+  ImageCache& cache = g_state.image_cache;
+  for (int i = 0; i < cache.count; i++) {
+    const CachedImage& r = cache.records[i];
+    if (r.id == id && r.width == width && r.height == height && r.tinted == (tinted ? 1 : 0) &&
+        (!tinted || r.tint == tint))
+      return r.bitmap;
+  }
+  HBITMAP bitmap = decode_scaled(id, width, height, tinted, tint);
+  if (!bitmap) return NULL;
+  if (cache.count >= IMAGE_CACHE_CAPACITY) flush_image_cache();
+  CachedImage& r = cache.records[cache.count++];
+  r.id = id;
+  r.width = width;
+  r.height = height;
+  r.tinted = tinted ? 1 : 0;
+  r.tint = tinted ? tint : 0;
+  r.bitmap = bitmap;
+  return bitmap;
+}
+
+bool draw_image(HDC dc, int id, int width, int height, int sx, int sy, int dw, int dh, int x, int y,
+                bool tinted, COLORREF tint) {
+  HBITMAP bitmap = get_scaled_image(id, width, height, tinted, tint);
+  if (!bitmap) return false;
+  HDC memory = CreateCompatibleDC(dc);
+  if (!memory) return false;
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  // Equal source and destination sizes: the scaler made this size, nothing stretches.
+  AlphaBlend(dc, x, y, dw, dh, memory, sx, sy, dw, dh, blend);
+  SelectObject(memory, previous);
+  DeleteDC(memory);
+  return true;
+}
+
+bool draw_image(HDC dc, int id, int width, int height, int x, int y) {
+  return draw_image(dc, id, width, height, 0, 0, width, height, x, y, false, 0);
+}
+
+// The natural size of an image, measured once and remembered while there is room.
+static bool natural_size(int id, int* width, int* height) {
+  for (int i = 0; i < g_state.natural_size_count; i++) {
+    if (g_state.natural_sizes[i].id == id) {
+      *width = g_state.natural_sizes[i].width;
+      *height = g_state.natural_sizes[i].height;
+      return true;
+    }
+  }
+  IWICBitmapFrameDecode* frame = load_image_frame(id);
+  if (!frame) return false;
+  UINT w = 0, h = 0;
+  HRESULT hr = frame->GetSize(&w, &h);
+  frame->Release();
+  if (FAILED(hr) || w == 0 || h == 0) return false;
+  *width = (int)w;
+  *height = (int)h;
+  if (g_state.natural_size_count < NATURAL_SIZE_CAPACITY) {
+    NaturalSize& n = g_state.natural_sizes[g_state.natural_size_count++];
+    n.id = id;
+    n.width = (int)w;
+    n.height = (int)h;
+  }
+  return true;
+}
+
+void draw_cover_image(HDC dc, int id, RECT rect) {
+  int bw = rect.right - rect.left, bh = rect.bottom - rect.top;
+  if (bw <= 0 || bh <= 0) return;
+  int nw = 0, nh = 0;
+  if (!natural_size(id, &nw, &nh)) return;
+  double f = (double)bw / nw;
+  if ((double)bh / nh > f) f = (double)bh / nh;
+  int sw = (int)(nw * f + 0.999), sh = (int)(nh * f + 0.999);
+
+  // Keep one size of this image: resizing the window would otherwise fill
+  // the cache with a banner per width.
+  ImageCache& cache = g_state.image_cache;
+  for (int i = 0; i < cache.count;) {
+    CachedImage& r = cache.records[i];
+    if (r.id == id && !r.tinted && (r.width != sw || r.height != sh)) {
+      DeleteObject(r.bitmap);
+      cache.records[i] = cache.records[--cache.count];
+      continue;
+    }
+    i++;
+  }
+  // The crop keeps the right edge (where the sun rises) and the vertical centre.
+  draw_image(dc, id, sw, sh, sw - bw, (sh - bh) / 2, bw, bh, rect.left, rect.top, false, 0);
+}
+
+HBRUSH get_background_brush() {
+  int tile = px(171);
+  if (g_state.background_brush && g_state.background_tile == tile) return g_state.background_brush;
+  if (g_state.background_brush) DeleteObject(g_state.background_brush);
+  g_state.background_brush = NULL;
+  g_state.background_tile = 0;
+  HBITMAP bitmap = get_scaled_image(104, tile, tile, false, 0);
+  if (bitmap) {
+    g_state.background_brush = CreatePatternBrush(bitmap);
+    if (g_state.background_brush) g_state.background_tile = tile;
+  }
+  return g_state.background_brush;
+}
+
+void flush_image_cache() {
+  // The brush goes first: it tiles one of the bitmaps below.
+  if (g_state.background_brush) DeleteObject(g_state.background_brush);
+  g_state.background_brush = NULL;
+  g_state.background_tile = 0;
+  ImageCache& cache = g_state.image_cache;
+  for (int i = 0; i < cache.count; i++) DeleteObject(cache.records[i].bitmap);
+  cache.count = 0;
+}

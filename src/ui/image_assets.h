@@ -1,0 +1,35 @@
+// The pictures of the user interface: PNG resources decoded with WIC, scaled
+// to the exact device size each view draws them at, kept as premultiplied
+// BGRA DIB sections in a bounded cache, and drawn with AlphaBlend. Also the
+// tiled background brush and the banner fitted to its rectangle.
+#pragma once
+#include <windows.h>
+#include <wincodec.h>
+#include <stdint.h>
+
+// First frame of the PNG resource id, or null. The caller releases it.
+IWICBitmapFrameDecode* load_image_frame(int id);
+
+// The image at width x height, tinted to a silhouette when asked; cached, so
+// the caller must not delete it. Null when it cannot be made.
+HBITMAP get_scaled_image(int id, int width, int height, bool tinted, COLORREF tint);
+
+// Draws the dw x dh part of the width x height image that starts at (sx, sy)
+// at (x, y), without stretching. False when no bitmap was available.
+bool draw_image(HDC dc, int id, int width, int height, int sx, int sy, int dw, int dh, int x, int y,
+                bool tinted, COLORREF tint);
+
+// The whole image at width x height at (x, y), untinted.
+bool draw_image(HDC dc, int id, int width, int height, int x, int y);
+
+// Scales the image to cover rect, keeping its right edge and vertical centre.
+// Only one size of each covered image stays cached.
+void draw_cover_image(HDC dc, int id, RECT rect);
+
+// The tiled star-field brush for a tile of px(171), or null when the tile
+// cannot be made. Owned by the cache; the caller must not delete it.
+HBRUSH get_background_brush();
+
+// Deletes the background brush, then every cached bitmap; empties the cache.
+// The remembered natural sizes survive. Call it when the DPI changes.
+void flush_image_cache();
