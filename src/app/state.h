@@ -12,6 +12,7 @@
 #include "ui/ui_types.h"
 
 enum { STATUS_TEXT_UNITS = 256 };
+enum { ADD_DISC_BUFFER_UNITS = 32768 };  // the add-disc dialog's file-name buffer
 
 struct LauncherState {
   // Paths and display
@@ -53,6 +54,9 @@ struct LauncherState {
   int32_t hovered_id, hovered_arg;     // region under the pointer; (0, 0) for none
   int32_t pressed_id, pressed_arg;     // region where the left button went down; (0, 0) for none
   int32_t scroll_offset;               // library list scroll in pixels, never negative
+
+  // Library management
+  wchar_t add_disc_names[ADD_DISC_BUFFER_UNITS];  // add-disc dialog: a path, or a folder and names
 
   // Drawing (fonts per scale, scaled images, the tiled background)
   HFONT fonts[FONT_COUNT];             // one handle per FontRole, made by create_fonts
