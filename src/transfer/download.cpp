@@ -1,0 +1,253 @@
+// Fetching one release file for the build worker: an http(s) address through
+// synchronous WinHTTP, anything else as a local file copy; the bytes go to a
+// destination file or into a heap block handed to the caller.
+//
+// Refuses: a destination that cannot be created (before any request is
+// made), an address that does not parse, any status but 200, a body shorter
+// than its announced Content-Length, a read or write that fails. Each refusal
+// is one fail_build text; a cancel is silent. Whatever the outcome, a failed
+// call leaves no destination file and no memory behind.
+// Memory: two static chunk buffers for the life of the process (1 MiB for
+// local copies, 64 KiB per HTTP read), so one download runs at a time; a
+// memory result is one malloc block that doubles as it grows and always ends
+// with a zero byte, so a text document can be read as a C string.
+#include "transfer/download.h"
+
+#include <windows.h>
+#include <winhttp.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "app/state.h"
+
+enum {
+  COPY_CHUNK_BYTES = 1048576,
+  RECEIVE_CHUNK_BYTES = 65536,
+  HOST_UNITS = 256,
+  URL_PATH_UNITS = 2048,
+  LENGTH_TEXT_UNITS = 32,
+};
+
+static uint8_t copy_buffer[COPY_CHUNK_BYTES];
+static uint8_t receive_buffer[RECEIVE_CHUNK_BYTES];
+
+static const double BYTES_PER_MB = 1048576.0;
+
+// One call's bookkeeping.
+struct Transfer {
+  const wchar_t* destination;  // file being written, or null when collecting in memory
+  const wchar_t* label;        // names the download in texts
+  double progress_from;        // job fraction at the start
+  double progress_to;          // job fraction when complete
+  HANDLE file;                 // open destination, or INVALID_HANDLE_VALUE
+  char* data;                  // memory result, or null while empty
+  size_t data_length;          // bytes in data
+  size_t data_capacity;        // bytes allocated for data
+  uint64_t done;               // bytes received or copied so far
+};
+
+static bool cancel_requested() { return g_state.job.cancel_requested != 0; }
+
+// Appends to the memory result, keeping one byte free for the terminating
+// zero and growing to twice the needed size, so a long body costs a handful
+// of reallocations rather than one per chunk.
+static bool append_to_memory(Transfer* t, const uint8_t* bytes, uint32_t count) {
+  uint64_t needed = (uint64_t)t->data_length + count + 1;
+  if (needed > t->data_capacity) {
+    uint64_t capacity = needed * 2;
+    char* grown = capacity <= SIZE_MAX ? (char*)realloc(t->data, (size_t)capacity) : NULL;
+    if (!grown) {
+      fail_build(L"Not enough memory to download %ls.", t->label);
+      return false;
+    }
+    t->data = grown;
+    t->data_capacity = (size_t)capacity;
+  }
+  memcpy(t->data + t->data_length, bytes, count);
+  t->data_length += count;
+  return true;
+}
+
+static bool store_chunk(Transfer* t, const uint8_t* bytes, uint32_t count) {
+  t->done += count;
+  if (t->file == INVALID_HANDLE_VALUE) return append_to_memory(t, bytes, count);
+  DWORD written = 0;
+  if (!WriteFile(t->file, bytes, count, &written, NULL) || written != count) {
+    fail_build(L"Could not write %ls (disk full?).", t->destination);
+    return false;
+  }
+  return true;
+}
+
+// total 0: the size is unknown, so only the text changes and the bar stays.
+static void publish_transfer_progress(const Transfer* t, uint64_t total) {
+  if (total == 0) {
+    publish_progress(-1.0, L"%ls (%.0f MB)", t->label, (double)t->done / BYTES_PER_MB);
+    return;
+  }
+  double fraction = t->progress_from + (t->progress_to - t->progress_from) * (double)t->done / (double)total;
+  publish_progress(fraction, L"%ls (%.0f of %.0f MB)", t->label, (double)t->done / BYTES_PER_MB,
+                   (double)total / BYTES_PER_MB);
+}
+
+// Copies an open local file to the destination or into memory.
+static bool copy_local(Transfer* t, const wchar_t* source, HANDLE input) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(input, &size)) size.QuadPart = 0;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(input, copy_buffer, COPY_CHUNK_BYTES, &got, NULL)) {
+      fail_build(L"Could not read %ls.", source);
+      return false;
+    }
+    if (got == 0) return true;
+    if (cancel_requested()) return false;
+    if (!store_chunk(t, copy_buffer, got)) return false;
+    if (size.QuadPart != 0) publish_transfer_progress(t, (uint64_t)size.QuadPart);
+  }
+}
+
+// Reads the response body of an accepted request. expected 0: not announced.
+static bool receive_body(Transfer* t, HINTERNET request, uint64_t expected) {
+  for (;;) {
+    DWORD got = 0;
+    if (!WinHttpReadData(request, receive_buffer, RECEIVE_CHUNK_BYTES, &got)) {
+      DWORD error = GetLastError();
+      fail_build(L"The download of %ls stopped (error %lu).", t->label, (unsigned long)error);
+      return false;
+    }
+    if (got == 0) break;
+    if (!store_chunk(t, receive_buffer, got)) return false;
+    publish_transfer_progress(t, expected);
+    if (cancel_requested()) return false;
+  }
+  // A connection that closes early ends the body like a complete one does;
+  // only the announced length tells a cut-off file from a whole one.
+  if (expected != 0 && t->done < expected) {
+    fail_build(L"The download of %ls ended early.", t->label);
+    return false;
+  }
+  return true;
+}
+
+static bool fetch_http(Transfer* t, const wchar_t* source) {
+  wchar_t host[HOST_UNITS];
+  wchar_t path[URL_PATH_UNITS];
+  URL_COMPONENTS parts;
+  memset(&parts, 0, sizeof parts);
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = HOST_UNITS;
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = URL_PATH_UNITS;
+  if (!WinHttpCrackUrl(source, 0, 0, &parts)) {
+    fail_build(L"Bad address: %ls", source);
+    return false;
+  }
+
+  HINTERNET session = NULL, connection = NULL, request = NULL;
+  bool ok = false;
+  DWORD status = 0, size = 0;
+  wchar_t length_text[LENGTH_TEXT_UNITS];
+  uint64_t expected = 0;
+
+  session = WinHttpOpen(L"ProjectTelvar/1.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                        WINHTTP_NO_PROXY_BYPASS, 0);
+  // Older systems know no automatic proxy; their default is the next best.
+  if (!session)
+    session = WinHttpOpen(L"ProjectTelvar/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                          WINHTTP_NO_PROXY_BYPASS, 0);
+  if (session) connection = WinHttpConnect(session, host, parts.nPort, 0);
+  if (connection)
+    request = WinHttpOpenRequest(connection, L"GET", path, NULL, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                 parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
+  if (!request || !WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !WinHttpReceiveResponse(request, NULL)) {
+    DWORD error = GetLastError();
+    fail_build(L"Could not download %ls (error %lu). Check your internet connection.", t->label,
+               (unsigned long)error);
+    goto done;
+  }
+
+  // A status that cannot be read stays 0 and is refused like any other.
+  size = sizeof status;
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                      &status, &size, WINHTTP_NO_HEADER_INDEX);
+  size = sizeof length_text;
+  if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, length_text, &size,
+                          WINHTTP_NO_HEADER_INDEX))
+    expected = _wcstoui64(length_text, NULL, 10);
+  if (status != 200) {
+    fail_build(L"Could not download %ls (the server answered %lu).", t->label, (unsigned long)status);
+    goto done;
+  }
+  if (cancel_requested()) goto done;
+  ok = receive_body(t, request, expected);
+
+done:
+  if (request) WinHttpCloseHandle(request);
+  if (connection) WinHttpCloseHandle(connection);
+  if (session) WinHttpCloseHandle(session);
+  return ok;
+}
+
+bool download_url(const wchar_t* source, const wchar_t* destination, double progress_from, double progress_to,
+                  char** data_out, uint32_t* length_out, const wchar_t* label) {
+  Transfer t;
+  memset(&t, 0, sizeof t);
+  t.destination = destination;
+  t.label = label;
+  t.progress_from = progress_from;
+  t.progress_to = progress_to;
+  t.file = INVALID_HANDLE_VALUE;
+
+  // "HTTPS://..." is an address too.
+  bool is_url = _wcsnicmp(source, L"http", 4) == 0;
+  // A local source is opened before the destination is created: were both one
+  // file, creating the destination first would empty the source and the
+  // clean-up would then delete it. Held open, it makes that creation fail.
+  HANDLE input = INVALID_HANDLE_VALUE;
+  if (!is_url) input = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+
+  if (destination) {
+    t.file = CreateFileW(destination, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (t.file == INVALID_HANDLE_VALUE) {
+      fail_build(L"Could not write %ls.", destination);
+      if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+      return false;
+    }
+  }
+
+  bool ok = false;
+  if (is_url) {
+    ok = fetch_http(&t, source);
+  } else if (input == INVALID_HANDLE_VALUE) {
+    fail_build(L"%ls is not there.", source);
+  } else {
+    ok = copy_local(&t, source, input);
+    CloseHandle(input);
+  }
+
+  if (t.file != INVALID_HANDLE_VALUE) CloseHandle(t.file);
+  // A cancel that came during the last chunk still wins.
+  if (ok && cancel_requested()) ok = false;
+  if (!ok) {
+    free(t.data);
+    if (destination) DeleteFileW(destination);
+    return false;
+  }
+  if (data_out) {
+    // An empty body still gives a block: the caller reads a zero-terminated text.
+    if (!t.data) t.data = (char*)malloc(1);
+    if (!t.data) {
+      fail_build(L"Not enough memory to download %ls.", label);
+      return false;
+    }
+    t.data[t.data_length] = 0;
+    *data_out = t.data;
+    if (length_out) *length_out = (uint32_t)t.data_length;
+  } else {
+    free(t.data);
+  }
+  return true;
+}
