@@ -15,7 +15,6 @@ struct Command {
 static const Command COMMANDS[] = {
     {L"identify", "identify IMAGE...", cmd_identify},
     {L"sha256", "sha256 FILE", cmd_sha256},
-    {L"fetch", "fetch SOURCE DEST", cmd_fetch},
 };
 
 void print_utf8(FILE* stream, const wchar_t* text) {
