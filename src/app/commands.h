@@ -1,0 +1,14 @@
+// The seventeen commands that a click on a hit region performs.
+#pragma once
+#include <stdint.h>
+
+#include "app/text.h"
+
+// Performs command id with its argument, then repaints. An id outside the
+// seventeen only repaints.
+void dispatch_command(int32_t id, int32_t arg);
+
+// The log that "Open log" opens for entry index: the game's own log, or the
+// build log when the game is not built or its last build failed. False when
+// the entry has no game that keeps a log.
+bool choose_log_path(int32_t index, wchar_t (&out)[PATH_UNITS]);

@@ -1,0 +1,337 @@
+// The window procedure and the start-up steps that make the window. The
+// procedure only dispatches; each message has its own small handler below.
+// Everything on screen comes from paint_window, drawn into an off-screen
+// bitmap and copied in one BitBlt; every repaint invalidates the whole client
+// area without erasing. Mouse input goes through the hit regions of the last
+// paint: a click is a press and a release on the same command and argument.
+// Memory: the state record only; the paint bitmap lives for one paint.
+#include "app/window.h"
+
+#include <shellapi.h>
+#include <windowsx.h>
+
+#include "app/commands.h"
+#include "app/state.h"
+#include "launch/game_launch.h"
+#include "library/catalog.h"
+#include "library/library.h"
+#include "ui/draw_kit.h"
+#include "ui/image_assets.h"
+#include "ui/main_view.h"
+
+const wchar_t WINDOW_CLASS[] = L"ProjectTelvarLauncher";
+const wchar_t WINDOW_TITLE[] = L"Project Telvar";
+
+// Design lengths of the library list that the wheel's limit depends on.
+enum { LIST_TOP = 96, SIDEBAR_FOOTER = 116, ROW_HEIGHT = 68, ROW_GAP = 6, WHEEL_STEP = 60 };
+enum { WHEEL_NOTCH = 120 };
+enum { DWM_DARK_MODE = 20, DWM_CAPTION_COLOR = 35 };
+
+static void repaint(HWND window) { InvalidateRect(window, NULL, FALSE); }
+
+// ---- Start-up --------------------------------------------------------------
+
+void make_dpi_aware() {
+  typedef BOOL(WINAPI * SetContextFn)(HANDLE);
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  SetContextFn set_context =
+      user32 ? (SetContextFn)(void*)GetProcAddress(user32, "SetProcessDpiAwarenessContext") : NULL;
+  // -4: per-monitor awareness, version 2.
+  if (!set_context || !set_context((HANDLE)(INT_PTR)-4)) SetProcessDPIAware();
+}
+
+void read_screen_scale() {
+  HDC screen = GetDC(NULL);
+  g_state.dpi_scale = GetDeviceCaps(screen, LOGPIXELSX) / 96.0f;
+  ReleaseDC(NULL, screen);
+}
+
+bool register_window_class(HINSTANCE instance) {
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof wc;
+  wc.style = CS_DBLCLKS;  // double clicks on a library row start its game
+  wc.lpfnWndProc = window_proc;
+  wc.hInstance = instance;
+  wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  wc.hIconSm = wc.hIcon;
+  wc.hCursor = LoadCursorW(NULL, IDC_ARROW);
+  wc.lpszClassName = WINDOW_CLASS;  // no background brush: the paint covers everything
+  return RegisterClassExW(&wc) != 0;
+}
+
+// The window may sit on a monitor whose DPI differs from the screen's.
+static void correct_window_scale(HWND window) {
+  typedef UINT(WINAPI * DpiForWindowFn)(HWND);
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  DpiForWindowFn dpi_for_window =
+      user32 ? (DpiForWindowFn)(void*)GetProcAddress(user32, "GetDpiForWindow") : NULL;
+  if (!dpi_for_window) return;
+  float scale = dpi_for_window(window) / 96.0f;
+  if (scale == g_state.dpi_scale || scale <= 0) return;
+  g_state.dpi_scale = scale;
+  create_fonts();
+  SetWindowPos(window, NULL, 0, 0, px(1100), px(860), SWP_NOMOVE | SWP_NOZORDER);
+}
+
+// A dark title bar in the sidebar colour, where the desktop window manager
+// offers it. The library stays loaded for the life of the process.
+static void darken_title_bar(HWND window) {
+  typedef HRESULT(WINAPI * SetAttributeFn)(HWND, DWORD, LPCVOID, DWORD);
+  HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
+  SetAttributeFn set_attribute = dwm ? (SetAttributeFn)(void*)GetProcAddress(dwm, "DwmSetWindowAttribute") : NULL;
+  if (!set_attribute) return;
+  DWORD dark = 1;
+  DWORD caption = 0x0024140F;  // COLOR_SIDEBAR as a COLORREF
+  set_attribute(window, DWM_DARK_MODE, &dark, sizeof dark);
+  set_attribute(window, DWM_CAPTION_COLOR, &caption, sizeof caption);
+}
+
+HWND create_main_window(HINSTANCE instance) {
+  HWND window = CreateWindowExW(WS_EX_ACCEPTFILES, WINDOW_CLASS, WINDOW_TITLE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                CW_USEDEFAULT, px(1100), px(860), NULL, NULL, instance, NULL);
+  g_state.main_window = window;
+  if (!window) return NULL;
+  correct_window_scale(window);
+  darken_title_bar(window);
+  return window;
+}
+
+int run_message_loop() {
+  MSG message;
+  while (GetMessageW(&message, NULL, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return 0;
+}
+
+// ---- Painting and frame ----------------------------------------------------
+
+static void on_paint(HWND window) {
+  PAINTSTRUCT paint;
+  HDC screen = BeginPaint(window, &paint);
+  RECT client;
+  GetClientRect(window, &client);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
+  if (memory && bitmap) {
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    paint_window(memory, &client);
+    BitBlt(screen, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, previous);
+  }
+  if (bitmap) DeleteObject(bitmap);
+  if (memory) DeleteDC(memory);
+  EndPaint(window, &paint);
+}
+
+static void on_min_max_info(MINMAXINFO* info) {
+  info->ptMinTrackSize.x = px(940);
+  info->ptMinTrackSize.y = px(800);
+}
+
+static void on_close(HWND window) {
+  // The build is not cancelled: the process ends, and the job object takes
+  // the build tool's processes with it.
+  if (g_state.job.running &&
+      MessageBoxW(window, L"A game is being built. Stop the build and close?", WINDOW_TITLE,
+                  MB_ICONQUESTION | MB_YESNO) != IDYES)
+    return;
+  DestroyWindow(window);
+}
+
+static void on_destroy() {
+  save_settings();
+  PostQuitMessage(0);
+}
+
+static void on_dpi_changed(HWND window, WPARAM wparam, const RECT* suggested) {
+  g_state.dpi_scale = HIWORD(wparam) / 96.0f;
+  create_fonts();
+  flush_image_cache();
+  SetWindowPos(window, NULL, suggested->left, suggested->top, suggested->right - suggested->left,
+               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// ---- Keyboard, wheel, drop -------------------------------------------------
+
+// True when the entry's game is built and can be started.
+static bool game_ready(int32_t index) {
+  if (index < 0 || index >= g_state.entry_count) return false;
+  int32_t row = g_state.entries[index].catalog_row;
+  return row >= 0 && row < CATALOG_ROWS && CATALOG[row].wrapper_exe && game_files_present(row);
+}
+
+static void move_selection(HWND window, int32_t step) {
+  LauncherState& s = g_state;
+  if (s.entry_count <= 0) return;
+  int32_t next = s.selected + step;
+  if (next <= 0) next = 0;
+  if (next > s.entry_count - 1) next = s.entry_count - 1;
+  s.selected = next;
+  s.settings_open = false;
+  s.status_text[0] = 0;
+  save_settings();
+  repaint(window);
+}
+
+static void on_key_down(HWND window, WPARAM key) {
+  switch (key) {
+    case VK_RETURN:
+      // Enter plays a built game and never starts a build.
+      if (game_ready(g_state.selected)) launch_game(g_state.selected);
+      break;
+    case VK_UP: move_selection(window, -1); break;
+    case VK_DOWN: move_selection(window, +1); break;
+    case VK_ESCAPE:
+      if (g_state.settings_open) {
+        g_state.settings_open = false;
+        repaint(window);
+      }
+      break;
+  }
+}
+
+static void on_mouse_wheel(HWND window, WPARAM wparam) {
+  LauncherState& s = g_state;
+  int delta = GET_WHEEL_DELTA_WPARAM(wparam);
+  int notches = delta / -WHEEL_NOTCH;  // whole notches only; towards the user scrolls down
+  RECT client;
+  GetClientRect(window, &client);
+  int limit = px(LIST_TOP) + px(SIDEBAR_FOOTER) + (px(ROW_HEIGHT) + px(ROW_GAP)) * s.entry_count - client.bottom;
+  int offset = s.scroll_offset + px(WHEEL_STEP) * notches;
+  if (offset > limit) offset = limit;
+  s.scroll_offset = offset > 0 ? offset : 0;
+  repaint(window);
+}
+
+static void on_drop_files(HWND window, HDROP drop) {
+  add_dropped_files(drop);
+  g_state.settings_open = false;
+  save_settings();
+  repaint(window);
+}
+
+// ---- Mouse -----------------------------------------------------------------
+
+static void on_mouse_move(HWND window, int x, int y) {
+  LauncherState& s = g_state;
+  const HitRegion* region = hit_test(x, y);
+  int32_t id = region ? region->id : 0;
+  int32_t arg = region ? region->arg : 0;
+  if (id != s.hovered_id || arg != s.hovered_arg) {
+    s.hovered_id = id;
+    s.hovered_arg = arg;
+    repaint(window);
+  }
+  SetCursor(LoadCursorW(NULL, id ? IDC_HAND : IDC_ARROW));
+  TRACKMOUSEEVENT track = {};
+  track.cbSize = sizeof track;
+  track.dwFlags = TME_LEAVE;
+  track.hwndTrack = window;
+  TrackMouseEvent(&track);
+}
+
+static void on_mouse_leave(HWND window) {
+  g_state.hovered_id = 0;
+  repaint(window);
+}
+
+static void on_button_down(HWND window, int x, int y) {
+  const HitRegion* region = hit_test(x, y);
+  g_state.pressed_id = region ? region->id : 0;
+  g_state.pressed_arg = region ? region->arg : 0;
+  SetCapture(window);
+  repaint(window);
+}
+
+static void on_button_up(HWND window, int x, int y) {
+  LauncherState& s = g_state;
+  const HitRegion* region = hit_test(x, y);
+  int32_t id = s.pressed_id, arg = s.pressed_arg;
+  s.pressed_id = 0;
+  ReleaseCapture();
+  if (region && id != 0 && region->id == id && region->arg == arg)
+    dispatch_command(id, arg);
+  else
+    repaint(window);
+}
+
+// The second press of a double click: no press is recorded, so the release
+// that follows dispatches nothing.
+static void on_double_click(HWND window, int x, int y) {
+  const HitRegion* region = hit_test(x, y);
+  if (!region || region->id != CMD_SELECT_ENTRY) return;
+  if (region->arg < 0 || region->arg >= g_state.entry_count) return;
+  g_state.selected = region->arg;
+  if (game_ready(g_state.selected))
+    launch_game(g_state.selected);
+  else
+    repaint(window);
+}
+
+// ---- Messages from the worker threads --------------------------------------
+
+static void restore_if_minimised(HWND window) {
+  if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
+}
+
+static void on_game_exited(HWND window, DWORD code) {
+  LauncherState& s = g_state;
+  if (s.game_process) {
+    CloseHandle(s.game_process);
+    s.game_process = NULL;
+  }
+  if (code != 0) {
+    format_text(s.status_text, STATUS_TEXT_UNITS,
+                L"The game closed with an error (code 0x%lX). Open log shows what happened.", (unsigned long)code);
+    s.status_is_error = true;
+  }
+  s.running_entry = -1;
+  restore_if_minimised(window);
+  repaint(window);
+}
+
+static void on_build_progress(HWND window, WPARAM ended) {
+  LauncherState& s = g_state;
+  if (ended == 1) {
+    // A failed or cancelled build has its own texts; the status line stays.
+    if (!s.job.failed) {
+      copy_text(s.status_text, STATUS_TEXT_UNITS, L"Built. Ready to play.");
+      s.status_is_error = false;
+      FlashWindow(window, TRUE);
+    }
+    restore_if_minimised(window);
+  }
+  repaint(window);
+}
+
+// ---- Dispatch --------------------------------------------------------------
+
+LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  int x = GET_X_LPARAM(lparam), y = GET_Y_LPARAM(lparam);
+  switch (message) {
+    case WM_PAINT: on_paint(window); return 0;
+    case WM_ERASEBKGND: return 1;
+    case WM_SETCURSOR:
+      // The mouse-move handler sets the cursor inside the client area.
+      if (LOWORD(lparam) == HTCLIENT) return TRUE;
+      break;
+    case WM_SIZE: repaint(window); return 0;
+    case WM_GETMINMAXINFO: on_min_max_info((MINMAXINFO*)lparam); return 0;
+    case WM_CLOSE: on_close(window); return 0;
+    case WM_DESTROY: on_destroy(); return 0;
+    case WM_KEYDOWN: on_key_down(window, wparam); return 0;
+    case WM_MOUSEWHEEL: on_mouse_wheel(window, wparam); return 0;
+    case WM_DROPFILES: on_drop_files(window, (HDROP)wparam); return 0;
+    case WM_DPICHANGED: on_dpi_changed(window, wparam, (const RECT*)lparam); return 0;
+    case WM_MOUSEMOVE: on_mouse_move(window, x, y); return 0;
+    case WM_MOUSELEAVE: on_mouse_leave(window); return 0;
+    case WM_LBUTTONDOWN: on_button_down(window, x, y); return 0;
+    case WM_LBUTTONUP: on_button_up(window, x, y); return 0;
+    case WM_LBUTTONDBLCLK: on_double_click(window, x, y); return 0;
+    case WM_APP_GAME_EXITED: on_game_exited(window, (DWORD)wparam); return 0;
+    case WM_APP_BUILD_PROGRESS: on_build_progress(window, wparam); return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}

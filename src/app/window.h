@@ -1,0 +1,28 @@
+// The launcher's one top-level window: its class, its creation with the DPI
+// correction and the dark title bar, and the window procedure.
+#pragma once
+#include <windows.h>
+
+extern const wchar_t WINDOW_CLASS[];  // "ProjectTelvarLauncher"
+extern const wchar_t WINDOW_TITLE[];  // "Project Telvar", also the message box caption
+
+// Per-monitor (version 2) DPI awareness when the platform offers it, system
+// awareness otherwise.
+void make_dpi_aware();
+
+// dpi_scale from the whole screen's horizontal DPI.
+void read_screen_scale();
+
+// Registers the window class (double clicks, icon resource 1, arrow cursor,
+// no background brush). False when the platform refused it.
+bool register_window_class(HINSTANCE instance);
+
+// Creates the window at px(1100) x px(860), corrects the size for the
+// window's own DPI, darkens the title bar, and stores it in main_window.
+// Not shown yet. Null when the platform refused it.
+HWND create_main_window(HINSTANCE instance);
+
+// Runs until the window is destroyed; the program's exit code.
+int run_message_loop();
+
+LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

@@ -1,0 +1,170 @@
+// Library management: the add-disc dialog, folder scans, dropped files and
+// the removal of an entry. Runs on the main thread and blocks it while images
+// are identified and folders searched. Every path goes through add_disc,
+// which refuses duplicates and a full library. A joined path that would be
+// cut is skipped, never used: it would name another file. Memory: the
+// dialog's file-name buffer in the state record, path buffers on the stack
+// (one search handle and two paths per folder level, four levels at most).
+#include "library/library.h"
+
+#include <commdlg.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <string.h>
+
+#include "app/state.h"
+#include "library/disc_identify.h"
+
+static void repaint() {
+  if (g_state.main_window) InvalidateRect(g_state.main_window, NULL, FALSE);
+}
+
+void add_chosen_files(const wchar_t* choice) {
+  size_t length = wcslen(choice);
+  if (choice[length + 1] == 0) {  // one file: its full path
+    add_disc(choice, true);
+    return;
+  }
+  // Several files: the folder, then the names, then an empty text.
+  const wchar_t* folder = choice;
+  for (const wchar_t* name = choice + length + 1; *name; name += wcslen(name) + 1) {
+    wchar_t path[PATH_UNITS];
+    if (join_path(path, folder, name)) add_disc(path, true);
+  }
+}
+
+void add_disc_dialog() {
+  LauncherState& s = g_state;
+  s.add_disc_names[0] = 0;
+  OPENFILENAMEW dialog = {};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = s.main_window;
+  dialog.lpstrFilter = L"PS2 disc images (*.iso)\0*.iso\0All files\0*.*\0";
+  dialog.lpstrFile = s.add_disc_names;
+  dialog.nMaxFile = ADD_DISC_BUFFER_UNITS;
+  dialog.lpstrTitle = L"Add disc images";
+  dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY;
+  if (GetOpenFileNameW(&dialog)) {
+    // The dialog leaves two terminators after the last text; make sure of it
+    // even when the choice filled the buffer.
+    s.add_disc_names[ADD_DISC_BUFFER_UNITS - 2] = 0;
+    s.add_disc_names[ADD_DISC_BUFFER_UNITS - 1] = 0;
+    add_chosen_files(s.add_disc_names);
+    save_settings();
+  }
+  s.settings_open = false;
+  repaint();
+}
+
+// True when the name ends in ".iso" (ASCII case ignored) and is longer than that.
+static bool has_iso_extension(const wchar_t* name) {
+  size_t length = wcslen(name);
+  return length >= 5 && _wcsicmp(name + length - 4, L".iso") == 0;
+}
+
+int32_t scan_folder(const wchar_t* folder, int32_t depth) {
+  wchar_t pattern[PATH_UNITS];
+  if (!join_path(pattern, folder, L"*")) return 0;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+
+  int32_t added = 0;
+  do {
+    // "." and "..", and every hidden-by-convention name such as ".cache".
+    if (found.cFileName[0] == L'.') continue;
+    wchar_t path[PATH_UNITS];
+    if (!join_path(path, folder, found.cFileName)) continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (depth <= SCAN_MAX_DEPTH) added += scan_folder(path, depth + 1);
+    } else if (has_iso_extension(found.cFileName)) {
+      int32_t before = g_state.entry_count;
+      add_disc(path, false);
+      if (g_state.entry_count > before) added++;
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return added;
+}
+
+void scan_chosen_folder(const wchar_t* folder) {
+  LauncherState& s = g_state;
+  HCURSOR previous = SetCursor(LoadCursorW(NULL, IDC_WAIT));
+  int32_t added = scan_folder(folder, 0);
+  SetCursor(previous);
+  if (added == 1)
+    copy_text(s.status_text, STATUS_TEXT_UNITS, L"Found 1 new disc image.");
+  else
+    format_text(s.status_text, STATUS_TEXT_UNITS, L"Found %d new disc images.", added);
+  s.status_is_error = false;
+  if (added > 0 && s.selected < 0) s.selected = 0;
+  save_settings();
+  repaint();
+}
+
+void scan_folder_dialog() {
+  LauncherState& s = g_state;
+  BROWSEINFOW browse = {};
+  browse.hwndOwner = s.main_window;
+  browse.lpszTitle = L"Find disc images (.iso) in this folder and its subfolders";
+  browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&browse);
+  if (item) {
+    wchar_t folder[MAX_PATH];
+    if (SHGetPathFromIDListW(item, folder)) scan_chosen_folder(folder);
+    CoTaskMemFree(item);
+    repaint();
+  }
+  s.settings_open = false;
+  repaint();
+}
+
+void add_dropped_path(const wchar_t* path) {
+  // Unreadable attributes have every bit set and so count as a folder, whose
+  // scan then finds nothing.
+  DWORD attributes = GetFileAttributesW(path);
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    scan_folder(path, 0);
+  else
+    add_disc(path, true);
+}
+
+void add_dropped_files(HDROP drop) {
+  UINT count = DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0);
+  for (UINT i = 0; i < count; i++) {
+    // A longer path would come back cut and name another file: skip it.
+    UINT length = DragQueryFileW(drop, i, NULL, 0);
+    if (length == 0 || length >= PATH_UNITS) continue;
+    wchar_t path[PATH_UNITS];
+    if (DragQueryFileW(drop, i, path, PATH_UNITS) == 0) continue;
+    add_dropped_path(path);
+  }
+  DragFinish(drop);
+}
+
+void remove_disc() {
+  LauncherState& s = g_state;
+  int32_t removed = s.selected;
+  if (removed < 0 || removed >= s.entry_count || removed == s.running_entry) return;
+  // The entry being built keeps its row while the worker uses it.
+  if (s.job.running && removed == s.job.entry_index) return;
+
+  memmove(&s.entries[removed], &s.entries[removed + 1],
+          (size_t)(s.entry_count - removed - 1) * sizeof s.entries[0]);
+  s.entry_count--;
+  if (s.running_entry > removed) s.running_entry--;
+
+  // The build's entry index follows its entry, so that the progress block
+  // and the error text stay with the right row; a finished build's outcome
+  // leaves with its own entry instead of moving to the next one.
+  LONG built = s.job.entry_index;
+  if (built > removed)
+    InterlockedExchange(&s.job.entry_index, built - 1);
+  else if (built == removed)
+    InterlockedExchange(&s.job.entry_index, -1);
+
+  if (s.selected >= s.entry_count) s.selected = s.entry_count - 1;
+  s.status_text[0] = 0;
+  save_settings();
+  repaint();
+}
