@@ -1,12 +1,307 @@
-// The main view. For now an empty frame in the sidebar colour; the views
-// are drawn here as they land.
+// The main view: the sidebar with the wordmark and the library list, and a
+// main pane that shows the settings panel, the selected disc, or the empty
+// state. Every paint draws everything from the state record and records the
+// hit regions of what it drew, in drawing order (later regions win).
+//
+// It changes no state but the hit-region list (and, through the image calls,
+// the image cache). Texts live in fixed buffers on the stack; the only GDI
+// objects made per paint are the two clip regions, deleted before returning.
 #include "ui/main_view.h"
 
+#include <wchar.h>
+
 #include "app/state.h"
+#include "library/catalog.h"
+#include "ui/draw_kit.h"
+#include "ui/image_assets.h"
+#include "ui/views.h"
+
+static const wchar_t ELLIPSIS_BUILDING[] = L"Building\u2026";
+
+static const CatalogEntry* row_of(const LibraryEntry& e) {
+  return (e.catalog_row >= 0 && e.catalog_row < CATALOG_ROWS) ? &CATALOG[e.catalog_row] : NULL;
+}
+
+StatusLabel status_label(int32_t index) {
+  const LibraryEntry& e = g_state.entries[index];
+  switch (e.status) {
+    case DISC_OK: {
+      if (g_state.job.running && g_state.job.entry_index == index) return {ELLIPSIS_BUILDING, COLOR_ACCENT};
+      const CatalogEntry* row = row_of(e);
+      if (row && row->wrapper_exe && !game_files_present(e.catalog_row)) {
+        if (e.catalog_row < 2) return {L"Ready to build", COLOR_ACCENT};
+        return {L"Game files missing", COLOR_ERROR};
+      }
+      return {L"Ready to play", COLOR_SUCCESS};
+    }
+    case DISC_OTHER_REVISION: return {L"Different disc revision", COLOR_WARNING};
+    case DISC_UNSUPPORTED: return {L"Not supported yet", COLOR_TEXT_MUTED};
+    case DISC_UNKNOWN: return {L"Unknown PS2 disc", COLOR_TEXT_MUTED};
+    case DISC_NOT_FOUND: return {L"Disc image not found", COLOR_ERROR};
+    default: return {L"Not a PS2 disc image", COLOR_ERROR};
+  }
+}
+
+// The catalogue title, or the image's file name cut to 127 characters.
+static void disc_title(const LibraryEntry& e, wchar_t (&out)[128]) {
+  const CatalogEntry* row = row_of(e);
+  if (row) {
+    copy_text(out, 128, row->title);
+    return;
+  }
+  const wchar_t* slash = wcsrchr(e.path, L'\\');
+  copy_text(out, 128, slash ? slash + 1 : e.path);
+}
+
+static RECT rect_of(int left, int top, int right, int bottom) {
+  RECT r = {left, top, right, bottom};
+  return r;
+}
+
+static int text_width(HDC dc, const wchar_t* text, FontRole font) {
+  if (g_state.fonts[font]) SelectObject(dc, g_state.fonts[font]);
+  SIZE size = {0, 0};
+  GetTextExtentPoint32W(dc, text, (int)wcslen(text), &size);
+  return size.cx;
+}
+
+static void draw_library_row(HDC dc, int32_t i, int y, int b, int right) {
+  const LibraryEntry& e = g_state.entries[i];
+  int left = px(12);
+  RECT row = rect_of(left, y, right, b);
+  bool selected = i == g_state.selected;
+  if (selected)
+    fill_round_rect(dc, row, COLOR_SURFACE_RAISED, COLOR_BORDER, 10);
+  else if (g_state.hovered_id == CMD_SELECT_ENTRY && g_state.hovered_arg == i)
+    fill_round_rect(dc, row, COLOR_SURFACE, COLOR_SURFACE, 10);
+  else
+    fill_round_rect(dc, row, COLOR_SIDEBAR, COLOR_SIDEBAR, 10);
+  if (selected) fill_solid(dc, rect_of(left, y + px(14), left + px(3), b - px(14)), COLOR_ACCENT);
+
+  wchar_t title[128];
+  disc_title(e, title);
+  draw_text(dc, title, rect_of(left + px(16), y + px(10), right - px(12), y + px(32)), FONT_STRONG, COLOR_TEXT,
+            DT_END_ELLIPSIS | DT_SINGLELINE);
+
+  int x = left + px(16);
+  const CatalogEntry* cat = row_of(e);
+  if (cat) {
+    wchar_t region[128];
+    format_text(region, 128, L"%ls", cat->region ? cat->region : L"");
+    if (region[0]) {
+      draw_text(dc, region, rect_of(x, y + px(36), right, y + px(56)), FONT_SMALL, COLOR_TEXT_SECONDARY,
+                DT_SINGLELINE);
+      x += text_width(dc, region, FONT_SMALL) + px(10);
+    }
+  }
+  StatusLabel label = status_label(i);
+  draw_dot(dc, rect_of(x, y + px(42), x + px(7), y + px(49)), label.colour);
+  draw_text(dc, label.text, rect_of(x + px(12), y + px(36), right - px(12), y + px(56)), FONT_SMALL,
+            COLOR_TEXT_SECONDARY, DT_END_ELLIPSIS | DT_SINGLELINE);
+  add_hit_region(row, CMD_SELECT_ENTRY, i);
+}
+
+static void draw_library_list(HDC dc, int H, int W, int bottom) {
+  HRGN clip = CreateRectRgn(0, H + px(30), W - 1, bottom - px(116));
+  if (clip) SelectClipRgn(dc, clip);
+  int y = H + px(32) - g_state.scroll_offset;
+  for (int32_t i = 0; i < g_state.entry_count; i++) {
+    int b = y + px(68);
+    // Rows wholly above the header or below the window cost nothing: no
+    // label, no file test, no region.
+    if (!(b < H || y > bottom)) draw_library_row(dc, i, y, b, W - px(12));
+    y = b + px(6);
+  }
+  SelectClipRgn(dc, NULL);
+  if (clip) DeleteObject(clip);
+}
+
+static void draw_empty_state(HDC dc, int L, int R, int W, int client_right, int bottom) {
+  int cy = bottom / 2 + px(70);
+  int cx = (client_right + W) / 2;
+  draw_image(dc, 103, px(320), px(200), cx - px(160), cy - px(290));
+  draw_text(dc, L"Your library is empty", rect_of(L, cy - px(60), R, cy - px(24)), FONT_TITLE, COLOR_TEXT,
+            DT_CENTER | DT_SINGLELINE);
+  draw_text(dc, L"Add your own copy of the game as a disc image (.iso), or drop one on this window.",
+            rect_of(L, cy - px(14), R, cy + px(10)), FONT_BODY, COLOR_TEXT_SECONDARY, DT_CENTER | DT_SINGLELINE);
+  draw_button(dc, rect_of(cx - px(176) - px(6), cy + px(30), cx - px(6), cy + px(70)), L"Add disc image",
+              CMD_ADD_DISC, 1, true, true, 120);
+  draw_button(dc, rect_of(cx + px(6), cy + px(30), cx + px(6) + px(176), cy + px(70)), L"Scan a folder",
+              CMD_SCAN_FOLDER, 1, false, true, 128);
+}
+
+static void draw_progress_block(HDC dc, int L, int R, int y) {
+  int track_right = R - px(110) - px(12);
+  fill_round_rect(dc, rect_of(L, y + px(30), track_right, y + px(38)), COLOR_SURFACE, COLOR_BORDER, 8);
+  double progress = g_state.job.progress;
+  double f = progress < 0.0 ? 0.0 : progress > 1.0 ? 1.0 : progress;
+  int w = (int)(f * (track_right - L));
+  // A fill shorter than its own rounded ends would draw as a blot.
+  if (w > px(8)) fill_round_rect(dc, rect_of(L, y + px(30), L + w, y + px(38)), COLOR_ACCENT, COLOR_ACCENT, 8);
+
+  wchar_t percent[16];
+  format_text(percent, 16, L"%d%%", (int)(progress * 100 + 0.5));
+  wchar_t stage[STAGE_TEXT_UNITS];
+  job_read_texts(stage, STAGE_TEXT_UNITS, NULL, 0);
+  draw_text(dc, stage, rect_of(L, y, R - px(110) - px(70), y + px(24)), FONT_STRONG, COLOR_TEXT,
+            DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER);
+  draw_text(dc, percent, rect_of(R - px(110) - px(70), y, R - px(110) - px(12), y + px(24)), FONT_STRONG,
+            COLOR_TEXT_SECONDARY, DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
+  bool stopping = g_state.job.cancel_requested != 0;
+  draw_button(dc, rect_of(R - px(110), y + px(4), R, y + px(44)), stopping ? L"Stopping\u2026" : L"Cancel",
+              CMD_CANCEL_BUILD, 0, false, !stopping, 122);
+}
+
+struct EntryTraits {
+  bool unsupported;  // no build of this disc can run
+  bool built;        // its game files are there
+  bool buildable;    // its row names a game to build
+};
+
+static EntryTraits traits_of(const LibraryEntry& e) {
+  EntryTraits t = {true, false, false};
+  const CatalogEntry* row = row_of(e);
+  t.unsupported = !(row && (e.status == DISC_OK || e.status == DISC_OTHER_REVISION) && row->wrapper_exe);
+  t.built = !t.unsupported && game_files_present(e.catalog_row);
+  t.buildable = row && row->game_id;
+  return t;
+}
+
+static void draw_button_row(HDC dc, const LibraryEntry& e, const EntryTraits& t, int L, int R, int y) {
+  bool running = g_state.running_entry >= 0;
+  bool this_runs = g_state.running_entry == g_state.selected;
+  const wchar_t* label = this_runs ? L"Running\u2026"
+                         : (t.unsupported || t.built) ? L"Play"
+                         : t.buildable ? L"Build"
+                                       : L"Play";
+  int icon = (!t.unsupported && !t.built && t.buildable) ? 121 : 125;
+  bool enabled = (running || t.unsupported || t.built) ? (!running && !t.unsupported)
+                                                       : (t.buildable && g_state.job.running == 0);
+  draw_button(dc, rect_of(L, y, L + px(170), y + px(48)), label, CMD_PRIMARY_ACTION, 0, true, enabled, icon);
+
+  draw_button(dc, rect_of(L + px(182), y + px(4), L + px(182) + px(128), y + px(44)), L"Settings", CMD_OPEN_SETTINGS,
+              0, false, true, 129);
+  const CatalogEntry* row = row_of(e);
+  bool has_game = row && row->wrapper_exe;
+  int x2 = L + px(182) + px(140);
+  draw_button(dc, rect_of(x2, y + px(4), x2 + px(128), y + px(44)), L"Open log", CMD_OPEN_LOG, 0, false, has_game,
+              124);
+  int x3 = x2 + px(140);
+  draw_button(dc, rect_of(x3, y + px(4), x3 + px(150), y + px(44)), L"Game folder", CMD_OPEN_GAME_FOLDER, 0, false,
+              has_game, 123);
+  draw_button(dc, rect_of(R - px(120), y + px(4), R, y + px(44)), L"Remove", CMD_REMOVE_ENTRY, 0, false,
+              g_state.running_entry != g_state.selected, 127);
+}
+
+static void draw_message_line(HDC dc, const LibraryEntry& e, const EntryTraits& t, bool progress_drawn, int L,
+                              int R, int ym) {
+  RECT line = rect_of(L, ym, R, ym + px(22));
+  const UINT ellipsis = DT_END_ELLIPSIS | DT_SINGLELINE;
+  if (g_state.job.failed && g_state.job.entry_index == g_state.selected && !progress_drawn) {
+    wchar_t error[ERROR_TEXT_UNITS];
+    job_read_texts(NULL, 0, error, ERROR_TEXT_UNITS);
+    draw_text(dc, error, line, FONT_BODY, COLOR_ERROR, ellipsis);
+  } else if (g_state.status_text[0]) {
+    draw_text(dc, g_state.status_text, line, FONT_BODY,
+              g_state.status_is_error ? COLOR_ERROR : COLOR_TEXT_SECONDARY, ellipsis);
+  } else if (progress_drawn) {
+    draw_text(dc, L"Building from your disc. You can keep using your PC; closing this window stops the build.",
+              line, FONT_BODY, COLOR_TEXT_SECONDARY, ellipsis);
+  } else if (!t.unsupported && !t.built && t.buildable) {
+    draw_text(dc,
+              L"First time: downloads about 95 MB of tools and source, then builds the game from your disc "
+              L"(10 to 30 minutes).",
+              line, FONT_BODY, COLOR_TEXT_SECONDARY, ellipsis);
+  } else if (e.status == DISC_UNSUPPORTED) {
+    draw_text(dc, L"This game is recognised, but its recompilation is not built yet.", line, FONT_BODY,
+              COLOR_TEXT_SECONDARY, DT_SINGLELINE);
+  } else if (e.status == DISC_OTHER_REVISION) {
+    draw_text(dc, L"This disc's executable differs from the one this build was made from. It may not run correctly.",
+              line, FONT_BODY, COLOR_WARNING, ellipsis);
+  }
+}
+
+static void draw_selected_view(HDC dc, int L, int R, int bottom) {
+  int32_t index = g_state.selected;
+  const LibraryEntry& e = g_state.entries[index];
+  StatusLabel label = status_label(index);
+  int T = px(24);
+
+  HRGN clip = CreateRoundRectRgn(L, T, R + 1, T + px(150) + 1, px(10), px(10));
+  if (clip) SelectClipRgn(dc, clip);
+  fill_solid(dc, rect_of(L, T, R, T + px(150)), COLOR_BACKDROP);
+  if (px(150) > 0 && R > L) draw_cover_image(dc, 100, rect_of(L, T, R, T + px(150)));
+  SelectClipRgn(dc, NULL);
+  if (clip) DeleteObject(clip);
+
+  wchar_t title[128];
+  disc_title(e, title);
+  draw_text(dc, title, rect_of(L + px(24), T + px(30), R - px(200), T + px(74)), FONT_TITLE, COLOR_TEXT,
+            DT_END_ELLIPSIS | DT_SINGLELINE);
+
+  int y1 = T + px(84);
+  int x = L + px(24);
+  const CatalogEntry* row = row_of(e);
+  if (row) {
+    const wchar_t* region = row->region ? row->region : L"";
+    int cx = text_width(dc, region, FONT_SMALL);
+    RECT chip = rect_of(x, y1, x + cx + px(16), y1 + px(22));
+    fill_round_rect(dc, chip, COLOR_SURFACE, COLOR_BORDER, 22);
+    draw_text(dc, region, chip, FONT_SMALL, COLOR_TEXT, DT_CENTER | DT_SINGLELINE | DT_VCENTER);
+    x = chip.right + px(10);
+  }
+  draw_dot(dc, rect_of(x, y1 + px(7), x + px(9), y1 + px(16)), label.colour);
+  draw_text(dc, label.text, rect_of(x + px(15), y1, R - px(200), y1 + px(22)), FONT_BODY, COLOR_TEXT,
+            DT_SINGLELINE | DT_VCENTER);
+
+  EntryTraits t = traits_of(e);
+  int y = T + px(150) + px(24);
+  bool progress_drawn = g_state.job.running && g_state.job.entry_index == index;
+  if (progress_drawn)
+    draw_progress_block(dc, L, R, y);
+  else
+    draw_button_row(dc, e, t, L, R, y);
+  int ym = y + px(60);
+  draw_message_line(dc, e, t, progress_drawn, L, R, ym);
+  draw_disc_details(dc, index, L, R, ym + px(36), bottom);
+}
 
 void paint_window(HDC dc, const RECT* client) {
   g_state.hit_region_count = 0;
-  HBRUSH backdrop = CreateSolidBrush(RGB(15, 20, 36));
-  FillRect(dc, client, backdrop);
-  DeleteObject(backdrop);
+  int bottom = client->bottom, client_right = client->right;
+  int H = px(64), W = px(300);
+
+  HBRUSH tile = get_background_brush();
+  if (tile) {
+    SetBrushOrgEx(dc, 0, 0, NULL);
+    FillRect(dc, client, tile);
+  } else {
+    fill_solid(dc, *client, COLOR_BACKDROP);
+  }
+
+  fill_solid(dc, rect_of(0, 0, W, bottom), COLOR_SIDEBAR);
+  fill_solid(dc, rect_of(W - 1, 0, W, bottom), COLOR_BORDER);
+  if (!draw_image(dc, 101, px(260), px(40), px(20), px(14)))
+    draw_text(dc, L"PROJECT TELVAR", rect_of(px(20), px(18), W - px(10), px(46)), FONT_WORDMARK, COLOR_TEXT,
+              DT_SINGLELINE | DT_VCENTER);
+  draw_text(dc, L"LIBRARY", rect_of(px(20), H + px(6), W - px(20), H + px(26)), FONT_SMALL, COLOR_TEXT_MUTED,
+            DT_SINGLELINE);
+  draw_library_list(dc, H, W, bottom);
+  if (g_state.entry_count == 0)
+    draw_text(dc, L"No games yet", rect_of(px(20), H + px(36), W - px(20), H + px(60)), FONT_BODY,
+              COLOR_TEXT_MUTED, DT_SINGLELINE);
+
+  fill_solid(dc, rect_of(0, bottom - px(116), W - 1, bottom - px(115)), COLOR_BORDER);
+  draw_button(dc, rect_of(px(16), bottom - px(100), W - px(16), bottom - px(60)), L"Add disc image", CMD_ADD_DISC,
+              0, false, true, 120);
+  draw_button(dc, rect_of(px(16), bottom - px(52), W - px(16), bottom - px(16)), L"Scan a folder",
+              CMD_SCAN_FOLDER, 0, false, true, 128);
+
+  int L = W + px(24), R = client_right - px(24);
+  if (g_state.settings_open)
+    draw_settings_panel(dc, L, R);
+  else if (g_state.selected >= 0 && g_state.selected < g_state.entry_count)
+    draw_selected_view(dc, L, R, bottom);
+  else
+    draw_empty_state(dc, L, R, W, client_right, bottom);
 }

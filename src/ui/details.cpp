@@ -1,0 +1,115 @@
+// The selected disc's detail cards: "Disc", with what identification found
+// and where the built game lives, and for a disc with a game to build the
+// "Controller" legend from the classic pad's buttons to the modern pad's.
+// They only draw; no hit regions. The controller card is drawn whole or not
+// at all. Texts go into fixed stack buffers; no GDI object is made.
+#include <windows.h>
+
+#include "app/state.h"
+#include "library/catalog.h"
+#include "ui/draw_kit.h"
+#include "ui/image_assets.h"
+#include "ui/views.h"
+
+struct LegendRow {
+  int classic_glyph;
+  const wchar_t* classic_name;
+  int pad_glyph;
+  const wchar_t* pad_name;
+};
+
+// Face buttons and Start in the left column, shoulders and Select in the right.
+static const LegendRow LEGEND[10] = {
+    {140, L"Cross", 160, L"A"},     {141, L"Circle", 161, L"B"}, {142, L"Square", 162, L"X"},
+    {143, L"Triangle", 163, L"Y"},  {148, L"Start", 168, L"Menu"}, {144, L"L1", 164, L"LB"},
+    {145, L"R1", 165, L"RB"},       {146, L"L2", 166, L"LT"},     {147, L"R2", 167, L"RT"},
+    {149, L"Select", 169, L"View"},
+};
+
+static RECT rect_of(int left, int top, int right, int bottom) {
+  RECT r = {left, top, right, bottom};
+  return r;
+}
+
+// An 8-bit text of the entry (serial, MD5) in the ANSI code page, at most 64
+// characters; an unconvertible text comes out empty.
+static void widen(const char* text, wchar_t (&out)[65]) {
+  int n = MultiByteToWideChar(CP_ACP, 0, text, -1, out, 64);
+  if (n <= 0) n = 1;
+  out[n - 1 < 64 ? n - 1 : 64] = 0;
+}
+
+static void draw_controller_card(HDC dc, int L, int R, int top) {
+  int bottom = top + px(232);
+  fill_round_rect(dc, rect_of(L, top, R, bottom), COLOR_SURFACE, COLOR_BORDER, 10);
+  int x = L + px(20);
+  int w = R - (L + px(40));
+  draw_text(dc, L"Controller", rect_of(x, top + px(16), x + px(200), top + px(16) + px(22)), FONT_HEADING,
+            COLOR_TEXT, DT_SINGLELINE);
+  draw_text(dc, L"Xbox, DualShock 4 and DualSense, over USB or Bluetooth",
+            rect_of(x + px(110), top + px(16), x + w, top + px(16) + px(22)), FONT_SMALL, COLOR_TEXT_SECONDARY,
+            DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
+  int g = px(24), p = px(30), cw = w / 2;
+  int y1 = top + px(16) + px(36);
+  for (int k = 0; k < 10; k++) {
+    const LegendRow& row = LEGEND[k];
+    int gx = x + (k < 5 ? 0 : 1) * cw, gy = y1 + (k % 5) * p;
+    draw_image(dc, row.classic_glyph, g, g, gx, gy);
+    draw_text(dc, row.classic_name, rect_of(gx + g + px(10), gy, gx + g + px(100), gy + g), FONT_BODY,
+              COLOR_TEXT_SECONDARY, DT_SINGLELINE | DT_VCENTER);
+    draw_text(dc, L"\u2192", rect_of(gx + px(120), gy, gx + px(144), gy + g), FONT_BODY, COLOR_TEXT_MUTED,
+              DT_CENTER | DT_SINGLELINE | DT_VCENTER);
+    draw_image(dc, row.pad_glyph, g, g, gx + px(154), gy);
+    draw_text(dc, row.pad_name, rect_of(gx + g + px(154) + px(10), gy, gx + cw - px(8), gy + g), FONT_STRONG,
+              COLOR_TEXT, DT_SINGLELINE | DT_VCENTER);
+  }
+}
+
+void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_bottom) {
+  const LibraryEntry& e = g_state.entries[index];
+  fill_round_rect(dc, rect_of(L, y0, R, y0 + px(190)), COLOR_SURFACE, COLOR_BORDER, 10);
+  int x = L + px(20);
+  int w = R - (L + px(40));
+  draw_text(dc, L"Disc", rect_of(x, y0 + px(16), x + w, y0 + px(16) + px(22)), FONT_HEADING, COLOR_TEXT,
+            DT_SINGLELINE);
+
+  int ry = y0 + px(16) + px(32);
+  draw_detail_row(dc, x, &ry, w, L"Image", e.path, COLOR_TEXT);
+
+  wchar_t serial[65];
+  widen(e.serial, serial);
+  draw_detail_row(dc, x, &ry, w, L"Boot executable", serial[0] ? serial : L"none", COLOR_TEXT);
+
+  if (e.md5[0]) {
+    wchar_t md5[65];
+    widen(e.md5, md5);
+    const wchar_t* note = e.status == DISC_OK ? L"(matches)"
+                          : e.status == DISC_OTHER_REVISION ? L"(different revision)"
+                                                             : L"";
+    wchar_t value[324];
+    format_text(value, 324, L"%ls  %ls", md5, note);
+    draw_detail_row(dc, x, &ry, w, L"MD5", value, e.status == DISC_OTHER_REVISION ? COLOR_WARNING : COLOR_TEXT);
+  } else {
+    draw_detail_row(dc, x, &ry, w, L"MD5", L"\u2013", COLOR_TEXT_MUTED);
+  }
+
+  const CatalogEntry* row =
+      (e.catalog_row >= 0 && e.catalog_row < CATALOG_ROWS) ? &CATALOG[e.catalog_row] : NULL;
+  if (!row || !row->wrapper_exe) {
+    draw_detail_row(dc, x, &ry, w, L"Game files", L"\u2013", COLOR_TEXT_MUTED);
+    return;
+  }
+  if (game_files_present(e.catalog_row)) {
+    wchar_t folder[PATH_UNITS];
+    game_folder(e.catalog_row, folder);
+    draw_detail_row(dc, x, &ry, w, L"Game files", folder, COLOR_TEXT);
+  } else if (row->game_id) {
+    draw_detail_row(dc, x, &ry, w, L"Game files", L"Not built yet", COLOR_TEXT_SECONDARY);
+  } else {
+    draw_detail_row(dc, x, &ry, w, L"Game files", L"Missing", COLOR_ERROR);
+  }
+
+  int top = y0 + px(190) + px(12);
+  if (top + px(232) >= client_bottom - px(24)) return;  // whole or not at all
+  draw_controller_card(dc, L, R, top);
+}

@@ -1,0 +1,165 @@
+// The settings panel: the eight user settings as rows of a title, a
+// description and a control (two segments, five switches, two steppers), and
+// a row to rebuild the selected game. It only draws and records regions; the
+// commands change the values and save them.
+//
+// Texts are formatted into fixed stack buffers; no GDI object is made.
+#include <windows.h>
+
+#include "app/state.h"
+#include "launch/game_launch.h"
+#include "library/catalog.h"
+#include "ui/draw_kit.h"
+#include "ui/views.h"
+
+struct ToggleRow {
+  const wchar_t* title;
+  const wchar_t* description;
+  const int32_t* value;  // the stored setting
+  bool inverted;         // the switch shows on while the stored value is 0
+};
+
+static RECT rect_of(int left, int top, int right, int bottom) {
+  RECT r = {left, top, right, bottom};
+  return r;
+}
+
+static bool hovered(int32_t id, int32_t arg) { return g_state.hovered_id == id && g_state.hovered_arg == arg; }
+
+// The whole monitor's height, not its work area: the game goes full screen.
+static int monitor_height() {
+  HMONITOR monitor = MonitorFromWindow(g_state.main_window, MONITOR_DEFAULTTONEAREST);
+  MONITORINFO info = {};
+  info.cbSize = sizeof info;
+  if (monitor && GetMonitorInfoW(monitor, &info)) return info.rcMonitor.bottom - info.rcMonitor.top;
+  return GetSystemMetrics(SM_CYSCREEN);
+}
+
+static int draw_resolution_row(HDC dc, int L, int R, int C, int y) {
+  wchar_t description[200];
+  format_text(description, 200,
+              L"Native draws at the PS2's own resolution, as the game was. Upscaled draws at %dx for this "
+              L"%d-line screen: sharper, more GPU work.",
+              (int)upscale_factor(), monitor_height());
+  int next = draw_setting_label(dc, L, R, y, L"Resolution", description);
+  fill_round_rect(dc, rect_of(C, y + px(4), R, y + px(36)), COLOR_SURFACE, COLOR_BORDER, 6);
+  int half = px(197) / 2;
+  static const wchar_t* const NAMES[2] = {L"Native", L"Upscaled"};
+  int chosen = g_state.upscaled != 0 ? 1 : 0;
+  for (int i = 0; i < 2; i++) {
+    RECT segment = rect_of(C + px(3) + i * half, y + px(4) + px(3), C + (i + 1) * half, y + px(36) - px(3));
+    COLORREF label = COLOR_TEXT;
+    if (i == chosen) {
+      fill_round_rect(dc, segment, COLOR_ACCENT, COLOR_ACCENT, 6);
+      label = COLOR_BACKDROP;
+    } else if (hovered(CMD_SET_RESOLUTION, i)) {
+      fill_round_rect(dc, segment, COLOR_SURFACE_RAISED, COLOR_SURFACE_RAISED, 6);
+    }
+    draw_text(dc, NAMES[i], segment, FONT_CONTROL, label, DT_CENTER | DT_SINGLELINE | DT_VCENTER);
+    add_hit_region(segment, CMD_SET_RESOLUTION, i);
+  }
+  return next;
+}
+
+static int draw_toggle_row(HDC dc, int L, int R, int y, int index, const ToggleRow& row) {
+  int next = draw_setting_label(dc, L, R, y, row.title, row.description);
+  bool on = row.inverted ? *row.value == 0 : *row.value != 0;
+  RECT track = rect_of(R - px(44), y + px(4), R - px(44) + px(40), y + px(4) + px(22));
+  COLORREF track_colour = on ? COLOR_ACCENT : COLOR_BORDER;
+  fill_round_rect(dc, track, track_colour, track_colour, 22);
+  int knob_left = on ? track.right - px(19) : track.left + px(3);
+  RECT knob = rect_of(knob_left, track.top + px(3), knob_left + px(16), track.top + px(19));
+  COLORREF knob_colour = on ? COLOR_BACKDROP : COLOR_TEXT;
+  fill_round_rect(dc, knob, knob_colour, knob_colour, 16);
+  add_hit_region(rect_of(R - px(48), y + px(4), R, y + px(30)), CMD_TOGGLE_SETTING, index);
+  return next;
+}
+
+// A value box with a button at each end. The value is drawn by the caller's
+// rectangle so that the level name can stop short of the two buttons.
+static void draw_stepper(HDC dc, int C, int R, int y, const wchar_t* value, RECT value_rect, COLORREF fill,
+                         COLORREF border, int32_t less_id, const wchar_t* less_glyph, int32_t more_id,
+                         const wchar_t* more_glyph, UINT value_flags) {
+  fill_round_rect(dc, rect_of(C, y + px(4), R, y + px(36)), fill, border, 6);
+  draw_text(dc, value, value_rect, FONT_CONTROL, COLOR_TEXT, value_flags);
+  int top = y + px(4) + px(3), bottom = y + px(36) - px(3);
+  RECT less = rect_of(C + px(3), top, C + px(35), bottom);
+  RECT more = rect_of(R - px(35), top, R - px(3), bottom);
+  if (hovered(less_id, 0)) fill_round_rect(dc, less, COLOR_SURFACE_RAISED, COLOR_SURFACE_RAISED, 6);
+  if (hovered(more_id, 0)) fill_round_rect(dc, more, COLOR_SURFACE_RAISED, COLOR_SURFACE_RAISED, 6);
+  draw_text(dc, less_glyph, less, FONT_STRONG, COLOR_TEXT, DT_CENTER | DT_SINGLELINE | DT_VCENTER);
+  draw_text(dc, more_glyph, more, FONT_STRONG, COLOR_TEXT, DT_CENTER | DT_SINGLELINE | DT_VCENTER);
+  add_hit_region(less, less_id, 0);
+  add_hit_region(more, more_id, 0);
+}
+
+static bool rebuild_enabled() {
+  int32_t s = g_state.selected;
+  if (s < 0 || s >= g_state.entry_count) return false;
+  const LibraryEntry& e = g_state.entries[s];
+  return (e.catalog_row == 0 || e.catalog_row == 1) && (e.status == DISC_OK || e.status == DISC_OTHER_REVISION) &&
+         g_state.job.running == 0 && g_state.running_entry < 0;
+}
+
+void draw_settings_panel(HDC dc, int L, int R) {
+  int T = px(24);
+  int C = R - px(200);
+  draw_text(dc, L"Settings", rect_of(L, T, R, T + px(40)), FONT_TITLE, COLOR_TEXT, DT_SINGLELINE);
+  draw_button(dc, rect_of(R - px(90), T + px(4), R, T + px(36)), L"Done", CMD_CLOSE_SETTINGS, 0, false, true, 0);
+  draw_text(dc, L"Apply the next time a game starts.", rect_of(L, T + px(52), R, T + px(52) + px(20)), FONT_BODY,
+            COLOR_TEXT_SECONDARY, DT_SINGLELINE);
+
+  int y = T + px(52) + px(34);
+  y = draw_resolution_row(dc, L, R, C, y);
+
+  const ToggleRow toggles[5] = {
+      {L"VSync", L"Waits for the monitor's refresh. Off lets the game pace itself at 50 fps.", &g_state.vsync, false},
+      {L"Graphics on its own thread", L"Runs the PS2 graphics chip beside the game. Turn off only to test a problem.",
+       &g_state.no_gs_thread, true},
+      {L"OpenGL calls on their own thread",
+       L"Sends drawing to the driver from a separate thread. Turn off only to test a problem.", &g_state.no_gl_thread,
+       true},
+      {L"Performance statistics", L"Writes frame timings to mox1_log.txt every 2 seconds, for bug reports.",
+       &g_state.fps_log, false},
+      {L"Minimize while playing", L"Tucks this window away when a game starts.", &g_state.minimize, false},
+  };
+  for (int i = 0; i < 5; i++) y = draw_toggle_row(dc, L, R, y, i, toggles[i]);
+
+  // F9 capture length
+  {
+    int next = draw_setting_label(dc, L, R, y, L"F9 capture length",
+                                  L"F9 in the game records this much graphics input to gsrec_NN.bin, for glitch "
+                                  L"reports (about 260 MB a second).");
+    wchar_t value[64];
+    format_text(value, 64, L"%d second%ls", (int)g_state.capture_seconds,
+                g_state.capture_seconds == 1 ? L"" : L"s");
+    draw_stepper(dc, C, R, y, value, rect_of(C, y + px(4), R, y + px(36)), COLOR_SURFACE, COLOR_BORDER,
+                 CMD_CAPTURE_LESS, L"\u2212", CMD_CAPTURE_MORE, L"+", DT_CENTER | DT_SINGLELINE | DT_VCENTER);
+    y = next;
+  }
+
+  // Start in a level (testing)
+  {
+    int next = draw_setting_label(dc, L, R, y, L"Start in a level (testing)",
+                                  L"Skips the menus and loads this level with a fresh save. Off for normal play.");
+    wchar_t value[64];
+    int32_t level = g_state.start_level;
+    bool chosen = level >= 0;
+    // Both buildable rows share one level table, whichever entry is selected.
+    const wchar_t* const* names = CATALOG[0].level_names;
+    if (!chosen)
+      copy_text(value, 64, L"Off");
+    else
+      format_text(value, 64, L"%02d %ls", (int)level,
+                  (names && level < LEVEL_COUNT) ? names[level] : L"");
+    draw_stepper(dc, C, R, y, value, rect_of(C + px(36), y + px(4), R - px(36), y + px(36)),
+                 chosen ? COLOR_SURFACE_RAISED : COLOR_SURFACE, chosen ? COLOR_ACCENT : COLOR_BORDER, CMD_LEVEL_PREV,
+                 L"\u2039", CMD_LEVEL_NEXT, L"\u203A", DT_END_ELLIPSIS | DT_CENTER | DT_SINGLELINE | DT_VCENTER);
+    y = next;
+  }
+
+  draw_setting_label(dc, L, R, y, L"Rebuild the game",
+                     L"Downloads the latest build kit and builds the selected game from your disc again. Saves are "
+                     L"kept.");
+  draw_button(dc, rect_of(C, y + px(4), R, y + px(36)), L"Rebuild", CMD_REBUILD, 0, false, rebuild_enabled(), 126);
+}

@@ -1,0 +1,12 @@
+// The steps of paint_window that live in their own files: the settings panel
+// and the selected disc's detail cards. L and R are the main pane's edges.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+// The settings panel in place of the selected view; records its regions.
+void draw_settings_panel(HDC dc, int left, int right);
+
+// The "Disc" card from y0 and, for a disc with a game to build, the
+// "Controller" legend when it fits whole above bottom - px(24). No regions.
+void draw_disc_details(HDC dc, int32_t index, int left, int right, int y0, int bottom);
