@@ -13,7 +13,9 @@ void print_utf8(FILE* stream, const wchar_t* text);
 
 // Each command gets the arguments after its name.
 int cmd_identify(int argc, wchar_t** argv);
+int cmd_build(int argc, wchar_t** argv);
 int cmd_sha256(int argc, wchar_t** argv);
+int cmd_unzip(int argc, wchar_t** argv);
 int cmd_fetch(int argc, wchar_t** argv);
 
 // Runs one worker-side operation (download, unzip, build...) the way the

@@ -14,6 +14,7 @@ struct Command {
 
 static const Command COMMANDS[] = {
     {L"identify", "identify IMAGE...", cmd_identify},
+    {L"build", "build IMAGE", cmd_build},
     {L"sha256", "sha256 FILE", cmd_sha256},
 };
 

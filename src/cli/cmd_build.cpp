@@ -1,0 +1,95 @@
+// telvar-cli build IMAGE: the whole build job for one disc image, without the
+// window, on this thread. The folder of telvar-cli.exe is the launcher folder:
+// the telvar.ini beside it names the release and receives the stamps, and the
+// downloads, toolchain and games folders are made there. The library of that
+// telvar.ini is neither read nor changed.
+//
+// Standard output: each new stage text with the job's percentage, then
+// "Built". On failure or cancel the job's error text is the last line of
+// standard error. Ctrl+C cancels the build (the script's processes end).
+// Exit code 0 when built, 1 when failed or cancelled, 2 for a usage error.
+#include <windows.h>
+#include <string.h>
+
+#include "app/state.h"
+#include "build/build_job.h"
+#include "cli/cli.h"
+#include "library/catalog.h"
+#include "library/disc_identify.h"
+
+static wchar_t last_stage[STAGE_TEXT_UNITS];
+
+static void print_new_stage() {
+  wchar_t stage[STAGE_TEXT_UNITS];
+  job_read_texts(stage, STAGE_TEXT_UNITS, NULL, 0);
+  if (wcscmp(stage, last_stage) == 0) return;
+  memcpy(last_stage, stage, sizeof stage);
+  double progress = g_state.job.progress;
+  if (progress < 0.0) progress = 0.0;
+  if (progress > 1.0) progress = 1.0;
+  fprintf(stdout, "%3d%% ", (int)(progress * 100.0 + 0.5));
+  print_utf8(stdout, stage);
+  fputs("\n", stdout);
+  fflush(stdout);
+}
+
+static BOOL WINAPI on_break(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+  cancel_build();
+  return TRUE;
+}
+
+static const char* const STATUS_NAMES[] = {
+    "DISC_OK", "DISC_OTHER_REVISION", "DISC_UNSUPPORTED", "DISC_UNKNOWN", "DISC_NOT_PS2", "DISC_NOT_FOUND",
+};
+
+int cmd_build(int argc, wchar_t** argv) {
+  if (argc != 1) {
+    fputs("usage: telvar-cli build IMAGE\n", stderr);
+    return EXIT_USAGE;
+  }
+  locate_launcher();
+
+  LibraryEntry& entry = g_state.entries[0];
+  memset(&entry, 0, sizeof entry);
+  if (!full_disc_path(argv[0], entry.path)) {
+    fputs("telvar-cli: the full path is longer than 259 characters: ", stderr);
+    print_utf8(stderr, argv[0]);
+    fputs("\n", stderr);
+    return EXIT_FAILED;
+  }
+  identify_disc(&entry);
+  g_state.entry_count = 1;
+  if (!catalog_row_buildable(entry.catalog_row)) {
+    fputs("telvar-cli: this disc cannot be built (", stderr);
+    fputs(STATUS_NAMES[entry.status], stderr);
+    fputs("): ", stderr);
+    print_utf8(stderr, entry.path);
+    fputs("\n", stderr);
+    return EXIT_FAILED;
+  }
+  if (!prepare_build(0)) {
+    fputs("telvar-cli: the build could not be started\n", stderr);
+    return EXIT_FAILED;
+  }
+
+  last_stage[0] = 0;
+  print_new_stage();
+  set_job_listener(print_new_stage);
+  SetConsoleCtrlHandler(on_break, TRUE);
+  build_worker(NULL);
+  SetConsoleCtrlHandler(on_break, FALSE);
+  set_job_listener(NULL);
+
+  if (!g_state.job.failed) {
+    fputs("Built\n", stdout);
+    fflush(stdout);
+    return EXIT_OK;
+  }
+  fflush(stdout);
+  wchar_t error[ERROR_TEXT_UNITS];
+  job_read_texts(NULL, 0, error, ERROR_TEXT_UNITS);
+  print_utf8(stderr, error);
+  fputs("\n", stderr);
+  return EXIT_FAILED;
+}
