@@ -16,16 +16,20 @@
 //   crlf      lines whose CR LF is split across two writes, exit code 1
 //   crash     exit code 0xC0000005, as a process ended by an exception
 //   many      17 numbered lines, exit code 1
+//   utf8      a line with UTF-8 bytes outside ASCII, exit code 1
 // TELVAR_STANDIN_DELAY_MS sets the pause between lines (default 40 ms).
 //
 // Every run starts a child process of its own (this program again with
 // --standin-child) that prints one line; in "hang" it waits forever, so that
 // a test can see the job object end the whole process tree.
 //
+// Everything it and its child print is also appended to "standin_output.bin"
+// in the working folder (in "hang" the two may interleave differently there).
+//
 // Record: "standin_run.txt" in the working folder (UTF-8, one item a line):
 // command_line, working_folder, PATH, PYTHONUTF8, PYTHONDONTWRITEBYTECODE,
 // PYTHONHOME, PYTHONPATH, ZIG_GLOBAL_CACHE_DIR, ZIG_LOCAL_CACHE_DIR (each
-// "<unset>" when absent) and child_pid.
+// "<unset>" when absent), pid and child_pid.
 //
 // A command line it does not expect prints "standin: bad command line: ..."
 // and exits with code 64.
@@ -38,9 +42,21 @@
 static HANDLE out_handle;
 static DWORD delay_ms = 40;
 
+static HANDLE echo_file = INVALID_HANDLE_VALUE;
+
 static void write_bytes(HANDLE handle, const char* bytes, size_t count) {
   DWORD written = 0;
   WriteFile(handle, bytes, (DWORD)count, &written, NULL);
+}
+
+// Printing: to the pipe, and the same bytes appended to "standin_output.bin"
+// in the working folder, so that a test can compare the launcher's log.
+static void print_bytes(HANDLE handle, const char* bytes, size_t count) {
+  write_bytes(handle, bytes, count);
+  if (echo_file == INVALID_HANDLE_VALUE)
+    echo_file = CreateFileW(L"standin_output.bin", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (echo_file != INVALID_HANDLE_VALUE) write_bytes(echo_file, bytes, count);
 }
 
 static void say(const char* format, ...) {
@@ -52,7 +68,7 @@ static void say(const char* format, ...) {
   if (n < 0) n = 0;
   if (n > (int)sizeof line - 2) n = (int)sizeof line - 2;
   line[n++] = '\n';
-  write_bytes(out_handle, line, n);
+  print_bytes(out_handle, line, n);
 }
 
 static void pause() {
@@ -94,6 +110,7 @@ static void write_record(DWORD child_pid) {
   const wchar_t* names[] = {L"PATH", L"PYTHONUTF8", L"PYTHONDONTWRITEBYTECODE", L"PYTHONHOME", L"PYTHONPATH",
                             L"ZIG_GLOBAL_CACHE_DIR", L"ZIG_LOCAL_CACHE_DIR"};
   for (const wchar_t* name : names) record_variable(file, name);
+  fprintf(file, "pid=%lu\n", (unsigned long)GetCurrentProcessId());
   fprintf(file, "child_pid=%lu\n", (unsigned long)child_pid);
   fclose(file);
 }
@@ -235,7 +252,7 @@ static int play_success(const BuildArgs& args) {
   write_outputs(args.region);
   // Standard error reaches the launcher through the same pipe.
   const char warning[] = "warning: stand-in build, the game is a placeholder\n";
-  write_bytes(GetStdHandle(STD_ERROR_HANDLE), warning, sizeof warning - 1);
+  print_bytes(GetStdHandle(STD_ERROR_HANDLE), warning, sizeof warning - 1);
   progress("link", 0, 1);
   progress("link", 1, 1);
   progress("install", 1, 1);
@@ -272,7 +289,7 @@ int wmain(int argc, wchar_t** argv) {
     say("compiling src/mox1_game.c");
     say("error: src/mox1_game.c:12: the stand-in was asked to fail");
     const char unfinished[] = "an unfinished last line";
-    write_bytes(out_handle, unfinished, sizeof unfinished - 1);
+    print_bytes(out_handle, unfinished, sizeof unfinished - 1);
     return code;
   }
   if (hang) {
@@ -284,22 +301,26 @@ int wmain(int argc, wchar_t** argv) {
     static char line[5001];
     for (int i = 0; i < 5000; i++) line[i] = (char)('a' + i % 26);
     line[5000] = '\n';
-    write_bytes(out_handle, line, 2500);
+    print_bytes(out_handle, line, 2500);
     pause();
-    write_bytes(out_handle, line + 2500, 2501);
+    print_bytes(out_handle, line + 2500, 2501);
     return 1;
   }
   if (wcscmp(scenario, L"crlf") == 0) {
-    write_bytes(out_handle, "first line\r", 11);
+    print_bytes(out_handle, "first line\r", 11);
     pause();
-    write_bytes(out_handle, "\nlast line\r", 11);
+    print_bytes(out_handle, "\nlast line\r", 11);
     pause();
-    write_bytes(out_handle, "\n", 1);
+    print_bytes(out_handle, "\n", 1);
     return 1;
   }
   if (wcscmp(scenario, L"crash") == 0) {
     say("about to fail hard");
     ExitProcess(0xC0000005u);
+  }
+  if (wcscmp(scenario, L"utf8") == 0) {
+    say("erreur: fichier \xC3\xA9t\xC3\xA9 introuvable");
+    return 1;
   }
   if (wcscmp(scenario, L"many") == 0) {
     for (int i = 1; i <= 17; i++) say("line %d", i);
