@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""End-to-end test of `telvar-cli build IMAGE` under Wine: a launcher folder
+holding telvar-cli.exe and its telvar.ini, a disc image written by
+tools/make-disc, and the release fixtures of make_build_fixtures.py served
+from disk and by release_server.py on 127.0.0.1.
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import unittest
+
+ARGS = None
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def http_base(name):
+    with open(os.path.join(ARGS.server, "port")) as f:
+        return "http://127.0.0.1:%s/%s/" % (f.read().strip(), name)
+
+
+class CliBuildTest(unittest.TestCase):
+    def launcher(self, release_base, serial="SXPE_100.01"):
+        self.work = os.path.join(ARGS.work, self.id().split(".")[-1])
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        shutil.copy(ARGS.cli, os.path.join(self.work, "telvar-cli.exe"))
+        with open(os.path.join(self.work, "telvar.ini"), "w", newline="") as f:
+            f.write("[build]\r\nrelease_url=%s\r\n" % release_base)
+        self.disc = os.path.join(self.work, "my disc.iso")
+        subprocess.run([sys.executable, os.path.join(ARGS.source, "tools", "make-disc"), "--serial", serial,
+                        "--out", self.disc], check=True)
+        self.kit = os.path.join(self.work, "games", "mox1")
+
+    def build(self, scenario="success", args=None):
+        env = dict(os.environ, TELVAR_STANDIN_SCENARIO=scenario, TELVAR_STANDIN_DELAY_MS="0")
+        command = [ARGS.wine, os.path.join(self.work, "telvar-cli.exe"), "build"]
+        command += [windows_path(self.disc)] if args is None else args
+        run = subprocess.run(command, capture_output=True, timeout=300, env=env)
+        return run.returncode, run.stdout.decode("utf-8"), run.stderr.decode("utf-8", "replace")
+
+    def ini(self):
+        return read(os.path.join(self.work, "telvar.ini")).decode("latin-1")
+
+    def expect_built(self, code, out, err, output_folder, stamp_key):
+        self.assertEqual(code, 0, err)
+        lines = out.split("\n")
+        self.assertEqual(lines[-1], "")
+        self.assertEqual(lines[-2], "Built")
+        self.assertEqual(lines[0], "  0% Starting")
+        for expected in ["  0% Checking for the latest build files", " 20% Checking the build tools",
+                         " 32% Starting the build", " 37% Translating the levels (1 of 19)",
+                         " 63% Compiling (6 of 24 files)", " 99% Cleaning up", "100% Built"]:
+            self.assertIn(expected, lines)
+        # Each stage text is printed once, when it changes.
+        stages = [line[5:] for line in lines[:-2]]
+        self.assertEqual(len(stages), len(set(stages)))
+        for line in lines[:-2]:
+            self.assertRegex(line, r"^( {2}\d| \d\d|100)% \S")
+
+        self.assertEqual(read(os.path.join(self.work, "toolchain", "version.txt")), b"t1")
+        self.assertTrue(os.path.isfile(os.path.join(self.work, "toolchain", "python", "python.exe")))
+        self.assertTrue(os.path.isfile(os.path.join(self.kit, "build.py")))
+        out_dir = os.path.join(self.kit, output_folder)
+        self.assertEqual(sorted(os.listdir(out_dir)), ["mox1_game.dll", "mox1_wrapper.exe"])
+        self.assertEqual(sorted(os.listdir(os.path.join(self.kit, "build"))), [os.path.basename(output_folder)])
+        self.assertFalse(os.path.exists(os.path.join(self.kit, "zig-cache")))
+        self.assertEqual(read(os.path.join(self.kit, "build_log.txt")),
+                         read(os.path.join(self.kit, "standin_output.bin")))
+        self.assertEqual(os.listdir(os.path.join(self.work, "downloads")), [])
+        ini = self.ini()
+        self.assertRegex(ini, r"\[mox1\]")
+        self.assertIn("kit_version=v1", ini)
+        self.assertIn("%s=v1" % stamp_key, ini)
+
+    def test_build_from_a_local_release(self):
+        self.launcher(windows_path(os.path.join(ARGS.releases, "good")))
+        self.expect_built(*self.build(), "build/windows", "built_version")
+        self.assertNotIn("built_version_us", self.ini())
+
+    def test_build_over_http(self):
+        self.launcher(http_base("good"), serial="SXUS_100.02")
+        self.expect_built(*self.build(), "build/windows_us", "built_version_us")
+
+    def test_second_build_skips_the_tools(self):
+        self.launcher(windows_path(os.path.join(ARGS.releases, "good")))
+        self.assertEqual(self.build()[0], 0)
+        code, out, err = self.build()
+        self.assertEqual(code, 0, err)
+        self.assertNotIn("Downloading the build tools", out)
+        self.assertIn("Downloading the game's build kit", out)
+
+    def test_failures_print_the_job_text_last_on_stderr(self):
+        cases = [
+            ("good", "fail", "The build stopped (code 2): error: src/mox1_game.c:12: the stand-in was asked to fail"),
+            ("invalid", "success", "The build description from the release is not valid."),
+            ("badtools", "success", "The downloaded build tools are damaged (checksum). Try again."),
+            ("missing", "success", None),
+        ]
+        for release, scenario, text in cases:
+            with self.subTest(release=release):
+                self.launcher(windows_path(os.path.join(ARGS.releases, release)))
+                code, out, err = self.build(scenario)
+                self.assertEqual(code, 1)
+                self.assertNotIn("Built\n", out)
+                last = err.rstrip("\n").split("\n")[-1]
+                if text is None:
+                    # The download's own text names the missing description.
+                    self.assertRegex(last, r"mox1\.json is not there\.$")
+                else:
+                    self.assertEqual(last, text)
+                self.assertNotIn("built_version", self.ini())
+
+    def test_refusals(self):
+        self.launcher(windows_path(os.path.join(ARGS.releases, "good")), serial="SXPJ_100.03")
+        code, out, err = self.build()
+        self.assertEqual(code, 1)
+        self.assertIn("cannot be built (DISC_UNSUPPORTED)", err)
+        self.assertFalse(os.path.exists(os.path.join(self.work, "downloads")))
+        code, out, err = self.build(args=[])
+        self.assertEqual(code, 2)
+        self.assertIn("usage: telvar-cli build IMAGE", err)
+        code, out, err = self.build(args=[windows_path(os.path.join(self.work, "absent.iso"))])
+        self.assertEqual(code, 1)
+        self.assertIn("DISC_NOT_FOUND", err)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    for name in ("cli", "wine", "releases", "server", "source", "work"):
+        parser.add_argument("--" + name, required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
