@@ -11,6 +11,10 @@ static JobListener job_listener;
 
 void set_job_listener(JobListener listener) { job_listener = listener; }
 
+static JobTickSource job_tick = GetTickCount;
+
+void set_job_tick_source(JobTickSource source) { job_tick = source ? source : GetTickCount; }
+
 // Formats into a local buffer, so that the shared text is replaced in one
 // short copy under the lock rather than written piece by piece.
 static void format_into(wchar_t* shared, size_t units, const wchar_t* format, va_list args) {
@@ -33,7 +37,7 @@ void publish_progress(double fraction, const wchar_t* format, ...) {
   if (fraction >= 0.0) job.progress = fraction;
 
   // Unsigned subtraction: correct across the tick count's wrap at 49.7 days.
-  DWORD now = GetTickCount();
+  DWORD now = job_tick();
   if ((DWORD)(now - job.last_post_tick) >= 81) {
     job.last_post_tick = now;
     PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 0, 0);

@@ -48,6 +48,11 @@ void job_close_object();                     // closes it and sets it to null
 typedef void (*JobListener)(void);
 void set_job_listener(JobListener listener);
 
+// The clock the progress throttle reads: GetTickCount, unless a test puts
+// another in its place to reach the tick count's wrap; null restores it.
+typedef DWORD(WINAPI* JobTickSource)(void);
+void set_job_tick_source(JobTickSource source);
+
 enum : UINT {
   WM_APP_GAME_EXITED = WM_APP + 1,     // wParam: the game's exit code
   WM_APP_BUILD_PROGRESS = WM_APP + 2,  // wParam 0: progress; 1: the job has ended
