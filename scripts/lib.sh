@@ -62,8 +62,13 @@ start_wine() {
   export WINEPREFIX="$OUT/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$WINEPREFIX"
   wineserver -p >/dev/null 2>&1 &
+  # Boot here, with output to /dev/null: Wine's own service processes live as
+  # long as the server and inherit the first Wine program's output handles. If
+  # a test started them, ctest would wait for its output pipe forever.
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1 || true
+    wineboot -i >/dev/null 2>&1 </dev/null || true
+  else
+    wineboot >/dev/null 2>&1 </dev/null || true
   fi
 }
 
