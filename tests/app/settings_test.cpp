@@ -1,0 +1,149 @@
+// The settings file: defaults, the load rules, renumbering on save, the
+// sections a save must keep, and paths of any characters.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <string>
+
+#include "app/state.h"
+#include "support/temp_folder.h"
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_state();
+    folder = make_temp_folder(L"settings");
+    wcscpy(g_state.launcher_dir, folder.c_str());
+    wcscpy(g_state.settings_path, join(folder, L"telvar.ini").c_str());
+  }
+  void write_ini(const std::string& text) { ASSERT_TRUE(write_bytes(g_state.settings_path, text)); }
+  int read_int(const wchar_t* section, const wchar_t* key) {
+    return (int)GetPrivateProfileIntW(section, key, -999, g_state.settings_path);
+  }
+  std::wstring read_string(const wchar_t* section, const wchar_t* key) {
+    wchar_t value[PATH_UNITS];
+    GetPrivateProfileStringW(section, key, L"<missing>", value, PATH_UNITS, g_state.settings_path);
+    return value;
+  }
+  std::string missing(const char* name) {
+    std::string path;
+    for (wchar_t c : folder) path += (char)c;  // the temporary folder is ASCII
+    return path + "\\" + name;
+  }
+  std::wstring folder;
+};
+
+TEST_F(SettingsTest, NoFileGivesDefaultsAndTheFirstSaveCreatesIt) {
+  load_settings();
+  EXPECT_EQ(g_state.entry_count, 0);
+  EXPECT_EQ(g_state.selected, -1);
+  EXPECT_EQ(g_state.upscaled, 1);
+  EXPECT_EQ(g_state.vsync, 0);
+  EXPECT_EQ(g_state.no_gs_thread, 0);
+  EXPECT_EQ(g_state.no_gl_thread, 0);
+  EXPECT_EQ(g_state.fps_log, 0);
+  EXPECT_EQ(g_state.capture_seconds, 3);
+  EXPECT_EQ(g_state.start_level, -1);
+  EXPECT_EQ(g_state.minimize, 1);
+  save_settings();
+  EXPECT_EQ(read_int(L"library", L"count"), 0);
+  EXPECT_EQ(read_int(L"library", L"selected"), -1);
+  EXPECT_EQ(read_int(L"settings", L"capture_seconds"), 3);
+  EXPECT_EQ(read_int(L"settings", L"start_level"), -1);
+}
+
+TEST_F(SettingsTest, LoadRules) {
+  const struct {
+    const char* settings;
+    int capture_seconds;
+    int start_level;
+    int upscaled;
+  } cases[] = {
+      {"capture_seconds=0\nstart_level=19\n", 3, -1, 1},
+      {"capture_seconds=11\nstart_level=-2\n", 3, -1, 1},
+      {"capture_seconds=10\nstart_level=18\n", 10, 18, 1},
+      {"capture_seconds=1\nstart_level=-1\nupscaled=0\n", 1, -1, 0},
+      {"capture_seconds=many\nstart_level=x\nupscaled=7\n", 3, 0, 7},  // text reads as 0
+  };
+  for (const auto& c : cases) {
+    reset_state();
+    SetUp();
+    write_ini(std::string("[settings]\n") + c.settings);
+    load_settings();
+    EXPECT_EQ(g_state.capture_seconds, c.capture_seconds) << c.settings;
+    EXPECT_EQ(g_state.start_level, c.start_level) << c.settings;
+    EXPECT_EQ(g_state.upscaled, c.upscaled) << c.settings;
+  }
+}
+
+TEST_F(SettingsTest, LibraryGapsAreClosedAndSelectionClamped) {
+  write_ini("[library]\ncount=3\ndisc0=" + missing("a.iso") + "\ndisc2=" + missing("c.iso") +
+            "\nselected=7\nextra=kept?\n");
+  load_settings();
+  ASSERT_EQ(g_state.entry_count, 2);
+  EXPECT_EQ(g_state.selected, 1);  // above the last entry: clamped to it
+  EXPECT_EQ(g_state.entries[1].status, DISC_NOT_FOUND);
+  save_settings();
+  EXPECT_EQ(read_int(L"library", L"count"), 2);
+  EXPECT_EQ(read_string(L"library", L"disc1"), std::wstring(folder + L"\\c.iso"));
+  EXPECT_EQ(read_string(L"library", L"disc2"), L"<missing>");
+  EXPECT_EQ(read_string(L"library", L"extra"), L"<missing>");  // the section is written anew
+}
+
+TEST_F(SettingsTest, SelectionDefaultsAndNegativeValues) {
+  write_ini("[library]\ncount=1\ndisc0=" + missing("a.iso") + "\n");
+  load_settings();
+  EXPECT_EQ(g_state.selected, 0);  // missing key with a non-empty library
+
+  reset_state();
+  SetUp();
+  write_ini("[library]\ncount=3\ndisc0=" + missing("a.iso") + "\ndisc1=" + missing("b.iso") + "\ndisc2=" +
+            missing("c.iso") + "\nselected=-5\n");
+  load_settings();
+  EXPECT_EQ(g_state.selected, -5);  // negative means none and is kept as it is
+  save_settings();
+  EXPECT_EQ(read_int(L"library", L"selected"), -5);
+}
+
+TEST_F(SettingsTest, OnlySixtyFourPathsAreRead) {
+  std::string ini = "[library]\ncount=70\n";
+  for (int i = 0; i < 70; i++) ini += "disc" + std::to_string(i) + "=" + missing(("d" + std::to_string(i)).c_str()) + "\n";
+  write_ini(ini);
+  load_settings();
+  EXPECT_EQ(g_state.entry_count, 64);
+  EXPECT_EQ(std::wstring(g_state.entries[63].path), folder + L"\\d63");
+}
+
+TEST_F(SettingsTest, SaveKeepsOtherSectionsAndKeys) {
+  write_ini("[build]\nrelease_url=D:\\releases\nlevels=1,2\n[mox1]\nkit_version=7\nbuilt_version=7\n"
+            "[settings]\nvsync=1\nmy_key=mine\n");
+  load_settings();
+  EXPECT_EQ(g_state.vsync, 1);
+  g_state.fps_log = 1;
+  save_settings();
+  EXPECT_EQ(read_string(L"build", L"release_url"), L"D:\\releases");
+  EXPECT_EQ(read_string(L"build", L"levels"), L"1,2");
+  EXPECT_EQ(read_string(L"mox1", L"kit_version"), L"7");
+  EXPECT_EQ(read_string(L"mox1", L"built_version"), L"7");
+  EXPECT_EQ(read_string(L"settings", L"my_key"), L"mine");
+  EXPECT_EQ(read_int(L"settings", L"fps_log"), 1);
+}
+
+TEST_F(SettingsTest, PathsOfAnyCharactersSurviveSaveAndLoad) {
+  const std::wstring names[] = {L"Ünïcode диск 游戏.iso", L"emoji \U0001F680 disc.iso", L"a=b;c.iso"};
+  for (const std::wstring& name : names) {
+    LibraryEntry& e = g_state.entries[g_state.entry_count++];
+    wcscpy(e.path, join(folder, name).c_str());
+  }
+  g_state.selected = 2;
+  save_settings();
+  // A new file starts as UTF-16 with its byte-order mark.
+  EXPECT_EQ(read_bytes(g_state.settings_path).substr(0, 2), std::string("\xff\xfe"));
+
+  std::wstring ini = g_state.settings_path;
+  reset_state();
+  wcscpy(g_state.settings_path, ini.c_str());
+  load_settings();
+  ASSERT_EQ(g_state.entry_count, 3);
+  for (int i = 0; i < 3; i++) EXPECT_EQ(std::wstring(g_state.entries[i].path), join(folder, names[i]));
+  EXPECT_EQ(g_state.selected, 2);
+}
