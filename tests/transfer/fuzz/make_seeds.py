@@ -1,0 +1,46 @@
+#!/usr/bin/env python3
+"""Seed corpora for the two fuzzers, written at configure time: raw deflate
+streams of each block type with their capacity prefix, and small archives
+from zipfile (stored, deflated, with comments and folders). Standard library
+only; the same bytes on every run."""
+import io
+import os
+import struct
+import sys
+import zipfile
+import zlib
+
+out = sys.argv[1]
+inflate_dir = os.path.join(out, "inflate")
+zip_dir = os.path.join(out, "zip_records")
+os.makedirs(inflate_dir, exist_ok=True)
+os.makedirs(zip_dir, exist_ok=True)
+
+samples = [b"", b"a", b"hello hello hello hello", bytes(range(256)) * 3, b"abc" * 300,
+           b"The quick brown fox jumps over the lazy dog. " * 20]
+n = 0
+for data in samples:
+    for level, strategy in ((0, 0), (1, 0), (6, 0), (9, zlib.Z_FILTERED), (6, zlib.Z_FIXED),
+                            (6, zlib.Z_HUFFMAN_ONLY), (6, zlib.Z_RLE)):
+        c = zlib.compressobj(level, zlib.DEFLATED, -15, 8, strategy)
+        raw = c.compress(data) + c.flush()
+        prefix = struct.pack("<I", len(data))[:3] + b"\x00"
+        with open(os.path.join(inflate_dir, f"seed{n:03d}"), "wb") as f:
+            f.write(prefix + raw)
+        n += 1
+
+archives = []
+for method in (zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED):
+    for comment in (b"", b"a comment"):
+        buf = io.BytesIO()
+        with zipfile.ZipFile(buf, "w", method) as z:
+            z.writestr("dir/", b"")
+            z.writestr("dir/a.txt", b"hello hello hello\n" * 5)
+            z.writestr("b.bin", bytes(range(200)))
+            z.writestr("caf\u00e9.txt", b"x")
+            z.writestr("../up.txt", b"no")
+            z.comment = comment
+        archives.append(buf.getvalue())
+for i, a in enumerate(archives):
+    with open(os.path.join(zip_dir, f"seed{i:03d}"), "wb") as f:
+        f.write(a)

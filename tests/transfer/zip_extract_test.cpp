@@ -1,0 +1,412 @@
+// Zip extraction under Wine: real archives from zipfile and Info-ZIP unpack
+// into trees equal to their sources with the entries' time stamps; unsafe
+// names stay inside the destination; every failure gives its text.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "build/job_status.h"
+#include "fixtures.h"
+#include "transfer/zip_extract.h"
+#include "zip_maker.h"
+
+namespace {
+
+std::wstring widen(const std::string& utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, NULL, 0);
+  std::wstring out(n > 0 ? n - 1 : 0, L'\0');
+  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &out[0], n);
+  return out;
+}
+
+std::string narrow(const std::wstring& text) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, NULL, 0, NULL, NULL);
+  std::string out(n > 0 ? n - 1 : 0, '\0');
+  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, NULL, NULL);
+  return out;
+}
+
+// A fresh folder under the temporary folder; left behind for inspection.
+std::wstring temp_folder(const wchar_t* name) {
+  static int counter = 0;
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring root = std::wstring(temp) + L"telvar-zip-tests";
+  CreateDirectoryW(root.c_str(), NULL);
+  std::wstring folder = root + L"\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(++counter);
+  CreateDirectoryW(folder.c_str(), NULL);
+  return folder;
+}
+
+bool write_file(const std::wstring& path, const std::string& bytes) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  DWORD put = 0;
+  bool ok = WriteFile(f, bytes.data(), (DWORD)bytes.size(), &put, NULL) && put == bytes.size();
+  CloseHandle(f);
+  return ok;
+}
+
+std::string read_file(const std::wstring& path) {
+  std::string bytes;
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  if (f == INVALID_HANDLE_VALUE) return "<missing>";
+  char chunk[65536];
+  DWORD got = 0;
+  while (ReadFile(f, chunk, sizeof chunk, &got, NULL) && got > 0) bytes.append(chunk, got);
+  CloseHandle(f);
+  return bytes;
+}
+
+bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Every file and folder below root: relative path -> content ("<dir>" for folders).
+void list_tree(const std::wstring& root, const std::wstring& relative, std::map<std::wstring, std::string>* out) {
+  WIN32_FIND_DATAW found;
+  std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    std::wstring rel = relative.empty() ? name : relative + L"\\" + name;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      (*out)[rel] = "<dir>";
+      list_tree(root, rel, out);
+    } else {
+      (*out)[rel] = read_file(root + L"\\" + rel);
+    }
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+}
+
+std::map<std::wstring, std::string> tree(const std::wstring& root) {
+  std::map<std::wstring, std::string> out;
+  list_tree(root, L"", &out);
+  return out;
+}
+
+std::wstring fixture(const std::string& name) { return widen(fixture_path(name)); }
+
+std::wstring error_text() {
+  wchar_t error[ERROR_TEXT_UNITS];
+  job_read_texts(NULL, 0, error, ERROR_TEXT_UNITS);
+  return error;
+}
+
+// Progress texts seen by the job listener during one extraction.
+std::vector<std::wstring> g_stages;
+void record_stage() {
+  wchar_t stage[STAGE_TEXT_UNITS];
+  job_read_texts(stage, STAGE_TEXT_UNITS, NULL, 0);
+  if (g_stages.empty() || g_stages.back() != stage) g_stages.push_back(stage);
+}
+
+bool extract(const std::wstring& archive, const std::wstring& destination, const wchar_t* label = L"the archive",
+             double from = 0.0, double to = 1.0) {
+  reset_state();
+  g_stages.clear();
+  set_job_listener(record_stage);
+  bool ok = extract_zip(archive.c_str(), destination.c_str(), from, to, label);
+  set_job_listener(NULL);
+  return ok;
+}
+
+// The last-write time as local calendar fields "Y M D h m s".
+std::string local_stamp(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return "<missing>";
+  FILETIME local;
+  SYSTEMTIME t;
+  FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
+  FileTimeToSystemTime(&local, &t);
+  char text[64];
+  snprintf(text, sizeof text, "%u %u %u %u %u %u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+  return text;
+}
+
+std::wstring backslashes(std::wstring path) {
+  for (wchar_t& c : path)
+    if (c == L'/') c = L'\\';
+  return path;
+}
+
+TEST(ZipExtract, ArchivesOfZipfileAndInfoZipGiveTheSourceTree) {
+  std::map<std::wstring, std::string> source = tree(fixture("trees/basic"));
+  ASSERT_GE(source.size(), 12u) << "fixture tree missing";
+  const char* archives[] = {"py_stored.zip", "py_deflated.zip", "infozip.zip", "infozip_stored.zip",
+                            "infozip_stream.zip"};
+  for (const char* name : archives) {
+    std::wstring dest = temp_folder(L"tree") + L"\\out";
+    ASSERT_TRUE(extract(fixture(name), dest)) << name << ": " << narrow(error_text());
+    EXPECT_EQ(g_state.job.failed, 0) << name;
+    std::map<std::wstring, std::string> unpacked = tree(dest);
+    EXPECT_EQ(unpacked.size(), source.size()) << name;
+    for (auto& entry : source) {
+      auto it = unpacked.find(entry.first);
+      if (it == unpacked.end()) {
+        ADD_FAILURE() << name << ": missing " << narrow(entry.first);
+        continue;
+      }
+      EXPECT_TRUE(it->second == entry.second) << name << ": " << narrow(entry.first) << " differs";
+    }
+    // Each file's last-write time is its entry's DOS stamp, read as local time.
+    std::string times;
+    ASSERT_TRUE(read_whole_file(fixture_path(std::string(name) + ".times"), &times));
+    size_t checked = 0;
+    for (size_t at = 0; at < times.size();) {
+      size_t end = times.find('\n', at);
+      std::string line = times.substr(at, end - at);
+      at = end + 1;
+      size_t tab = line.find('\t');
+      std::wstring path = dest + L"\\" + backslashes(widen(line.substr(tab + 1)));
+      EXPECT_EQ(local_stamp(path), line.substr(0, tab)) << name << ": " << line;
+      checked++;
+    }
+    EXPECT_EQ(checked, 8u) << name;
+  }
+}
+
+TEST(ZipExtract, UnsafeNamesStayInsideAndSafeOnesUnpack) {
+  std::wstring parent = temp_folder(L"unsafe");
+  std::wstring dest = parent + L"\\dest";
+  ASSERT_TRUE(extract(fixture("unsafe.zip"), dest)) << narrow(error_text());
+  EXPECT_EQ(error_text(), L"");
+
+  // Only the destination appeared in the parent folder.
+  std::map<std::wstring, std::string> around = tree(parent);
+  for (auto& entry : around)
+    EXPECT_EQ(entry.first.rfind(L"dest", 0), 0u) << "written outside: " << narrow(entry.first);
+
+  std::string safe_list;
+  ASSERT_TRUE(read_whole_file(fixture_path("unsafe.zip.safe"), &safe_list));
+  std::map<std::wstring, std::string> unpacked = tree(dest);
+  size_t files = 0;
+  for (auto& entry : unpacked)
+    if (entry.second != "<dir>") files++;
+  size_t expected = 0;
+  for (size_t at = 0; at < safe_list.size();) {
+    size_t end = safe_list.find('\n', at);
+    std::string name = safe_list.substr(at, end - at);
+    at = end + 1;
+    expected++;
+    auto it = unpacked.find(backslashes(widen(name)));
+    ASSERT_TRUE(it != unpacked.end()) << "safe entry missing: " << name;
+    EXPECT_NE(it->second.find(name), std::string::npos) << name;
+  }
+  EXPECT_EQ(files, expected);
+  // The absolute and drive names did not land at a root either.
+  for (const wchar_t* path : {L"\\abs.txt", L"\\back.txt", L"C:\\drive.txt", L"C:drive2.txt"})
+    EXPECT_FALSE(exists(path)) << narrow(path);
+}
+
+struct FailureCase {
+  const char* name;
+  std::string bytes;
+  std::wstring (*text)(const std::wstring& archive, const std::wstring& dest);
+};
+
+std::wstring not_zip(const std::wstring&, const std::wstring&) { return L"the archive is not a zip file."; }
+std::wstring damaged(const std::wstring&, const std::wstring&) { return L"the archive is damaged."; }
+std::wstring name_too_long(const std::wstring&, const std::wstring&) { return L"the archive has a name too long."; }
+std::wstring bad_stream(const std::wstring&, const std::wstring&) { return L"the archive is damaged (dir/bad.bin)."; }
+std::wstring unknown(const std::wstring&, const std::wstring&) { return L"the archive uses an unknown compression."; }
+
+std::vector<FailureCase> failure_cases() {
+  std::vector<FailureCase> cases;
+  std::string real;
+  read_whole_file(fixture_path("infozip.zip"), &real);
+  MadeZip zip = make_zip({stored_entry("first.txt", "written before the fault"), stored_entry("dir/second.txt", "2")});
+  std::string bad_central = zip.bytes;
+  bad_central[zip.central_offsets[1] + 1] = 'X';
+  std::string bad_local = zip.bytes;
+  bad_local[zip.local_offsets[1]] = 'X';
+  std::string data_outside = zip.bytes;
+  put_le32(data_outside, zip.central_offsets[1] + 20, 100000);
+  std::string central_outside = zip.bytes;
+  put_le32(central_outside, zip.end_offset + 16, (uint32_t)zip.bytes.size() + 10);
+  std::string too_many = zip.bytes;
+  put_le16(too_many, zip.end_offset + 10, 3);  // the third header would be the end record
+  MadeEntry corrupt = deflated_entry("dir/bad.bin", "some text to deflate");
+  corrupt.data[corrupt.data.size() / 2] ^= 0x55;
+  MadeEntry short_stream = deflated_entry("dir/bad.bin", "abcdef");
+  short_stream.uncompressed_size = 7;  // the stream holds 6
+  MadeEntry bzip2 = stored_entry("deep/er/x.bz2", "BZh9");
+  bzip2.method = 12;
+  MadeEntry lzma = stored_entry("deep/er/x.lzma", "....");
+  lzma.method = 14;
+
+  cases.push_back({"empty file", "", not_zip});
+  cases.push_back({"21 bytes", std::string(21, 'P'), not_zip});
+  cases.push_back({"a text file", "This is not an archive.\n", not_zip});
+  cases.push_back({"archive cut in half", real.substr(0, real.size() / 2), not_zip});
+  cases.push_back({"central header signature", bad_central, damaged});
+  cases.push_back({"local header signature", bad_local, damaged});
+  cases.push_back({"entry data past the end", data_outside, damaged});
+  cases.push_back({"central directory past the end", central_outside, damaged});
+  cases.push_back({"more entries than headers", too_many, damaged});
+  cases.push_back({"name of 512 bytes",
+                   make_zip({stored_entry("first.txt", "written before the fault"), stored_entry(std::string(512, 'n'), "x")})
+                       .bytes,
+                   name_too_long});
+  cases.push_back({"corrupt deflate data", make_zip({stored_entry("first.txt", "written before the fault"), corrupt}).bytes,
+                   bad_stream});
+  cases.push_back({"deflate data short of the size",
+                   make_zip({stored_entry("first.txt", "written before the fault"), short_stream}).bytes, bad_stream});
+  cases.push_back({"method 12", make_zip({stored_entry("first.txt", "written before the fault"), bzip2}).bytes, unknown});
+  cases.push_back({"method 14", make_zip({stored_entry("first.txt", "written before the fault"), lzma}).bytes, unknown});
+  return cases;
+}
+
+TEST(ZipExtract, FailuresGiveTheirTexts) {
+  for (const FailureCase& c : failure_cases()) {
+    std::wstring folder = temp_folder(L"fail");
+    std::wstring archive = folder + L"\\archive.zip";
+    std::wstring dest = folder + L"\\dest";
+    ASSERT_TRUE(write_file(archive, c.bytes));
+    EXPECT_FALSE(extract(archive, dest)) << c.name;
+    EXPECT_EQ(g_state.job.failed, 1) << c.name;
+    EXPECT_EQ(narrow(error_text()), narrow(c.text(archive, dest))) << c.name;
+    EXPECT_EQ(read_file(archive), c.bytes) << c.name << ": the archive itself must stay as it was";
+    // An entry before the fault stays written.
+    if (c.bytes.find("first.txt") != std::string::npos && c.text != not_zip &&
+        std::string(c.name) != "central directory past the end") {
+      EXPECT_EQ(read_file(dest + L"\\first.txt"), "written before the fault") << c.name;
+    }
+    // An unknown method fails after the entry's folders were made, and writes no file.
+    if (c.text == unknown) {
+      EXPECT_TRUE(exists(dest + L"\\deep\\er")) << c.name;
+      EXPECT_FALSE(exists(dest + L"\\deep\\er\\x.bz2"));
+      EXPECT_FALSE(exists(dest + L"\\deep\\er\\x.lzma"));
+    }
+  }
+  // A missing archive names its path, with the caller's label nowhere.
+  std::wstring folder = temp_folder(L"missing");
+  std::wstring missing = folder + L"\\no such.zip";
+  EXPECT_FALSE(extract(missing, folder + L"\\dest", L"the build kit"));
+  EXPECT_EQ(error_text(), L"Could not open " + missing + L".");
+  EXPECT_FALSE(exists(folder + L"\\dest"));
+  // The label is the caller's.
+  ASSERT_TRUE(write_file(folder + L"\\x.zip", "nothing"));
+  EXPECT_FALSE(extract(folder + L"\\x.zip", folder + L"\\dest", L"the build tools"));
+  EXPECT_EQ(error_text(), L"the build tools is not a zip file.");
+}
+
+TEST(ZipExtract, PathsLongerThan259AreRefusedAndNothingIsWrittenForThem) {
+  std::wstring folder = temp_folder(L"long");
+  std::wstring dest = folder + L"\\" + std::wstring(199 - folder.size(), L'd');  // exactly 200 characters
+  ASSERT_EQ(dest.size(), 200u);
+  std::string fits(58, 'f');       // 200 + 1 + 58 = 259: fits
+  std::string too_long(59, 'g');   // 260: cut
+  for (bool folder_entry_case : {false, true}) {
+    std::string name = folder_entry_case ? "sub/" + std::string(60, 'h') + "/" : too_long;
+    MadeZip zip = make_zip({stored_entry(fits, "fits"), stored_entry(name, "cut"), stored_entry("after.txt", "after")});
+    std::wstring archive = folder + L"\\long.zip";
+    ASSERT_TRUE(write_file(archive, zip.bytes));
+    EXPECT_FALSE(extract(archive, dest));
+    std::wstring cut = (dest + L"\\" + backslashes(widen(name))).substr(0, 259);
+    EXPECT_EQ(error_text(), L"Could not write " + cut + L".");
+    EXPECT_EQ(read_file(dest + L"\\" + widen(fits)), "fits");
+    EXPECT_FALSE(exists(cut)) << "the cut path must not be created";
+    EXPECT_FALSE(exists(dest + L"\\after.txt")) << "the extraction stops at the refused entry";
+    DeleteFileW((dest + L"\\" + widen(fits)).c_str());
+  }
+  // A destination that itself does not fit is refused before anything is made.
+  std::wstring long_dest = folder + L"\\" + std::wstring(300, L'e');
+  MadeZip zip = make_zip({stored_entry("a.txt", "a")});
+  ASSERT_TRUE(write_file(folder + L"\\a.zip", zip.bytes));
+  EXPECT_FALSE(extract(folder + L"\\a.zip", long_dest));
+  EXPECT_EQ(error_text(), L"Could not write " + long_dest.substr(0, 259) + L".");
+  EXPECT_FALSE(exists(long_dest.substr(0, 259)));
+}
+
+TEST(ZipExtract, EntryOnAFolderCannotBeWritten) {
+  std::wstring folder = temp_folder(L"onfolder");
+  std::wstring dest = folder + L"\\dest";
+  MadeZip zip = make_zip({folder_entry("taken/"), stored_entry("taken", "x")});
+  ASSERT_TRUE(write_file(folder + L"\\a.zip", zip.bytes));
+  EXPECT_FALSE(extract(folder + L"\\a.zip", dest));
+  EXPECT_EQ(error_text(), L"Could not write " + dest + L"\\taken.");
+}
+
+TEST(ZipExtract, EmptyArchiveCreatesTheDestinationChain) {
+  std::wstring folder = temp_folder(L"empty");
+  std::wstring dest = folder + L"\\a\\b\\c";
+  ASSERT_TRUE(write_file(folder + L"\\empty.zip", make_zip({}, "only a comment").bytes));
+  EXPECT_TRUE(extract(folder + L"\\empty.zip", dest));
+  EXPECT_TRUE(GetFileAttributesW(dest.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_TRUE(exists(dest));
+  EXPECT_TRUE(g_stages.empty());
+}
+
+TEST(ZipExtract, CancelStopsBeforeTheNextEntryWithoutText) {
+  std::wstring folder = temp_folder(L"cancel");
+  std::wstring dest = folder + L"\\dest";
+  ASSERT_TRUE(write_file(folder + L"\\a.zip", make_zip({stored_entry("a.txt", "a")}).bytes));
+  reset_state();
+  g_state.job.cancel_requested = 1;
+  EXPECT_FALSE(extract_zip((folder + L"\\a.zip").c_str(), dest.c_str(), 0, 1, L"the archive"));
+  EXPECT_EQ(error_text(), L"");
+  EXPECT_EQ(g_state.job.failed, 0);
+  EXPECT_FALSE(exists(dest + L"\\a.txt"));
+}
+
+TEST(ZipExtract, ProgressEverySixteenthRecord) {
+  struct Case {
+    const char* name;
+    bool first_is_folder, second_is_unsafe;
+    std::vector<std::wstring> stages;
+  } cases[] = {
+      {"40 files", false, false,
+       {L"Unpacking the archive (1 of 40 files)", L"Unpacking the archive (17 of 40 files)",
+        L"Unpacking the archive (33 of 40 files)"}},
+      {"a folder first", true, false,
+       {L"Unpacking the archive (17 of 40 files)", L"Unpacking the archive (33 of 40 files)"}},
+      // The skipped record counts too: numbering stays with the central records.
+      {"a folder first, an unsafe name at 17", true, true, {L"Unpacking the archive (33 of 40 files)"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<MadeEntry> entries;
+    for (int i = 0; i < 40; i++) entries.push_back(stored_entry("f" + std::to_string(i) + ".txt", std::to_string(i)));
+    if (c.first_is_folder) entries[0] = folder_entry("folder/");
+    if (c.second_is_unsafe) entries[16] = stored_entry("../up.txt", "no");
+    std::wstring folder = temp_folder(L"progress");
+    ASSERT_TRUE(write_file(folder + L"\\a.zip", make_zip(entries).bytes));
+    ASSERT_TRUE(extract(folder + L"\\a.zip", folder + L"\\dest", L"the archive", 0.2, 0.6)) << c.name;
+    EXPECT_EQ(g_stages, c.stages) << c.name;
+    EXPECT_DOUBLE_EQ(g_state.job.progress, 0.2 + 0.4 * 33 / 40) << c.name;
+    EXPECT_EQ(read_file(folder + L"\\dest\\f39.txt"), "39");
+    EXPECT_FALSE(exists(folder + L"\\up.txt"));
+  }
+}
+
+TEST(ZipExtract, EntriesAsTheyAre) {
+  // Empty stored and deflated files, a repeated name (the later wins), a CRC
+  // the archive got wrong (never checked), and the DOS stamp as local time.
+  MadeEntry empty_deflated = deflated_entry("empty.deflated", "");
+  MadeEntry later = deflated_entry("dup.txt", "second");
+  later.dos_date = (uint16_t)((1999 - 1980) << 9 | 12 << 5 | 31);
+  later.dos_time = (uint16_t)(23 << 11 | 59 << 5 | 58 / 2);
+  MadeZip zip = make_zip({stored_entry("empty.stored", ""), empty_deflated, stored_entry("dup.txt", "first"), later,
+                          stored_entry("nested/deeper/file.txt", "no folder entries above me")});
+  std::wstring folder = temp_folder(L"entries");
+  std::wstring dest = folder + L"\\dest";
+  // An old file in the way is replaced.
+  CreateDirectoryW(dest.c_str(), NULL);
+  ASSERT_TRUE(write_file(dest + L"\\dup.txt", "an older and longer file"));
+  ASSERT_TRUE(write_file(folder + L"\\a.zip", zip.bytes));
+  ASSERT_TRUE(extract(folder + L"\\a.zip", dest)) << narrow(error_text());
+  EXPECT_EQ(read_file(dest + L"\\empty.stored"), "");
+  EXPECT_EQ(read_file(dest + L"\\empty.deflated"), "");
+  EXPECT_EQ(read_file(dest + L"\\dup.txt"), "second");
+  EXPECT_EQ(read_file(dest + L"\\nested\\deeper\\file.txt"), "no folder entries above me");
+  EXPECT_EQ(local_stamp(dest + L"\\dup.txt"), "1999 12 31 23 59 58");
+  EXPECT_EQ(local_stamp(dest + L"\\empty.stored"), "2021 6 15 13 45 30");
+}
+
+}  // namespace
