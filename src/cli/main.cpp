@@ -16,6 +16,7 @@ static const Command COMMANDS[] = {
     {L"identify", "identify IMAGE...", cmd_identify},
     {L"build", "build IMAGE", cmd_build},
     {L"sha256", "sha256 FILE", cmd_sha256},
+    {L"unzip", "unzip ARCHIVE DEST", cmd_unzip},
 };
 
 void print_utf8(FILE* stream, const wchar_t* text) {
