@@ -141,16 +141,20 @@ void md5_final(Md5Context* ctx, uint8_t digest[16]) {
     for (int k = 0; k < 4; k++) digest[4 * i + k] = (uint8_t)(ctx->state[i] >> (8 * k));
 }
 
-void md5_hex(const void* data, size_t size, char out[33]) {
+void md5_finish_hex(Md5Context* ctx, char out[33]) {
   static const char hex[] = "0123456789abcdef";
-  Md5Context ctx;
-  md5_init(&ctx);
-  md5_update(&ctx, data, size);
   uint8_t digest[16];
-  md5_final(&ctx, digest);
+  md5_final(ctx, digest);
   for (int i = 0; i < 16; i++) {
     out[2 * i] = hex[digest[i] >> 4];
     out[2 * i + 1] = hex[digest[i] & 15];
   }
   out[32] = 0;
+}
+
+void md5_hex(const void* data, size_t size, char out[33]) {
+  Md5Context ctx;
+  md5_init(&ctx);
+  md5_update(&ctx, data, size);
+  md5_finish_hex(&ctx, out);
 }

@@ -16,5 +16,8 @@ void md5_init(Md5Context* ctx);
 void md5_update(Md5Context* ctx, const void* data, size_t size);
 void md5_final(Md5Context* ctx, uint8_t digest[16]);
 
+// Finishes ctx and writes its digest as 32 lowercase hexadecimal digits and a terminator.
+void md5_finish_hex(Md5Context* ctx, char out[33]);
+
 // The digest of data as 32 lowercase hexadecimal digits and a terminator.
 void md5_hex(const void* data, size_t size, char out[33]);
