@@ -1,0 +1,491 @@
+// download_url against a loopback HTTP server of our own (http_fixture.py,
+// started by this program) and against local files: whole bodies with and
+// without an announced length, refused statuses, cut-off bodies, cancels, a
+// destination that cannot be created, bad addresses and local copies. After
+// every failure no destination file may remain.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "transfer/download.h"
+
+namespace {
+
+// The fixture's body bytes: offset i holds (i * 7 + i / 65536) % 251.
+std::string pattern(size_t length) {
+  std::string out(length, '\0');
+  for (size_t i = 0; i < length; i++) out[i] = (char)((i * 7 + i / 65536) % 251);
+  return out;
+}
+
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::wstring format(const wchar_t* fmt, ...) {
+  wchar_t text[1024];
+  va_list args;
+  va_start(args, fmt);
+  _vsnwprintf(text, 1023, fmt, args);
+  va_end(args);
+  text[1023] = 0;
+  return text;
+}
+
+bool file_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool read_file(const std::wstring& path, std::string* out) {
+  FILE* f = _wfopen(path.c_str(), L"rb");
+  if (!f) return false;
+  out->clear();
+  char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) out->append(buffer, n);
+  fclose(f);
+  return true;
+}
+
+bool write_file(const std::wstring& path, const std::string& bytes) {
+  FILE* f = _wfopen(path.c_str(), L"wb");
+  if (!f) return false;
+  bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return fclose(f) == 0 && ok;
+}
+
+// What the job showed after each publication or failure.
+struct Heard {
+  std::wstring stage;
+  double progress;
+};
+std::vector<Heard> heard;
+// Set by a test to cancel the job from inside its Nth publication.
+int cancel_at_publication;
+
+void listen() {
+  heard.push_back({g_state.job.stage_text, g_state.job.progress});
+  if (cancel_at_publication && (int)heard.size() == cancel_at_publication)
+    InterlockedExchange(&g_state.job.cancel_requested, 1);
+}
+
+// A GET of our own, not through download_url, to steer the fixture.
+bool fixture_get(int port, const wchar_t* path, std::string* body) {
+  HINTERNET session = WinHttpOpen(L"telvar-test", WINHTTP_ACCESS_TYPE_NO_PROXY, NULL, NULL, 0);
+  HINTERNET connection = session ? WinHttpConnect(session, L"127.0.0.1", (INTERNET_PORT)port, 0) : NULL;
+  HINTERNET request = connection ? WinHttpOpenRequest(connection, L"GET", path, NULL, NULL, NULL, 0) : NULL;
+  bool ok = request && WinHttpSendRequest(request, NULL, 0, NULL, 0, 0, 0) && WinHttpReceiveResponse(request, NULL);
+  if (ok && body) {
+    body->clear();
+    char buffer[4096];
+    DWORD got = 0;
+    while ((ok = WinHttpReadData(request, buffer, sizeof buffer, &got)) && got) body->append(buffer, got);
+  }
+  if (request) WinHttpCloseHandle(request);
+  if (connection) WinHttpCloseHandle(connection);
+  if (session) WinHttpCloseHandle(session);
+  return ok;
+}
+
+// Unix path of the fixture script and a Windows view of a Unix path (Wine
+// maps the host's root to drive Z:).
+std::wstring windows_view(const std::string& unix_path) {
+  std::wstring out = L"Z:";
+  for (char c : unix_path) out += c == '/' ? L'\\' : (wchar_t)c;
+  return out;
+}
+
+class DownloadTest : public ::testing::Test {
+ protected:
+  static int port;
+  static std::string port_file;
+
+  // Starts the fixture through Wine's launch of host programs and waits for
+  // it to announce its port. A host python other than /usr/bin/python3 can
+  // be named in TELVAR_PYTHON.
+  static void SetUpTestSuite() {
+    port_file = std::string(TELVAR_BINARY_DIR) + "/tests/transfer/http_fixture_" +
+                std::to_string(GetCurrentProcessId()) + ".port";
+    DeleteFileW(windows_view(port_file).c_str());
+    const char* python = getenv("TELVAR_PYTHON");
+    std::wstring command = L"\"" + windows_view(python ? python : "/usr/bin/python3") + L"\" \"" +
+                           widen(std::string(TELVAR_SOURCE_DIR) + "/tests/transfer/http_fixture.py") +
+                           L"\" --port-file \"" + widen(port_file) + L"\" --idle-seconds 120";
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(NULL, line.data(), NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process)) {
+      fprintf(stderr, "could not start the HTTP fixture (error %lu)\n", GetLastError());
+      return;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int i = 0; i < 200 && port == 0; i++) {
+      std::string text;
+      if (read_file(windows_view(port_file), &text)) port = atoi(text.c_str());
+      if (port == 0) Sleep(50);
+    }
+  }
+  static void TearDownTestSuite() {
+    if (port) fixture_get(port, L"/quit", NULL);
+    port = 0;
+  }
+
+  void SetUp() override {
+    reset_state();
+    heard.clear();
+    cancel_at_publication = 0;
+    set_job_listener(listen);
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = format(L"%lstelvar_download_%lu", temp, GetCurrentProcessId());
+    CreateDirectoryW(folder_.c_str(), NULL);
+  }
+  void TearDown() override {
+    set_job_listener(NULL);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder_ + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((folder_ + L"\\" + found.cFileName).c_str());
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    RemoveDirectoryW(folder_.c_str());
+  }
+
+  std::wstring url(const wchar_t* path) { return format(L"http://127.0.0.1:%d%ls", port, path); }
+  std::wstring in_folder(const wchar_t* name) { return folder_ + L"\\" + name; }
+  int requests_served() {
+    std::string body;
+    return fixture_get(port, L"/count", &body) ? atoi(body.c_str()) : -1;
+  }
+
+  // The state a failed download must leave: false, the text (or none for a
+  // cancel), nothing at the destination, no memory handed out.
+  void expect_failure(bool ok, const wchar_t* text, const std::wstring& destination, char* data) {
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(g_state.job.failed, text ? 1 : 0);
+    EXPECT_STREQ(g_state.job.error_text, text ? text : L"");
+    if (!destination.empty()) {
+      EXPECT_FALSE(file_exists(destination)) << "a partial file was left behind";
+    }
+    EXPECT_EQ(data, (char*)nullptr);
+  }
+
+  std::wstring folder_;
+};
+int DownloadTest::port;
+std::string DownloadTest::port_file;
+
+#define REQUIRE_FIXTURE() ASSERT_NE(port, 0) << "the HTTP fixture did not start (python3, " << port_file << ")"
+
+// Either target of a download: a file, or memory handed to the caller.
+enum Target { TO_FILE, TO_MEMORY };
+
+// Runs one download and returns what arrived; fails the test if it failed.
+std::string fetch_whole(const std::wstring& source, Target target, const std::wstring& destination,
+                        const wchar_t* label) {
+  char* data = nullptr;
+  uint32_t length = 0xDEADBEEF;
+  bool ok = download_url(source.c_str(), target == TO_FILE ? destination.c_str() : NULL, 0.2, 0.6,
+                         target == TO_MEMORY ? &data : NULL, target == TO_MEMORY ? &length : NULL, label);
+  EXPECT_TRUE(ok) << "error text: " << testing::PrintToString(std::wstring(g_state.job.error_text));
+  EXPECT_EQ(g_state.job.failed, 0);
+  std::string got;
+  if (target == TO_FILE) {
+    EXPECT_TRUE(read_file(destination, &got)) << "no destination file";
+    return got;
+  }
+  if (!ok || !data) return got;
+  got.assign(data, length);
+  EXPECT_EQ(data[length], 0) << "the memory result is not zero-terminated";
+  free(data);
+  return got;
+}
+
+// Progress must stay inside the download's share of the bar and never go back.
+void expect_progress_within(double from, double to) {
+  double last = from;
+  for (const Heard& h : heard) {
+    EXPECT_GE(h.progress, last) << testing::PrintToString(h.stage);
+    EXPECT_LE(h.progress, to) << testing::PrintToString(h.stage);
+    last = h.progress;
+  }
+}
+
+TEST_F(DownloadTest, BodiesArriveWholeWithAndWithoutAnnouncedLength) {
+  REQUIRE_FIXTURE();
+  const size_t sizes[] = {0, 1, 65535, 65536, 65537, 3 * 1048576 + 5};
+  // data: Content-Length; close: body ends with the connection; chunked: chunks.
+  const struct {
+    const wchar_t* kind;
+    bool announced;
+  } kinds[] = {{L"data", true}, {L"close", false}, {L"chunked", false}};
+  for (const auto& kind : kinds)
+    for (size_t size : sizes)
+      for (Target target : {TO_FILE, TO_MEMORY}) {
+        SCOPED_TRACE(testing::Message() << testing::PrintToString(std::wstring(kind.kind)) << " " << size
+                                        << (target == TO_FILE ? " to a file" : " to memory"));
+        reset_state();
+        heard.clear();
+        g_state.job.progress = 0.25;
+        copy_text(g_state.job.stage_text, STAGE_TEXT_UNITS, L"Starting");
+        std::wstring destination = in_folder(L"body.bin");
+        std::string got = fetch_whole(url(format(L"/%ls/%u", kind.kind, (unsigned)size).c_str()), target,
+                                      destination, L"the file");
+        EXPECT_EQ(got.size(), size);
+        EXPECT_TRUE(got == pattern(size)) << "the body differs from what was served";
+
+        double mb = size / 1048576.0;
+        if (size == 0) {
+          // No chunk, nothing to report.
+          EXPECT_STREQ(g_state.job.stage_text, L"Starting");
+          EXPECT_DOUBLE_EQ(g_state.job.progress, 0.25);
+        } else if (kind.announced) {
+          EXPECT_EQ(std::wstring(g_state.job.stage_text), format(L"the file (%.0f of %.0f MB)", mb, mb));
+          EXPECT_DOUBLE_EQ(g_state.job.progress, 0.6);
+          expect_progress_within(0.2, 0.6);
+        } else {
+          // Unknown size: the text counts, the bar stays where it was.
+          EXPECT_EQ(std::wstring(g_state.job.stage_text), format(L"the file (%.0f MB)", mb));
+          for (const Heard& h : heard) EXPECT_DOUBLE_EQ(h.progress, 0.25);
+        }
+        DeleteFileW(destination.c_str());
+      }
+}
+
+TEST_F(DownloadTest, OnlyStatus200IsAccepted) {
+  REQUIRE_FIXTURE();
+  const unsigned statuses[] = {404, 500, 403, 201, 204, 206};
+  for (unsigned status : statuses)
+    for (Target target : {TO_FILE, TO_MEMORY}) {
+      SCOPED_TRACE(testing::Message() << status << (target == TO_FILE ? " to a file" : " to memory"));
+      reset_state();
+      std::wstring destination = in_folder(L"refused.bin");
+      // A destination that already held something is replaced, then removed.
+      ASSERT_TRUE(write_file(destination, "old"));
+      char* data = nullptr;
+      uint32_t length = 0;
+      bool ok = download_url(url(format(L"/status/%u", status).c_str()).c_str(),
+                             target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
+                             target == TO_MEMORY ? &data : NULL, &length, L"the build description");
+      std::wstring text = format(L"Could not download the build description (the server answered %u).", status);
+      expect_failure(ok, text.c_str(), target == TO_FILE ? destination : L"", data);
+      DeleteFileW(destination.c_str());
+    }
+}
+
+// A connection that closes before the announced length is a cut-off file,
+// never a finished download.
+TEST_F(DownloadTest, BodyShorterThanAnnouncedFails) {
+  REQUIRE_FIXTURE();
+  const struct {
+    unsigned announced, sent;
+  } cases[] = {{1000, 0}, {1000, 999}, {300000, 70000}};
+  for (const auto& c : cases)
+    for (Target target : {TO_FILE, TO_MEMORY}) {
+      SCOPED_TRACE(testing::Message() << c.sent << " of " << c.announced
+                                      << (target == TO_FILE ? " to a file" : " to memory"));
+      reset_state();
+      std::wstring destination = in_folder(L"short.bin");
+      char* data = nullptr;
+      uint32_t length = 0;
+      bool ok = download_url(url(format(L"/short/%u/%u", c.announced, c.sent).c_str()).c_str(),
+                             target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
+                             target == TO_MEMORY ? &data : NULL, &length, L"the game's build kit");
+      expect_failure(ok, L"The download of the game's build kit ended early.", target == TO_FILE ? destination : L"",
+                     data);
+    }
+}
+
+TEST_F(DownloadTest, CancelBetweenChunksIsSilentAndLeavesNothing) {
+  REQUIRE_FIXTURE();
+  for (Target target : {TO_FILE, TO_MEMORY}) {
+    SCOPED_TRACE(target == TO_FILE ? "to a file" : "to memory");
+    reset_state();
+    heard.clear();
+    cancel_at_publication = 2;
+    std::wstring destination = in_folder(L"cancelled.bin");
+    char* data = nullptr;
+    uint32_t length = 0;
+    bool ok = download_url(url(L"/data/3000000").c_str(), target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
+                           target == TO_MEMORY ? &data : NULL, &length, L"the file");
+    expect_failure(ok, nullptr, target == TO_FILE ? destination : L"", data);
+    // It stopped at the cancel rather than reading the rest of the body.
+    EXPECT_EQ(heard.size(), 2u);
+  }
+}
+
+DWORD WINAPI cancel_after_400_ms(void*) {
+  Sleep(400);
+  InterlockedExchange(&g_state.job.cancel_requested, 1);
+  return 0;
+}
+
+// The window cancels from its own thread while the worker waits in a read of
+// a body that trickles in; the download ends when that read returns.
+TEST_F(DownloadTest, CancelFromAnotherThreadStopsASlowBody) {
+  REQUIRE_FIXTURE();
+  std::wstring destination = in_folder(L"slow.bin");
+  HANDLE canceller = CreateThread(NULL, 0, cancel_after_400_ms, NULL, 0, NULL);
+  ASSERT_NE(canceller, nullptr);
+  DWORD start = GetTickCount();
+  // 20 MB at 20 KB/s would take over 15 minutes.
+  bool ok = download_url(url(L"/trickle/20000000").c_str(), destination.c_str(), 0.0, 1.0, NULL, NULL, L"the file");
+  DWORD took = GetTickCount() - start;
+  WaitForSingleObject(canceller, INFINITE);
+  CloseHandle(canceller);
+  expect_failure(ok, nullptr, destination, nullptr);
+  EXPECT_LT(took, 10000u);
+  EXPECT_FALSE(heard.empty()) << "the body never started, so nothing was cut mid-body";
+}
+
+TEST_F(DownloadTest, DestinationThatCannotBeCreatedFailsBeforeAnyRequest) {
+  REQUIRE_FIXTURE();
+  std::wstring local_source = in_folder(L"present.bin");
+  ASSERT_TRUE(write_file(local_source, "present"));
+  std::wstring missing_folder = in_folder(L"no such folder\\kit.zip");
+  const std::wstring sources[] = {url(L"/data/100"), local_source, in_folder(L"absent.bin")};
+  for (const std::wstring& source : sources) {
+    SCOPED_TRACE(testing::PrintToString(source));
+    reset_state();
+    int before = requests_served();
+    ASSERT_GE(before, 0);
+    bool ok = download_url(source.c_str(), missing_folder.c_str(), 0.0, 1.0, NULL, NULL, L"the file");
+    // The text names the destination, not the label.
+    expect_failure(ok, (L"Could not write " + missing_folder + L".").c_str(), missing_folder, nullptr);
+    EXPECT_EQ(requests_served(), before) << "a request was made";
+  }
+  std::string still;
+  EXPECT_TRUE(read_file(local_source, &still) && still == "present");
+}
+
+TEST_F(DownloadTest, AddressesThatDoNotParseAreNamedAsGiven) {
+  REQUIRE_FIXTURE();
+  // Anything starting with "http", in any case, is an address.
+  const std::wstring sources[] = {
+      L"http", L"httpdocs\\kit.zip", L"http:kit.zip", L"HTTPS:/", L"http://" + std::wstring(300, L'h') + L"/x",
+  };
+  for (const std::wstring& source : sources) {
+    SCOPED_TRACE(testing::PrintToString(source));
+    reset_state();
+    std::wstring destination = in_folder(L"bad.bin");
+    bool ok = download_url(source.c_str(), destination.c_str(), 0.0, 1.0, NULL, NULL, L"the file");
+    expect_failure(ok, (L"Bad address: " + source).substr(0, ERROR_TEXT_UNITS - 1).c_str(), destination, nullptr);
+  }
+}
+
+TEST_F(DownloadTest, SchemeInAnyCaseGoesThroughHttp) {
+  REQUIRE_FIXTURE();
+  for (const wchar_t* scheme : {L"HTTP", L"hTtP"}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(scheme)));
+    reset_state();
+    std::wstring source = format(L"%ls://127.0.0.1:%d/data/1000", scheme, port);
+    EXPECT_TRUE(fetch_whole(source, TO_MEMORY, L"", L"the file") == pattern(1000));
+  }
+}
+
+TEST_F(DownloadTest, ServerThatCannotBeReachedAsksToCheckTheConnection) {
+  // Nothing listens on port 1 of the loopback address.
+  std::wstring destination = in_folder(L"unreachable.bin");
+  bool ok = download_url(L"http://127.0.0.1:1/kit.zip", destination.c_str(), 0.0, 1.0, NULL, NULL,
+                         L"Downloading the build tools");
+  EXPECT_FALSE(ok);
+  unsigned long code = 0;
+  wchar_t rest[64] = {};
+  EXPECT_EQ(swscanf(g_state.job.error_text, L"Could not download Downloading the build tools (error %lu).%63l[^\n]",
+                    &code, rest),
+            2)
+      << testing::PrintToString(std::wstring(g_state.job.error_text));
+  EXPECT_NE(code, 0u);
+  EXPECT_STREQ(rest, L" Check your internet connection.");
+  EXPECT_FALSE(file_exists(destination));
+}
+
+TEST_F(DownloadTest, LocalCopiesArriveWhole) {
+  const size_t sizes[] = {0, 1, 1048575, 1048576, 1048577, 2 * 1048576 + 300000};
+  for (size_t size : sizes)
+    for (Target target : {TO_FILE, TO_MEMORY}) {
+      SCOPED_TRACE(testing::Message() << size << (target == TO_FILE ? " to a file" : " to memory"));
+      reset_state();
+      heard.clear();
+      g_state.job.progress = 0.25;
+      copy_text(g_state.job.stage_text, STAGE_TEXT_UNITS, L"Starting");
+      std::wstring source = in_folder(L"source.bin");
+      std::wstring destination = in_folder(L"copy.bin");
+      ASSERT_TRUE(write_file(source, pattern(size)));
+      std::string got = fetch_whole(source, target, destination, L"the file");
+      EXPECT_EQ(got.size(), size);
+      EXPECT_TRUE(got == pattern(size)) << "the copy differs from the source";
+      if (size == 0) {
+        EXPECT_TRUE(heard.empty()) << "progress for an empty file";
+        EXPECT_DOUBLE_EQ(g_state.job.progress, 0.25);
+      } else {
+        double mb = size / 1048576.0;
+        EXPECT_EQ(std::wstring(g_state.job.stage_text), format(L"the file (%.0f of %.0f MB)", mb, mb));
+        EXPECT_DOUBLE_EQ(g_state.job.progress, 0.6);
+        EXPECT_EQ(heard.size(), (size + 1048575) / 1048576) << "one publication per 1 MiB chunk";
+        expect_progress_within(0.2, 0.6);
+      }
+      DeleteFileW(destination.c_str());
+    }
+}
+
+TEST_F(DownloadTest, MissingLocalSourceIsNamedAsGiven) {
+  std::wstring destination = in_folder(L"copy.bin");
+  const std::wstring sources[] = {in_folder(L"absent.zip"), L"relative\\nothing here.zip", L"Q:/no/drive.zip"};
+  for (const std::wstring& source : sources)
+    for (Target target : {TO_FILE, TO_MEMORY}) {
+      SCOPED_TRACE(testing::PrintToString(source));
+      reset_state();
+      char* data = nullptr;
+      uint32_t length = 0;
+      bool ok = download_url(source.c_str(), target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
+                             target == TO_MEMORY ? &data : NULL, &length, L"the file");
+      expect_failure(ok, (source + L" is not there.").c_str(), target == TO_FILE ? destination : L"", data);
+    }
+}
+
+// Copying a file onto itself must not empty it and then delete it.
+TEST_F(DownloadTest, CopyOntoItselfKeepsTheSource) {
+  std::wstring source = in_folder(L"kit.zip");
+  ASSERT_TRUE(write_file(source, pattern(5000)));
+  const std::wstring destinations[] = {source, folder_ + L"\\.\\kit.zip"};
+  for (const std::wstring& destination : destinations) {
+    SCOPED_TRACE(testing::PrintToString(destination));
+    reset_state();
+    bool ok = download_url(source.c_str(), destination.c_str(), 0.0, 1.0, NULL, NULL, L"the file");
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(std::wstring(g_state.job.error_text), L"Could not write " + destination + L".");
+    std::string kept;
+    EXPECT_TRUE(read_file(source, &kept) && kept == pattern(5000)) << "the source was damaged";
+  }
+}
+
+TEST_F(DownloadTest, CancelDuringALocalCopyLeavesNothing) {
+  std::wstring source = in_folder(L"big.bin");
+  ASSERT_TRUE(write_file(source, pattern(3 * 1048576)));
+  for (Target target : {TO_FILE, TO_MEMORY}) {
+    SCOPED_TRACE(target == TO_FILE ? "to a file" : "to memory");
+    reset_state();
+    heard.clear();
+    cancel_at_publication = 1;
+    std::wstring destination = in_folder(L"copy.bin");
+    char* data = nullptr;
+    uint32_t length = 0;
+    bool ok = download_url(source.c_str(), target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
+                           target == TO_MEMORY ? &data : NULL, &length, L"the file");
+    expect_failure(ok, nullptr, target == TO_FILE ? destination : L"", data);
+    EXPECT_EQ(heard.size(), 1u) << "the copy went on after the cancel";
+  }
+}
+
+}  // namespace
