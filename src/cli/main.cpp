@@ -17,6 +17,7 @@ static const Command COMMANDS[] = {
     {L"build", "build IMAGE", cmd_build},
     {L"sha256", "sha256 FILE", cmd_sha256},
     {L"unzip", "unzip ARCHIVE DEST", cmd_unzip},
+    {L"fetch", "fetch SOURCE DEST", cmd_fetch},
 };
 
 void print_utf8(FILE* stream, const wchar_t* text) {
