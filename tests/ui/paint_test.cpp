@@ -1,0 +1,833 @@
+// The main view, settings panel and detail cards as painted into memory: the
+// hit regions of one frame per state at two scales, the pixels the layout
+// fixes, and the texts (with their colours) that a frame draws.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "library/catalog.h"
+#include "ui/draw_kit.h"
+#include "ui/image_assets.h"
+#include "ui/main_view.h"
+#include "ui_fixture.h"
+
+namespace {
+
+// ---- Expected regions, from the layout's own rules ---------------------------
+
+struct Region {
+  int id, arg;
+  RECT r;
+};
+
+bool operator==(const Region& a, const Region& b) {
+  return a.id == b.id && a.arg == b.arg && EqualRect(&a.r, &b.r);
+}
+
+std::string describe(const std::vector<Region>& list) {
+  std::string out;
+  char line[96];
+  for (const Region& g : list) {
+    snprintf(line, sizeof line, "  id %d arg %d (%ld, %ld, %ld, %ld)\n", g.id, g.arg, g.r.left, g.r.top, g.r.right,
+             g.r.bottom);
+    out += line;
+  }
+  return out;
+}
+
+std::vector<Region> recorded() {
+  std::vector<Region> out;
+  for (int i = 0; i < g_state.hit_region_count; i++)
+    out.push_back({g_state.hit_regions[i].id, g_state.hit_regions[i].arg, g_state.hit_regions[i].rect});
+  return out;
+}
+
+// The geometry of one frame at scale s for a client of cw x ch.
+struct Layout {
+  float s;
+  int cw, ch;
+  int P(int n) const { return (int)((float)n * s + 0.5f); }
+  int W() const { return P(300); }
+  int H() const { return P(64); }
+  int L() const { return W() + P(24); }
+  int R() const { return cw - P(24); }
+  int action_y() const { return P(24) + P(150) + P(24); }
+
+  void rows(std::vector<Region>& out, int count, int scroll) const {
+    int y = H() + P(32) - scroll;
+    for (int i = 0; i < count; i++) {
+      int b = y + P(68);
+      if (!(b < H() || y > ch)) out.push_back({CMD_SELECT_ENTRY, i, {P(12), y, W() - P(12), b}});
+      y = b + P(6);
+    }
+  }
+  void sidebar(std::vector<Region>& out) const {
+    out.push_back({CMD_ADD_DISC, 0, {P(16), ch - P(100), W() - P(16), ch - P(60)}});
+    out.push_back({CMD_SCAN_FOLDER, 0, {P(16), ch - P(52), W() - P(16), ch - P(16)}});
+  }
+  void empty_state(std::vector<Region>& out) const {
+    int cy = ch / 2 + P(70), cx = (cw + W()) / 2;
+    out.push_back({CMD_ADD_DISC, 1, {cx - P(176) - P(6), cy + P(30), cx - P(6), cy + P(70)}});
+    out.push_back({CMD_SCAN_FOLDER, 1, {cx + P(6), cy + P(30), cx + P(6) + P(176), cy + P(70)}});
+  }
+  // Buttons of the action row: a mask of PRIMARY, SETTINGS, LOG, FOLDER, REMOVE.
+  void button_row(std::vector<Region>& out, int mask) const {
+    int y = action_y(), L = this->L(), R = this->R();
+    int x2 = L + P(182) + P(140), x3 = x2 + P(140);
+    if (mask & 1) out.push_back({CMD_PRIMARY_ACTION, 0, {L, y, L + P(170), y + P(48)}});
+    if (mask & 2) out.push_back({CMD_OPEN_SETTINGS, 0, {L + P(182), y + P(4), L + P(182) + P(128), y + P(44)}});
+    if (mask & 4) out.push_back({CMD_OPEN_LOG, 0, {x2, y + P(4), x2 + P(128), y + P(44)}});
+    if (mask & 8) out.push_back({CMD_OPEN_GAME_FOLDER, 0, {x3, y + P(4), x3 + P(150), y + P(44)}});
+    if (mask & 16) out.push_back({CMD_REMOVE_ENTRY, 0, {R - P(120), y + P(4), R, y + P(44)}});
+  }
+  void cancel(std::vector<Region>& out) const {
+    int y = action_y();
+    out.push_back({CMD_CANCEL_BUILD, 0, {R() - P(110), y + P(4), R(), y + P(44)}});
+  }
+  void settings_panel(std::vector<Region>& out, bool rebuild) const {
+    int T = P(24), R = this->R(), C = R - P(200);
+    out.push_back({CMD_CLOSE_SETTINGS, 0, {R - P(90), T + P(4), R, T + P(36)}});
+    int y = T + P(52) + P(34);
+    int half = P(197) / 2;
+    for (int i = 0; i < 2; i++)
+      out.push_back({CMD_SET_RESOLUTION, i, {C + P(3) + i * half, y + P(4) + P(3), C + (i + 1) * half, y + P(36) - P(3)}});
+    y += P(66);
+    for (int i = 0; i < 5; i++, y += P(66)) out.push_back({CMD_TOGGLE_SETTING, i, {R - P(48), y + P(4), R, y + P(30)}});
+    for (int k = 0; k < 2; k++, y += P(66)) {
+      int top = y + P(4) + P(3), bottom = y + P(36) - P(3);
+      out.push_back({k ? CMD_LEVEL_PREV : CMD_CAPTURE_LESS, 0, {C + P(3), top, C + P(35), bottom}});
+      out.push_back({k ? CMD_LEVEL_NEXT : CMD_CAPTURE_MORE, 0, {R - P(35), top, R - P(3), bottom}});
+    }
+    if (rebuild) out.push_back({CMD_REBUILD, 0, {C, y + P(4), R, y + P(36)}});
+  }
+};
+
+enum { PRIMARY = 1, SETTINGS = 2, LOG = 4, FOLDER = 8, REMOVE = 16, ALL_BUTTONS = 31 };
+enum Pane { PANE_BUTTONS, PANE_CANCEL, PANE_NOTHING, PANE_SETTINGS, PANE_SETTINGS_NO_REBUILD, PANE_EMPTY };
+
+struct StateCase {
+  const char* name;
+  void (*setup)();
+  int entries;  // library rows expected
+  Pane pane;
+  int buttons;  // for PANE_BUTTONS
+};
+
+const StateCase STATE_CASES[] = {
+    {"empty library", [] {}, 0, PANE_EMPTY, 0},
+    {"entries, none selected", [] { library_of_two(0, DISC_OK); g_state.selected = -1; }, 2, PANE_EMPTY, 0},
+    {"unknown disc", [] { library_of_two(-1, DISC_UNKNOWN); }, 2, PANE_BUTTONS, SETTINGS | REMOVE},
+    {"not a PS2 disc", [] { library_of_two(-1, DISC_NOT_PS2); }, 2, PANE_BUTTONS, SETTINGS | REMOVE},
+    {"unsupported disc", [] { library_of_two(3, DISC_UNSUPPORTED); }, 2, PANE_BUTTONS, SETTINGS | REMOVE},
+    {"other revision", [] { library_of_two(0, DISC_OTHER_REVISION); }, 2, PANE_BUTTONS, ALL_BUTTONS},
+    {"ready to build", [] { library_of_two(1, DISC_OK); }, 2, PANE_BUTTONS, ALL_BUTTONS},
+    {"building", [] {
+       library_of_two(0, DISC_OK);
+       g_state.job.running = 1;
+       g_state.job.entry_index = 0;
+       g_state.job.progress = 0.4;
+     }, 2, PANE_CANCEL, 0},
+    {"building, cancel asked", [] {
+       library_of_two(0, DISC_OK);
+       g_state.job.running = 1;
+       g_state.job.cancel_requested = 1;
+       g_state.job.entry_index = 0;
+     }, 2, PANE_NOTHING, 0},
+    {"another entry building", [] {
+       library_of_two(0, DISC_OK);
+       g_state.job.running = 1;
+       g_state.job.entry_index = 1;
+     }, 2, PANE_BUTTONS, SETTINGS | LOG | FOLDER | REMOVE},
+    {"failed", [] {
+       library_of_two(0, DISC_OK);
+       g_state.job.failed = 1;
+       g_state.job.entry_index = 0;
+     }, 2, PANE_BUTTONS, ALL_BUTTONS},
+    {"ready to play", [] { library_of_two(0, DISC_OK); use_built_folder(); }, 2, PANE_BUTTONS, ALL_BUTTONS},
+    {"ready to play while another builds", [] {
+       library_of_two(0, DISC_OK);
+       use_built_folder();
+       g_state.job.running = 1;
+       g_state.job.entry_index = 1;
+     }, 2, PANE_BUTTONS, ALL_BUTTONS},
+    {"running", [] {
+       library_of_two(0, DISC_OK);
+       use_built_folder();
+       g_state.running_entry = 0;
+     }, 2, PANE_BUTTONS, SETTINGS | LOG | FOLDER},
+    {"another game running", [] {
+       library_of_two(0, DISC_OK);
+       use_built_folder();
+       g_state.running_entry = 1;
+     }, 2, PANE_BUTTONS, SETTINGS | LOG | FOLDER | REMOVE},
+    {"settings open", [] { library_of_two(0, DISC_OK); g_state.settings_open = true; }, 2, PANE_SETTINGS, 0},
+    {"settings open, other revision", [] {
+       library_of_two(1, DISC_OTHER_REVISION);
+       g_state.settings_open = true;
+     }, 2, PANE_SETTINGS, 0},
+    {"settings open, nothing selected", [] { g_state.settings_open = true; }, 0, PANE_SETTINGS_NO_REBUILD, 0},
+    {"settings open, unsupported disc", [] {
+       library_of_two(3, DISC_UNSUPPORTED);
+       g_state.settings_open = true;
+     }, 2, PANE_SETTINGS_NO_REBUILD, 0},
+    {"settings open, unknown disc", [] {
+       library_of_two(-1, DISC_OTHER_REVISION);
+       g_state.settings_open = true;
+     }, 2, PANE_SETTINGS_NO_REBUILD, 0},
+    {"settings open, build running", [] {
+       library_of_two(0, DISC_OK);
+       g_state.settings_open = true;
+       g_state.job.running = 1;
+       g_state.job.entry_index = 0;
+     }, 2, PANE_SETTINGS_NO_REBUILD, 0},
+    {"settings open, game running", [] {
+       library_of_two(0, DISC_OK);
+       use_built_folder();
+       g_state.settings_open = true;
+       g_state.running_entry = 0;
+     }, 2, PANE_SETTINGS_NO_REBUILD, 0},
+};
+
+struct ScaleCase {
+  float scale;
+  int width, height;
+};
+const ScaleCase SCALES[] = {{1.0f, 1100, 860}, {1.5f, 1650, 1290}, {1.25f, 1375, 1075}, {1.0f, 900, 620}};
+
+TEST(PaintRegions, EachStateRecordsItsRegionsInOrderAtEveryScale) {
+  for (const ScaleCase& sc : SCALES) {
+    for (const StateCase& c : STATE_CASES) {
+      fresh_state(sc.scale);
+      c.setup();
+      Canvas canvas(sc.width, sc.height);
+      canvas.paint();
+
+      Layout lay{sc.scale, sc.width, sc.height};
+      std::vector<Region> want;
+      lay.rows(want, c.entries, 0);
+      lay.sidebar(want);
+      switch (c.pane) {
+        case PANE_BUTTONS: lay.button_row(want, c.buttons); break;
+        case PANE_CANCEL: lay.cancel(want); break;
+        case PANE_NOTHING: break;
+        case PANE_SETTINGS: lay.settings_panel(want, true); break;
+        case PANE_SETTINGS_NO_REBUILD: lay.settings_panel(want, false); break;
+        case PANE_EMPTY: lay.empty_state(want); break;
+      }
+      std::vector<Region> got = recorded();
+      EXPECT_TRUE(got == want) << c.name << " at scale " << sc.scale << " (" << sc.width << " x " << sc.height
+                               << ")\nwant:\n"
+                               << describe(want) << "got:\n"
+                               << describe(got);
+    }
+  }
+}
+
+// Literal rectangles at scale 1.0 in a 1100 x 860 client, so that a mistake
+// shared by the layout rules above and the painter still shows.
+TEST(PaintRegions, LiteralRectanglesAtScaleOne) {
+  struct Literal {
+    const char* name;
+    void (*setup)();
+    std::vector<Region> main_pane;
+  };
+  const Literal cases[] = {
+      {"empty", [] {}, {{CMD_ADD_DISC, 1, {518, 530, 694, 570}}, {CMD_SCAN_FOLDER, 1, {706, 530, 882, 570}}}},
+      {"ready to build", [] { library_of_two(0, DISC_OK); },
+       {{CMD_PRIMARY_ACTION, 0, {324, 198, 494, 246}},
+        {CMD_OPEN_SETTINGS, 0, {506, 202, 634, 242}},
+        {CMD_OPEN_LOG, 0, {646, 202, 774, 242}},
+        {CMD_OPEN_GAME_FOLDER, 0, {786, 202, 936, 242}},
+        {CMD_REMOVE_ENTRY, 0, {956, 202, 1076, 242}}}},
+      {"building", [] {
+         library_of_two(0, DISC_OK);
+         g_state.job.running = 1;
+         g_state.job.entry_index = 0;
+       },
+       {{CMD_CANCEL_BUILD, 0, {966, 202, 1076, 242}}}},
+      {"settings", [] { g_state.settings_open = true; },
+       {{CMD_CLOSE_SETTINGS, 0, {986, 28, 1076, 60}},
+        {CMD_SET_RESOLUTION, 0, {879, 117, 974, 143}},
+        {CMD_SET_RESOLUTION, 1, {977, 117, 1072, 143}},
+        {CMD_TOGGLE_SETTING, 0, {1028, 180, 1076, 206}},
+        {CMD_TOGGLE_SETTING, 1, {1028, 246, 1076, 272}},
+        {CMD_TOGGLE_SETTING, 2, {1028, 312, 1076, 338}},
+        {CMD_TOGGLE_SETTING, 3, {1028, 378, 1076, 404}},
+        {CMD_TOGGLE_SETTING, 4, {1028, 444, 1076, 470}},
+        {CMD_CAPTURE_LESS, 0, {879, 513, 911, 539}},
+        {CMD_CAPTURE_MORE, 0, {1041, 513, 1073, 539}},
+        {CMD_LEVEL_PREV, 0, {879, 579, 911, 605}},
+        {CMD_LEVEL_NEXT, 0, {1041, 579, 1073, 605}}}},
+  };
+  for (const Literal& c : cases) {
+    fresh_state(1.0f);
+    c.setup();
+    Canvas canvas(1100, 860);
+    canvas.paint();
+    std::vector<Region> want;
+    for (int i = 0; i < g_state.entry_count; i++) want.push_back({CMD_SELECT_ENTRY, i, {12, 96 + 74 * i, 288, 164 + 74 * i}});
+    want.push_back({CMD_ADD_DISC, 0, {16, 760, 284, 800}});
+    want.push_back({CMD_SCAN_FOLDER, 0, {16, 808, 284, 844}});
+    want.insert(want.end(), c.main_pane.begin(), c.main_pane.end());
+    std::vector<Region> got = recorded();
+    EXPECT_TRUE(got == want) << c.name << "\nwant:\n" << describe(want) << "got:\n" << describe(got);
+  }
+}
+
+// The list's skip rule at its two edges: a row whose bottom is exactly at the
+// header still counts, one a pixel higher does not; a row starting exactly at
+// the client's bottom still counts, one below does not.
+TEST(PaintRegions, ScrolledListSkipsOnlyRowsWhollyOutside) {
+  struct Case {
+    int scroll;
+    int first, last;  // indexes of the first and last row recorded
+  };
+  // Scale 1.0, 1100 x 860, 64 rows: row i spans 96 + 74 i - scroll .. + 68.
+  const Case cases[] = {
+      {0, 0, 10},    // row 11 starts at 910 > 860
+      {50, 0, 11},   // row 11 starts at 860: still drawn (under the footer)
+      {100, 0, 11},  // row 0 ends at 64 = H
+      {101, 1, 11},  // row 0 ends at 63 < H; row 12 starts at 883
+      {4000, 53, 63},
+  };
+  for (const Case& c : cases) {
+    fresh_state(1.0f);
+    for (int i = 0; i < LIBRARY_CAPACITY; i++) set_entry(i, L"C:\\discs\\x.iso", "", "", -1, DISC_NOT_FOUND);
+    g_state.entry_count = LIBRARY_CAPACITY;
+    g_state.selected = 0;
+    g_state.scroll_offset = c.scroll;
+    Canvas canvas(1100, 860);
+    canvas.paint();
+    std::vector<int> rows;
+    for (int i = 0; i < g_state.hit_region_count; i++)
+      if (g_state.hit_regions[i].id == CMD_SELECT_ENTRY) rows.push_back(g_state.hit_regions[i].arg);
+    ASSERT_FALSE(rows.empty()) << "scroll " << c.scroll;
+    EXPECT_EQ(rows.front(), c.first) << "scroll " << c.scroll;
+    EXPECT_EQ(rows.back(), c.last) << "scroll " << c.scroll;
+    EXPECT_EQ((int)rows.size(), c.last - c.first + 1) << "scroll " << c.scroll;
+    // A row reaching under the footer loses to the sidebar buttons drawn after it.
+    const HitRegion* under = hit_test(100, 780);
+    ASSERT_NE(under, nullptr);
+    EXPECT_EQ(under->id, CMD_ADD_DISC) << "scroll " << c.scroll;
+  }
+}
+
+// ---- Pixels ------------------------------------------------------------------
+
+TEST(PaintPixels, SidebarEdgeAndTiledBackdrop) {
+  for (float scale : {1.0f, 1.5f}) {
+    fresh_state(scale);
+    Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
+    Canvas canvas(lay.cw, lay.ch);
+    canvas.paint();
+    EXPECT_EQ(canvas.pixel(lay.P(5), lay.P(400)), COLOR_SIDEBAR) << scale;
+    EXPECT_EQ(canvas.pixel(lay.W() - 1, lay.P(400)), COLOR_BORDER) << scale;
+    EXPECT_EQ(canvas.pixel(lay.W(), lay.P(400)), canvas.pixel(lay.W(), lay.P(400)));
+    // The footer separator is one pixel tall at every scale.
+    int sep = lay.ch - lay.P(116);
+    EXPECT_EQ(canvas.pixel(lay.P(150), sep), COLOR_BORDER) << scale;
+    EXPECT_EQ(canvas.pixel(lay.P(150), sep - 1), COLOR_SIDEBAR) << scale;
+    EXPECT_EQ(canvas.pixel(lay.P(150), sep + 1), COLOR_SIDEBAR) << scale;
+
+    // The backdrop is the star tile at px(171), anchored at the client origin.
+    int t = lay.P(171);
+    HBITMAP tile = get_scaled_image(104, t, t, false, 0);
+    ASSERT_NE(tile, nullptr) << "the star tile did not decode";
+    DIBSECTION dib = {};
+    ASSERT_EQ(GetObjectW(tile, sizeof dib, &dib), (int)sizeof dib);
+    const uint8_t* bits = (const uint8_t*)dib.dsBm.bmBits;
+    int bright = 0;
+    for (int y = lay.ch - 60; y < lay.ch; y++)
+      for (int x = lay.cw - 300; x < lay.cw; x++) {
+        const uint8_t* p = bits + ((y % t) * t + (x % t)) * 4;
+        ASSERT_EQ(canvas.pixel(x, y), RGB(p[2], p[1], p[0])) << "at " << x << ", " << y << " scale " << scale;
+        if (p[2] > 40) bright++;
+      }
+    EXPECT_GT(bright, 0) << "no star in the sampled area: the comparison proves little";
+  }
+}
+
+TEST(PaintPixels, LibraryRowsBySelectionAndHover) {
+  for (float scale : {1.0f, 1.5f}) {
+    Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
+    struct Case {
+      int hovered;     // row under the pointer, -1 none
+      COLORREF row0;   // fill of the selected row
+      COLORREF bar0;   // accent bar of the selected row
+      COLORREF row1;   // fill of the other row
+      COLORREF bar1;   // where the other row's bar would be
+    };
+    const Case cases[] = {
+        {-1, COLOR_SURFACE_RAISED, COLOR_ACCENT, COLOR_SIDEBAR, COLOR_SIDEBAR},
+        {1, COLOR_SURFACE_RAISED, COLOR_ACCENT, COLOR_SURFACE, COLOR_SURFACE},
+        {0, COLOR_SURFACE_RAISED, COLOR_ACCENT, COLOR_SIDEBAR, COLOR_SIDEBAR},  // hovering the selection changes nothing
+    };
+    for (const Case& c : cases) {
+      fresh_state(scale);
+      library_of_two(0, DISC_OK);
+      if (c.hovered >= 0) {
+        g_state.hovered_id = CMD_SELECT_ENTRY;
+        g_state.hovered_arg = c.hovered;
+      }
+      Canvas canvas(lay.cw, lay.ch);
+      canvas.paint();
+      int left = lay.P(12), y0 = lay.H() + lay.P(32), y1 = y0 + lay.P(68) + lay.P(6);
+      int bar_x = left + 1, mid = lay.P(34);
+      EXPECT_EQ(canvas.pixel(bar_x, y0 + mid), c.bar0) << scale << " hovered " << c.hovered;
+      EXPECT_EQ(canvas.pixel(left + lay.P(5), y0 + mid), c.row0) << scale << " hovered " << c.hovered;
+      EXPECT_EQ(canvas.pixel(bar_x, y1 + mid), c.bar1) << scale << " hovered " << c.hovered;
+      EXPECT_EQ(canvas.pixel(left + lay.P(5), y1 + mid), c.row1) << scale << " hovered " << c.hovered;
+      // The bar is px(3) wide and ends px(14) from the row's ends.
+      EXPECT_EQ(canvas.pixel(left + lay.P(3), y0 + mid), c.row0) << scale;
+      EXPECT_EQ(canvas.pixel(bar_x, y0 + lay.P(14) - 1), c.row0) << scale;
+      EXPECT_EQ(canvas.pixel(bar_x, y0 + lay.P(14)), COLOR_ACCENT) << scale;
+    }
+  }
+}
+
+TEST(PaintPixels, PrimaryButtonFillByState) {
+  struct Case {
+    const char* name;
+    void (*setup)();
+    COLORREF fill;
+  };
+  const Case cases[] = {
+      {"unknown disc: disabled", [] { library_of_two(-1, DISC_UNKNOWN); }, COLOR_ACCENT_DISABLED},
+      {"ready to build", [] { library_of_two(0, DISC_OK); }, COLOR_ACCENT},
+      {"hovered", [] {
+         library_of_two(0, DISC_OK);
+         g_state.hovered_id = CMD_PRIMARY_ACTION;
+       }, COLOR_ACCENT_HOVER},
+      {"disabled and under the pointer: no hover look", [] {
+         library_of_two(0, DISC_OK);
+         use_built_folder();
+         g_state.running_entry = 1;
+         g_state.hovered_id = CMD_PRIMARY_ACTION;
+       }, COLOR_ACCENT_DISABLED},
+  };
+  for (float scale : {1.0f, 1.5f}) {
+    Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
+    for (const Case& c : cases) {
+      fresh_state(scale);
+      c.setup();
+      Canvas canvas(lay.cw, lay.ch);
+      canvas.paint();
+      EXPECT_EQ(canvas.pixel(lay.L() + lay.P(4), lay.action_y() + lay.P(24)), c.fill) << c.name << " " << scale;
+      EXPECT_EQ(canvas.pixel(lay.L() + lay.P(165), lay.action_y() + lay.P(24)), c.fill) << c.name << " " << scale;
+    }
+  }
+}
+
+TEST(PaintPixels, PressedButtonMovesDownByOnePixelWithItsRegion) {
+  for (float scale : {1.0f, 1.5f}) {
+    Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
+    int x = lay.L() + lay.P(20), y = lay.action_y();
+    fresh_state(scale);
+    library_of_two(0, DISC_OK);
+    g_state.hovered_id = CMD_PRIMARY_ACTION;
+    g_state.pressed_id = CMD_PRIMARY_ACTION;
+    Canvas pressed(lay.cw, lay.ch);
+    pressed.paint();
+    int shift = lay.P(1);
+    EXPECT_NE(pressed.pixel(x, y + shift - 1), COLOR_ACCENT_HOVER) << scale;
+    EXPECT_EQ(pressed.pixel(x, y + shift), COLOR_ACCENT_HOVER) << scale;
+    EXPECT_EQ(pressed.pixel(x, y + lay.P(48) + shift - 1), COLOR_ACCENT_HOVER) << scale;
+    const HitRegion* r = nullptr;
+    for (int i = 0; i < g_state.hit_region_count; i++)
+      if (g_state.hit_regions[i].id == CMD_PRIMARY_ACTION) r = &g_state.hit_regions[i];
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->rect.top, y + shift);
+    EXPECT_EQ(r->rect.bottom, y + lay.P(48) + shift);
+
+    // Pressed but no longer hovered: drawn in place again.
+    g_state.hovered_id = 0;
+    Canvas left(lay.cw, lay.ch);
+    left.paint();
+    EXPECT_EQ(left.pixel(x, y), COLOR_ACCENT) << scale;
+    EXPECT_NE(left.pixel(x, y + lay.P(48)), COLOR_ACCENT) << scale;
+  }
+}
+
+TEST(PaintPixels, ProgressFillOnlyBeyondItsRoundedEnds) {
+  struct Case {
+    double progress;
+    bool start_filled;  // just inside the track's left end
+    bool end_filled;    // just inside the track's right end
+  };
+  const Case cases[] = {{0.004, false, false}, {0.0, false, false}, {-0.5, false, false},
+                        {0.5, true, false},    {1.0, true, true},   {1.2, true, true}};
+  for (float scale : {1.0f, 1.5f}) {
+    Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
+    int y = lay.action_y() + lay.P(34);
+    int track_right = lay.R() - lay.P(110) - lay.P(12);
+    for (const Case& c : cases) {
+      fresh_state(scale);
+      library_of_two(0, DISC_OK);
+      g_state.job.running = 1;
+      g_state.job.entry_index = 0;
+      g_state.job.progress = c.progress;
+      Canvas canvas(lay.cw, lay.ch);
+      canvas.paint();
+      EXPECT_EQ(canvas.pixel(lay.L() + lay.P(2), y), c.start_filled ? COLOR_ACCENT : COLOR_SURFACE)
+          << c.progress << " at " << scale;
+      EXPECT_EQ(canvas.pixel(track_right - lay.P(3), y), c.end_filled ? COLOR_ACCENT : COLOR_SURFACE)
+          << c.progress << " at " << scale;
+    }
+  }
+}
+
+TEST(PaintPixels, ToggleTrackColoursFollowTheSwitch) {
+  struct Case {
+    int index;
+    int32_t LauncherState::*field;
+    int32_t value;
+    bool on;
+  };
+  const Case cases[] = {
+      {0, &LauncherState::vsync, 0, false},        {0, &LauncherState::vsync, 1, true},
+      {1, &LauncherState::no_gs_thread, 1, false}, {1, &LauncherState::no_gs_thread, 0, true},
+      {2, &LauncherState::no_gl_thread, 1, false}, {2, &LauncherState::no_gl_thread, 0, true},
+      {3, &LauncherState::fps_log, 7, true},       {4, &LauncherState::minimize, 0, false},
+  };
+  for (float scale : {1.0f, 1.5f}) {
+    Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
+    for (const Case& c : cases) {
+      fresh_state(scale);
+      g_state.settings_open = true;
+      g_state.*c.field = c.value;
+      Canvas canvas(lay.cw, lay.ch);
+      canvas.paint();
+      int y = lay.P(24) + lay.P(52) + lay.P(34) + lay.P(66) * (1 + c.index);
+      int track_left = lay.R() - lay.P(44), track_top = y + lay.P(4);
+      int mid_y = track_top + lay.P(11);
+      // Between the two knob positions the track shows in either state.
+      EXPECT_EQ(canvas.pixel(track_left + lay.P(20), mid_y), c.on ? COLOR_ACCENT : COLOR_BORDER)
+          << "row " << c.index << " value " << c.value << " scale " << scale;
+      // The knob: dark on the right when on, light on the left when off.
+      int knob_on = track_left + lay.P(40) - lay.P(19) + lay.P(8);
+      int knob_off = track_left + lay.P(3) + lay.P(8);
+      EXPECT_EQ(canvas.pixel(c.on ? knob_on : knob_off, mid_y), c.on ? COLOR_BACKDROP : COLOR_TEXT)
+          << "row " << c.index << " scale " << scale;
+      EXPECT_EQ(canvas.pixel(c.on ? knob_off : knob_on, mid_y), c.on ? COLOR_ACCENT : COLOR_BORDER)
+          << "row " << c.index << " scale " << scale;
+    }
+  }
+}
+
+TEST(PaintPixels, ResolutionSegmentsSelectedAndHovered) {
+  Layout lay{1.0f, 1100, 860};
+  struct Case {
+    int32_t upscaled;
+    int hovered;  // segment under the pointer, -1 none
+    COLORREF seg0, seg1;
+  };
+  const Case cases[] = {
+      {0, -1, COLOR_ACCENT, COLOR_SURFACE},
+      {5, -1, COLOR_SURFACE, COLOR_ACCENT},  // any non-zero value is "Upscaled"
+      {0, 1, COLOR_ACCENT, COLOR_SURFACE_RAISED},
+      {0, 0, COLOR_ACCENT, COLOR_SURFACE},  // hovering the selected segment changes nothing
+  };
+  for (const Case& c : cases) {
+    fresh_state(1.0f);
+    g_state.settings_open = true;
+    g_state.upscaled = c.upscaled;
+    if (c.hovered >= 0) {
+      g_state.hovered_id = CMD_SET_RESOLUTION;
+      g_state.hovered_arg = c.hovered;
+    }
+    Canvas canvas(lay.cw, lay.ch);
+    canvas.paint();
+    int y = 110 + 4 + 3 + 2;  // just inside the segments' top edge
+    EXPECT_EQ(canvas.pixel(879 + 8, y), c.seg0) << c.upscaled << " hovered " << c.hovered;
+    EXPECT_EQ(canvas.pixel(977 + 8, y), c.seg1) << c.upscaled << " hovered " << c.hovered;
+  }
+}
+
+// ---- Texts -------------------------------------------------------------------
+
+struct TextCase {
+  const char* name;
+  void (*setup)();
+  std::vector<DrawnText> present;  // each drawn at least once, in its colour
+  std::vector<std::wstring> absent;
+};
+
+// A text that does not fit ends in an ellipsis ("..." under Wine): the start
+// that was drawn counts.
+bool same_or_shortened(const std::wstring& drawn, const std::wstring& want) {
+  if (drawn == want) return true;
+  size_t mark = drawn.size() >= 2 && drawn.back() == L'\u2026' ? 1
+                : drawn.size() >= 4 && drawn.compare(drawn.size() - 3, 3, L"...") == 0 ? 3
+                                                                                        : 0;
+  if (mark == 0) return false;
+  size_t kept = drawn.size() - mark;
+  return kept < want.size() && want.compare(0, kept, drawn, 0, kept) == 0;
+}
+
+void expect_texts(const TextCase& c, int width = 1100, int height = 860) {
+  fresh_state(1.0f);
+  c.setup();
+  std::vector<DrawnText> drawn = record_texts(width, height);
+  for (const DrawnText& want : c.present) {
+    bool found = false;
+    for (const DrawnText& d : drawn) found = found || (same_or_shortened(d.text, want.text) && d.colour == want.colour);
+    std::string list;
+    if (!found)
+      for (const DrawnText& d : drawn) list += "  [" + narrow(d.text) + "] " + std::to_string(d.colour) + "\n";
+    EXPECT_TRUE(found) << c.name << ": no [" << narrow(want.text) << "] in colour " << want.colour << "; drawn:\n" << list;
+  }
+  for (const std::wstring& text : c.absent) {
+    bool found = false;
+    for (const DrawnText& d : drawn) found = found || d.text == text;
+    EXPECT_FALSE(found) << c.name << ": [" << narrow(text) << "] should not be drawn";
+  }
+}
+
+TEST(PaintTexts, SidebarEmptyStateAndLabels) {
+  const TextCase cases[] = {
+      {"empty library", [] {},
+       {{L"LIBRARY", COLOR_TEXT_MUTED},
+        {L"No games yet", COLOR_TEXT_MUTED},
+        {L"Your library is empty", COLOR_TEXT},
+        {L"Add your own copy of the game as a disc image (.iso), or drop one on this window.", COLOR_TEXT_SECONDARY},
+        {L"Add disc image", COLOR_TEXT},
+        {L"Add disc image", COLOR_BACKDROP},
+        {L"Scan a folder", COLOR_TEXT}},
+       {}},
+      {"rows", [] { library_of_two(0, DISC_OK); },
+       {{L"Tarsel & Quib", COLOR_TEXT},
+        {L"PAL", COLOR_TEXT_SECONDARY},
+        {L"Ready to build", COLOR_TEXT_SECONDARY},
+        {L"other.iso", COLOR_TEXT},
+        {L"Unknown PS2 disc", COLOR_TEXT_SECONDARY},
+        {L"Ready to build", COLOR_TEXT},  // the selected view's status line
+        {L"Build", COLOR_BACKDROP},
+        {L"First time: downloads about 95 MB of tools and source, then builds the game from your disc "
+         L"(10 to 30 minutes).",
+         COLOR_TEXT_SECONDARY}},
+       {L"No games yet", L"Your library is empty"}},
+  };
+  for (const TextCase& c : cases) expect_texts(c);
+}
+
+TEST(PaintTexts, SelectedViewByState) {
+  const TextCase cases[] = {
+      {"unknown disc", [] { library_of_two(-1, DISC_UNKNOWN); },
+       {{L"first.iso", COLOR_TEXT}, {L"Play", COLOR_ACCENT_DISABLED_TEXT}, {L"Open log", COLOR_TEXT_MUTED},
+        {L"Game folder", COLOR_TEXT_MUTED}, {L"Remove", COLOR_TEXT}},
+       {L"First time: downloads about 95 MB of tools and source, then builds the game from your disc (10 to 30 minutes)."}},
+      {"unsupported", [] { library_of_two(3, DISC_UNSUPPORTED); },
+       {{L"Not supported yet", COLOR_TEXT},
+        {L"This game is recognised, but its recompilation is not built yet.", COLOR_TEXT_SECONDARY},
+        {L"Play", COLOR_ACCENT_DISABLED_TEXT}},
+       {}},
+      {"other revision", [] { library_of_two(0, DISC_OTHER_REVISION); },
+       {{L"Different disc revision", COLOR_TEXT},
+        {L"Build", COLOR_BACKDROP},
+        // Buildable and not built: the first-time note comes before the revision warning.
+        {L"First time: downloads about 95 MB of tools and source, then builds the game from your disc "
+         L"(10 to 30 minutes).",
+         COLOR_TEXT_SECONDARY}},
+       {}},
+      {"building", [] {
+         library_of_two(0, DISC_OK);
+         g_state.job.running = 1;
+         g_state.job.entry_index = 0;
+         g_state.job.progress = 0.004;
+         copy_text(g_state.job.stage_text, STAGE_TEXT_UNITS, L"Compiling");
+       },
+       {{L"Building\u2026", COLOR_TEXT},
+        {L"Compiling", COLOR_TEXT},
+        {L"0%", COLOR_TEXT_SECONDARY},
+        {L"Cancel", COLOR_TEXT},
+        {L"Building from your disc. You can keep using your PC; closing this window stops the build.",
+         COLOR_TEXT_SECONDARY}},
+       {L"Settings", L"Remove"}},
+      {"building past the end", [] {
+         library_of_two(0, DISC_OK);
+         g_state.job.running = 1;
+         g_state.job.entry_index = 0;
+         g_state.job.progress = 1.2;
+         g_state.job.cancel_requested = 1;
+       },
+       {{L"120%", COLOR_TEXT_SECONDARY}, {L"Stopping\u2026", COLOR_TEXT_MUTED}},
+       {L"Cancel"}},
+      {"failed", [] {
+         library_of_two(0, DISC_OK);
+         g_state.job.failed = 1;
+         g_state.job.entry_index = 0;
+         copy_text(g_state.job.error_text, ERROR_TEXT_UNITS, L"Download failed.");
+         copy_text(g_state.status_text, STATUS_TEXT_UNITS, L"Status line");
+       },
+       {{L"Download failed.", COLOR_ERROR}},
+       {L"Status line"}},
+      {"failed build of another entry", [] {
+         library_of_two(0, DISC_OK);
+         g_state.job.failed = 1;
+         g_state.job.entry_index = 1;
+         copy_text(g_state.job.error_text, ERROR_TEXT_UNITS, L"Download failed.");
+         copy_text(g_state.status_text, STATUS_TEXT_UNITS, L"Could not open the log.");
+         g_state.status_is_error = true;
+       },
+       {{L"Could not open the log.", COLOR_ERROR}},
+       {L"Download failed."}},
+      {"ready to play", [] { library_of_two(0, DISC_OK); use_built_folder(); },
+       {{L"Ready to play", COLOR_TEXT}, {L"Play", COLOR_BACKDROP}},
+       {L"Build"}},
+      {"running", [] {
+         library_of_two(0, DISC_OK);
+         use_built_folder();
+         g_state.running_entry = 0;
+       },
+       {{L"Running\u2026", COLOR_ACCENT_DISABLED_TEXT}, {L"Remove", COLOR_TEXT_MUTED}},
+       {}},
+  };
+  for (const TextCase& c : cases) expect_texts(c);
+}
+
+TEST(PaintTexts, DiscCardAndLegend) {
+  const TextCase cases[] = {
+      {"no serial", [] {
+         library_of_two(-1, DISC_NOT_PS2);
+         g_state.entries[0].serial[0] = 0;
+         g_state.entries[0].md5[0] = 0;
+       },
+       {{L"Disc", COLOR_TEXT}, {L"none", COLOR_TEXT}, {L"\u2013", COLOR_TEXT_MUTED}},
+       {L"Controller"}},
+      {"unsupported: MD5 without a note, no game files, no legend", [] { library_of_two(3, DISC_UNSUPPORTED); },
+       {{L"SXPE_100.01", COLOR_TEXT}, {L"13f8f1eea32364baadfdd38715f5be80  ", COLOR_TEXT}},
+       {L"Controller", L"Not built yet"}},
+      {"other revision", [] { library_of_two(0, DISC_OTHER_REVISION); },
+       {{L"13f8f1eea32364baadfdd38715f5be80  (different revision)", COLOR_WARNING},
+        {L"Not built yet", COLOR_TEXT_SECONDARY},
+        {L"Controller", COLOR_TEXT},
+        {L"Xbox, DualShock 4 and DualSense, over USB or Bluetooth", COLOR_TEXT_SECONDARY},
+        {L"Cross", COLOR_TEXT_SECONDARY},
+        {L"\u2192", COLOR_TEXT_MUTED},
+        {L"A", COLOR_TEXT},
+        {L"Select", COLOR_TEXT_SECONDARY},
+        {L"View", COLOR_TEXT}},
+       {}},
+      {"ready to build", [] { library_of_two(0, DISC_OK); },
+       {{L"13f8f1eea32364baadfdd38715f5be80  (matches)", COLOR_TEXT}, {L"Boot executable", COLOR_TEXT_SECONDARY}},
+       {}},
+  };
+  for (const TextCase& c : cases) expect_texts(c);
+}
+
+TEST(PaintTexts, ControllerCardOnlyWhenItFitsWhole) {
+  // At scale 1.0 the controller card ends at 24 + 150 + 24 + 60 + 36 + 190 +
+  // 12 + 232 = 728; it is drawn only while 728 < bottom - 24.
+  struct Case {
+    int height;
+    bool drawn;
+  };
+  for (Case c : {Case{753, true}, Case{752, false}, Case{860, true}, Case{600, false}}) {
+    TextCase t = {"legend", [] { library_of_two(0, DISC_OK); }, {}, {}};
+    if (c.drawn)
+      t.present = {{L"Controller", COLOR_TEXT}, {L"View", COLOR_TEXT}};
+    else
+      t.absent = {L"Controller", L"Cross", L"View"};
+    SCOPED_TRACE(c.height);
+    expect_texts(t, 1100, c.height);
+  }
+}
+
+TEST(PaintTexts, SettingsValues) {
+  const TextCase cases[] = {
+      {"defaults", [] { g_state.settings_open = true; },
+       {{L"Settings", COLOR_TEXT},
+        {L"Done", COLOR_TEXT},
+        {L"Apply the next time a game starts.", COLOR_TEXT_SECONDARY},
+        {L"Upscaled", COLOR_BACKDROP},
+        {L"Native", COLOR_TEXT},
+        {L"3 seconds", COLOR_TEXT},
+        {L"Off", COLOR_TEXT},
+        {L"\u2212", COLOR_TEXT},
+        {L"\u2039", COLOR_TEXT},
+        {L"\u203A", COLOR_TEXT},
+        {L"Rebuild", COLOR_TEXT_MUTED}},
+       {}},
+      {"one second and the first level", [] {
+         g_state.settings_open = true;
+         g_state.capture_seconds = 1;
+         g_state.start_level = 0;
+       },
+       {{L"1 second", COLOR_TEXT}, {std::wstring(L"00 ") + CATALOG[0].level_names[0], COLOR_TEXT}},
+       {L"1 seconds", L"Off"}},
+      {"last level, rebuild enabled", [] {
+         library_of_two(1, DISC_OK);
+         g_state.settings_open = true;
+         g_state.start_level = 18;
+         g_state.upscaled = 0;
+       },
+       {{std::wstring(L"18 ") + CATALOG[0].level_names[18], COLOR_TEXT},
+        {L"Rebuild", COLOR_TEXT},
+        {L"Native", COLOR_BACKDROP},
+        {L"Upscaled", COLOR_TEXT}},
+       {}},
+  };
+  for (const TextCase& c : cases) expect_texts(c);
+}
+
+TEST(PaintTexts, ResolutionDescriptionNamesTheMonitor) {
+  fresh_state(1.0f);
+  g_state.settings_open = true;
+  std::vector<DrawnText> drawn = record_texts(1100, 860);
+  int h = GetSystemMetrics(SM_CYSCREEN);
+  HMONITOR monitor = MonitorFromWindow(NULL, MONITOR_DEFAULTTONEAREST);
+  MONITORINFO info = {};
+  info.cbSize = sizeof info;
+  if (GetMonitorInfoW(monitor, &info)) h = info.rcMonitor.bottom - info.rcMonitor.top;
+  int factor = (h + 447) / 448;
+  factor = factor < 2 ? 2 : factor > 4 ? 4 : factor;
+  std::wstring tail = L"x for this " + std::to_wstring(h) + L"-line screen";
+  std::wstring factor_text = L"at " + std::to_wstring(factor) + L"x";
+  // The description wraps over two lines: look in everything drawn in its colour.
+  std::wstring all;
+  for (const DrawnText& d : drawn)
+    if (d.colour == COLOR_TEXT_SECONDARY) all += d.text;  // wrapped lines keep their trailing space
+  EXPECT_NE(all.find(L"Native draws at the PS2's own resolution"), std::wstring::npos) << narrow(all);
+  EXPECT_NE(all.find(factor_text), std::wstring::npos) << narrow(all);
+  EXPECT_NE(all.find(tail), std::wstring::npos) << narrow(all);
+}
+
+TEST(StatusLabel, TextAndColourByStatus) {
+  struct Case {
+    DiscStatus status;
+    int32_t row;
+    bool built, building;
+    const wchar_t* text;
+    COLORREF colour;
+  };
+  const Case cases[] = {
+      {DISC_OK, 0, false, false, L"Ready to build", COLOR_ACCENT},
+      {DISC_OK, 0, true, false, L"Ready to play", COLOR_SUCCESS},
+      {DISC_OK, 1, false, false, L"Ready to build", COLOR_ACCENT},
+      {DISC_OK, 0, false, true, L"Building\u2026", COLOR_ACCENT},
+      {DISC_OK, 0, true, true, L"Building\u2026", COLOR_ACCENT},
+      {DISC_OTHER_REVISION, 0, false, true, L"Different disc revision", COLOR_WARNING},  // keeps its own label
+      {DISC_UNSUPPORTED, 3, false, false, L"Not supported yet", COLOR_TEXT_MUTED},
+      {DISC_UNKNOWN, -1, false, false, L"Unknown PS2 disc", COLOR_TEXT_MUTED},
+      {DISC_NOT_FOUND, -1, false, false, L"Disc image not found", COLOR_ERROR},
+      {DISC_NOT_PS2, -1, false, false, L"Not a PS2 disc image", COLOR_ERROR},
+      {(DiscStatus)42, -1, false, false, L"Not a PS2 disc image", COLOR_ERROR},
+  };
+  for (const Case& c : cases) {
+    fresh_state(1.0f);
+    library_of_two(c.row, c.status);
+    if (c.built) use_built_folder();
+    if (c.building) {
+      g_state.job.running = 1;
+      g_state.job.entry_index = 0;
+    }
+    StatusLabel label = status_label(0);
+    EXPECT_STREQ(label.text, c.text) << c.status << " row " << c.row;
+    EXPECT_EQ(label.colour, c.colour) << c.status << " row " << c.row;
+  }
+}
+
+}  // namespace
