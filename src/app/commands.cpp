@@ -8,6 +8,7 @@
 #include <shellapi.h>
 
 #include "app/state.h"
+#include "build/build_job.h"
 #include "launch/game_launch.h"
 #include "library/catalog.h"
 #include "library/disc_identify.h"
@@ -26,11 +27,6 @@ static int32_t game_row(int32_t index) {
   return row >= 0 && row < CATALOG_ROWS && CATALOG[row].wrapper_exe ? row : -1;
 }
 
-static void start_build_of(int32_t index) {
-  (void)index;
-  // start_build(index) is called here once the build job lands.
-}
-
 static void select_entry(int32_t index) {
   LauncherState& s = g_state;
   if (!valid_entry(index)) return;
@@ -45,7 +41,7 @@ static void primary_action() {
   int32_t i = g_state.selected;
   int32_t row = game_row(i);
   if (row >= 0 && !game_files_present(row))
-    start_build_of(i);
+    start_build(i);
   else
     launch_game(i);
 }
@@ -100,17 +96,11 @@ static void toggle_setting(int32_t index) {
   save_settings();
 }
 
-static void cancel_build_job() {
-  // Replaced by cancel_build() once the build job lands; the same two steps.
-  InterlockedExchange(&g_state.job.cancel_requested, 1);
-  job_terminate_object(1);
-}
-
 static void rebuild() {
   LauncherState& s = g_state;
   if (!valid_entry(s.selected) || s.running_entry >= 0) return;
   s.settings_open = false;
-  start_build_of(s.selected);
+  start_build(s.selected);
 }
 
 void dispatch_command(int32_t id, int32_t arg) {
@@ -149,7 +139,7 @@ void dispatch_command(int32_t id, int32_t arg) {
       s.start_level = s.start_level < LEVEL_COUNT - 1 ? s.start_level + 1 : -1;
       save_settings();
       break;
-    case CMD_CANCEL_BUILD: cancel_build_job(); break;
+    case CMD_CANCEL_BUILD: cancel_build(); break;
     case CMD_REBUILD: rebuild(); break;
     default: break;
   }
