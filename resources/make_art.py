@@ -161,10 +161,11 @@ def make_banner():
         dl = ImageDraw.Draw(layer)
         dl.polygon(pts + [(W + 8, H), (0, H)], fill=colour + (255,))
         if rim:
-            for (i, yy) in pts:
+            # sunlight on the ridge, following its slope, fading away from the sun
+            for (i, yy), (j, zz) in zip(pts, pts[1:]):
                 near = max(0.0, 1.0 - abs(i - sx) / (W * 0.35))
                 if near > 0:
-                    dl.line((i, yy, i + 8, yy), fill=(255, 150, 90, int(200 * near)), width=3)
+                    dl.line((i, yy, j, zz), fill=(255, 150, 90, int(200 * near)), width=3)
         return layer
 
     img = Image.alpha_composite(img, ridge(3, H * 0.78, 22, (40, 30, 58), True))

@@ -1,0 +1,82 @@
+// The settings panel driven through the real window with real mouse input:
+// the pointer is moved and the button pressed through SendInput, so the
+// messages come from the system's input queue and go through hit testing of
+// the last real paint. Open Settings, flip a switch, step the level, Done;
+// the changes must be in telvar.ini.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "app/state.h"
+#include "ui/draw_kit.h"
+#include "window/window_harness.h"
+
+namespace {
+
+// Moves the pointer to the client point and clicks it there, then lets the
+// window handle the messages and repaint.
+void click_at(HWND window, int x, int y) {
+  POINT p = {x, y};
+  ClientToScreen(window, &p);
+  SetCursorPos(p.x, p.y);
+  pump_for(60);
+  INPUT input[2] = {};
+  input[0].type = INPUT_MOUSE;
+  input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  input[1].type = INPUT_MOUSE;
+  input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  ASSERT_EQ(SendInput(1, &input[0], sizeof(INPUT)), 1u);
+  pump_for(60);
+  ASSERT_EQ(SendInput(1, &input[1], sizeof(INPUT)), 1u);
+  pump_for(150);
+}
+
+int ini_int(const std::wstring& folder, const wchar_t* key) {
+  return (int)GetPrivateProfileIntW(L"settings", key, -99, path_join(folder, L"telvar.ini").c_str());
+}
+
+TEST(SettingsByMouse, OpenFlipStepAndDoneReachTheSettingsFile) {
+  std::wstring folder = open_launcher_window(L"ui-clicks");
+  HWND window = g_state.main_window;
+  ASSERT_TRUE(window != NULL) << "no window: is DISPLAY an X server?";
+  SetForegroundWindow(window);
+  std::wstring disc = path_join(folder, L"pal.iso");
+  write_disc(disc, "SXPE_100.01");
+  ASSERT_EQ(add_entry(disc), 0);
+  g_state.selected = 0;
+  InvalidateRect(window, NULL, FALSE);
+  pump_for(200);
+  ASSERT_FALSE(g_state.settings_open);
+  int vsync = g_state.vsync, level = g_state.start_level;
+
+  RECT client;
+  GetClientRect(window, &client);
+  int L = px(300) + px(24), R = client.right - px(24);
+
+  // "Settings" in the action row.
+  int y = px(24) + px(150) + px(24);
+  click_at(window, L + px(182) + px(64), y + px(24));
+  ASSERT_TRUE(g_state.settings_open) << "the click on Settings did not open the panel";
+
+  // The VSync switch: first toggle row.
+  int row = px(24) + px(52) + px(34) + px(66);
+  click_at(window, R - px(24), row + px(17));
+  EXPECT_EQ(g_state.vsync, vsync ? 0 : 1);
+  EXPECT_EQ(ini_int(folder, L"vsync"), g_state.vsync);
+
+  // "›" of Start in a level: the seventh row after the first.
+  int level_row = px(24) + px(52) + px(34) + 7 * px(66);
+  click_at(window, R - px(19), level_row + px(20));
+  EXPECT_EQ(g_state.start_level, level + 1);
+  EXPECT_EQ(ini_int(folder, L"start_level"), level + 1);
+
+  // "Done".
+  click_at(window, R - px(45), px(24) + px(20));
+  EXPECT_FALSE(g_state.settings_open);
+  EXPECT_EQ(ini_int(folder, L"vsync"), vsync ? 0 : 1);
+  EXPECT_EQ(ini_int(folder, L"start_level"), level + 1);
+  close_launcher_window();
+}
+
+}  // namespace
