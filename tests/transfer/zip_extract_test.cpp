@@ -236,6 +236,8 @@ std::vector<FailureCase> failure_cases() {
   corrupt.data[corrupt.data.size() / 2] ^= 0x55;
   MadeEntry short_stream = deflated_entry("dir/bad.bin", "abcdef");
   short_stream.uncompressed_size = 7;  // the stream holds 6
+  MadeEntry huge = deflated_entry("dir/bad.bin", "small");
+  huge.uncompressed_size = 0xFFFFFFF0u;  // no block of that size in a 32-bit process
   MadeEntry bzip2 = stored_entry("deep/er/x.bz2", "BZh9");
   bzip2.method = 12;
   MadeEntry lzma = stored_entry("deep/er/x.lzma", "....");
@@ -258,6 +260,8 @@ std::vector<FailureCase> failure_cases() {
                    bad_stream});
   cases.push_back({"deflate data short of the size",
                    make_zip({stored_entry("first.txt", "written before the fault"), short_stream}).bytes, bad_stream});
+  cases.push_back({"deflated size beyond memory", make_zip({stored_entry("first.txt", "written before the fault"), huge}).bytes,
+                   bad_stream});
   cases.push_back({"method 12", make_zip({stored_entry("first.txt", "written before the fault"), bzip2}).bytes, unknown});
   cases.push_back({"method 14", make_zip({stored_entry("first.txt", "written before the fault"), lzma}).bytes, unknown});
   return cases;
