@@ -120,6 +120,47 @@ TEST_F(LibraryTest, DialogChoicesAddEveryFileAndSelectTheLast) {
   EXPECT_EQ(g_state.selected, 1);  // one.iso, already in the library
 }
 
+static BOOL CALLBACK find_name_box(HWND child, LPARAM context) {
+  // The file-name box of the file dialog (combo box 13 or edit 1), or its edit.
+  int id = GetDlgCtrlID(child);
+  if (id == 0x47C || id == 0x480) {
+    *(HWND*)context = child;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Types text into the open dialog's file-name box and presses Open.
+static void type_and_open(HWND dialog, const std::wstring& text) {
+  HWND box = NULL;
+  EnumChildWindows(dialog, find_name_box, (LPARAM)&box);
+  ASSERT_TRUE(box != NULL);
+  SendMessageW(box, WM_SETTEXT, 0, (LPARAM)text.c_str());
+  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDOK));
+}
+
+TEST_F(LibraryTest, TheAddDiscDialogTakesSeveralFilesAndSaves) {
+  std::wstring root = make_folder(L"picked");
+  for (const wchar_t* name : {L"one.iso", L"two.iso", L"three.iso"}) touch(std::wstring(L"picked\\") + name);
+  g_state.settings_open = true;
+  arm_save_probe();
+  DialogSeen seen = with_dialog([] { dispatch_command(CMD_ADD_DISC, 0); },
+                                [&](HWND dialog) {
+                                  type_and_open(dialog, root);  // into the folder first
+                                  Sleep(300);
+                                  type_and_open(dialog, L"\"one.iso\" \"two.iso\" \"three.iso\"");
+                                });
+  ASSERT_TRUE(seen.found);
+  EXPECT_EQ(seen.title, L"Add disc images");
+  std::vector<std::wstring> expected = {path_join(root, L"one.iso"), path_join(root, L"two.iso"),
+                                        path_join(root, L"three.iso")};
+  EXPECT_EQ(library(), expected);
+  EXPECT_EQ(g_state.selected, 2);
+  EXPECT_FALSE(g_state.settings_open);
+  EXPECT_TRUE(saved());
+  EXPECT_EQ(ini_string(L"library", L"disc2"), path_join(root, L"three.iso"));
+}
+
 // An HDROP as the shell makes it: DROPFILES, then wide paths, then an empty one.
 static HDROP make_drop(const std::vector<std::wstring>& paths) {
   size_t units = 1;
