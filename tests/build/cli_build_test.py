@@ -8,8 +8,10 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
+import time
 import unittest
 
 ARGS = None
@@ -22,6 +24,19 @@ def windows_path(path):
 def read(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+def processes_running(program):
+    """Processes whose command line names program (Wine shows the Windows path)."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if program.encode() in f.read():
+                    found.append(pid)
+        except OSError:
+            pass
+    return found
 
 
 def http_base(name):
@@ -120,6 +135,30 @@ class CliBuildTest(unittest.TestCase):
                 else:
                     self.assertEqual(last, text)
                 self.assertNotIn("built_version", self.ini())
+
+    def test_ctrl_c_cancels_and_ends_the_script(self):
+        self.launcher(windows_path(os.path.join(ARGS.releases, "good")))
+        env = dict(os.environ, TELVAR_STANDIN_SCENARIO="hang", TELVAR_STANDIN_DELAY_MS="0")
+        run = subprocess.Popen([ARGS.wine, os.path.join(self.work, "telvar-cli.exe"), "build",
+                                windows_path(self.disc)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        seen = []
+        for line in iter(run.stdout.readline, b""):
+            seen.append(line.decode("utf-8"))
+            if "Translating the game's executable" in seen[-1]:
+                break
+        self.assertIn("Translating the game's executable", seen[-1], seen)
+        time.sleep(0.5)
+        script = windows_path(os.path.join(self.work, "toolchain", "python", "python.exe"))
+        self.assertTrue(processes_running(script), "the stand-in runs before the cancel")
+        run.send_signal(signal.SIGINT)  # Wine turns it into Ctrl+C for the console program
+        out, err = run.communicate(timeout=60)
+        self.assertEqual(run.returncode, 1)
+        self.assertEqual(err.decode("utf-8").rstrip("\n").split("\n")[-1], "Build cancelled.")
+        self.assertNotIn("built_version", self.ini())
+        deadline = time.time() + 10
+        while processes_running(script) and time.time() < deadline:
+            time.sleep(0.2)
+        self.assertFalse(processes_running(script), "the stand-in and its child ended")
 
     def test_refusals(self):
         self.launcher(windows_path(os.path.join(ARGS.releases, "good")), serial="SXPJ_100.03")
