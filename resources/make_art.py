@@ -161,11 +161,20 @@ def make_banner():
         dl = ImageDraw.Draw(layer)
         dl.polygon(pts + [(W + 8, H), (0, H)], fill=colour + (255,))
         if rim:
-            # sunlight on the ridge, following its slope, fading away from the sun
+            # Sunlight on the ridge, following its slope and fading away from
+            # the sun. Wide and soft, so that it stays a smooth line when the
+            # banner is scaled down to a fifth of its size.
+            glow_layer = Image.new("RGBA", (W, H), (0, 0, 0, 0))
+            dg = ImageDraw.Draw(glow_layer)
             for (i, yy), (j, zz) in zip(pts, pts[1:]):
                 near = max(0.0, 1.0 - abs(i - sx) / (W * 0.35))
                 if near > 0:
-                    dl.line((i, yy, j, zz), fill=(255, 150, 90, int(200 * near)), width=3)
+                    dg.line((i, yy + 3, j, zz + 3), fill=(255, 150, 90, int(230 * near)), width=9)
+            glow_layer = glow_layer.filter(ImageFilter.GaussianBlur(2.5))
+            # keep the light on the ridge itself, not in the sky above it
+            mask = Image.new("L", (W, H), 0)
+            ImageDraw.Draw(mask).polygon(pts + [(W + 8, H), (0, H)], fill=255)
+            layer = Image.alpha_composite(layer, Image.composite(glow_layer, Image.new("RGBA", (W, H)), mask))
         return layer
 
     img = Image.alpha_composite(img, ridge(3, H * 0.78, 22, (40, 30, 58), True))
