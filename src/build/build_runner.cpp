@@ -18,20 +18,22 @@ static char read_buffer[READ_CHUNK_BYTES];
 static LineSplitter splitter;
 static OutputTail tail;
 
-int build_job_count() {
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  int32_t processors = (int32_t)info.dwNumberOfProcessors;
-
-  // Without a memory figure the processor count alone decides.
+int job_count_for(int32_t processors, uint64_t total_memory, bool memory_known) {
   int32_t jobs = processors;
-  MEMORYSTATUSEX memory;
-  memory.dwLength = sizeof memory;
-  if (GlobalMemoryStatusEx(&memory)) {
-    int32_t by_memory = (int32_t)(memory.ullTotalPhys / 536870912ull / 3ull);
+  if (memory_known) {
+    int32_t by_memory = (int32_t)(total_memory / 536870912ull / 3ull);
     if (by_memory < jobs) jobs = by_memory;
   }
   return jobs < 2 ? 1 : jobs;
+}
+
+int build_job_count() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  MEMORYSTATUSEX memory;
+  memory.dwLength = sizeof memory;
+  bool known = GlobalMemoryStatusEx(&memory) != 0;
+  return job_count_for((int32_t)info.dwNumberOfProcessors, known ? memory.ullTotalPhys : 0, known);
 }
 
 // The script inherits the launcher's environment. These stay set after the

@@ -7,6 +7,7 @@
 // Memory: static buffers only (the saved PATH, the command line, the read and
 // line buffers and the remembered lines); one run at a time.
 #pragma once
+#include <stdint.h>
 #include <wchar.h>
 
 enum {
@@ -19,6 +20,10 @@ enum {
 // The number handed to the script with "-j": one job per processor, and no
 // more than one per whole 1.5 GiB of memory; at least 1.
 int build_job_count();
+// The rule itself: the smaller of the processor count and one job per whole
+// 1.5 GiB of memory, at least 1; the processor count alone when the memory
+// figure is unknown.
+int job_count_for(int32_t processors, uint64_t total_memory, bool memory_known);
 
 // Runs the script in kit_folder and waits for it. True when it ended with
 // code 0 and no cancel was requested; false with the job's error text set, or

@@ -43,6 +43,32 @@ bool run(const RunnerFolders& f, const wchar_t* region = L"pal", const wchar_t* 
                         levels);
 }
 
+TEST(BuildJobCount, OneJobPerProcessorAndPerWholeOneAndAHalfGibibytes) {
+  const uint64_t GIB = 1073741824ull;
+  struct Case {
+    int32_t processors;
+    uint64_t memory;
+    bool known;
+    int expected;
+  } cases[] = {
+      {8, 16 * GIB, true, 8},
+      {16, 8 * GIB, true, 5},
+      {16, 3 * GIB / 2 - 1, true, 1},      // below 1.5 GiB
+      {16, 3 * GIB / 2, true, 1},          // exactly one job's worth
+      {16, 3 * GIB, true, 2},
+      {1, 64 * GIB, true, 1},
+      {0, 64 * GIB, true, 1},
+      {12, 0, false, 12},                  // memory unknown: processors alone
+      {1, 0, false, 1},
+      {64, 1024 * GIB, true, 64},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(job_count_for(c.processors, c.memory, c.known), c.expected)
+        << c.processors << " processors, " << c.memory << " bytes";
+  int here = build_job_count();
+  EXPECT_GE(here, 1);
+}
+
 TEST(BuildRunner, RunsTheScriptWithItsCommandLineAndEnvironment) {
   SetEnvironmentVariableW(L"PYTHONHOME", L"C:\\elsewhere");
   SetEnvironmentVariableW(L"PYTHONPATH", L"C:\\elsewhere\\lib");
