@@ -8,6 +8,7 @@
 // objects made per paint are the two clip regions, deleted before returning.
 #include "ui/main_view.h"
 
+#include <limits.h>
 #include <wchar.h>
 
 #include "app/state.h"
@@ -134,13 +135,21 @@ static void draw_progress_block(HDC dc, int L, int R, int y) {
   int track_right = R - px(110) - px(12);
   fill_round_rect(dc, rect_of(L, y + px(30), track_right, y + px(38)), COLOR_SURFACE, COLOR_BORDER, 8);
   double progress = g_state.job.progress;
-  double f = progress < 0.0 ? 0.0 : progress > 1.0 ? 1.0 : progress;
+  // Written "not NaN" so that a NaN fraction counts as nothing done.
+  double f = !(progress > 0.0) ? 0.0 : progress > 1.0 ? 1.0 : progress;
   int w = (int)(f * (track_right - L));
   // A fill shorter than its own rounded ends would draw as a blot.
   if (w > px(8)) fill_round_rect(dc, rect_of(L, y + px(30), L + w, y + px(38)), COLOR_ACCENT, COLOR_ACCENT, 8);
 
+  // The percentage shows the fraction as stored, past 100 % too; it comes from
+  // the build script's counters, so it is kept within int before the cast,
+  // which would otherwise be undefined and print nonsense.
+  double percent_value = progress * 100 + 0.5;
+  if (percent_value != percent_value) percent_value = 0;
+  if (percent_value > INT_MAX) percent_value = INT_MAX;
+  if (percent_value < INT_MIN) percent_value = INT_MIN;
   wchar_t percent[16];
-  format_text(percent, 16, L"%d%%", (int)(progress * 100 + 0.5));
+  format_text(percent, 16, L"%d%%", (int)percent_value);
   wchar_t stage[STAGE_TEXT_UNITS];
   job_read_texts(stage, STAGE_TEXT_UNITS, NULL, 0);
   draw_text(dc, stage, rect_of(L, y, R - px(110) - px(70), y + px(24)), FONT_STRONG, COLOR_TEXT,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -458,7 +459,8 @@ TEST(PaintPixels, ProgressFillOnlyBeyondItsRoundedEnds) {
     bool end_filled;    // just inside the track's right end
   };
   const Case cases[] = {{0.004, false, false}, {0.0, false, false}, {-0.5, false, false},
-                        {0.5, true, false},    {1.0, true, true},   {1.2, true, true}};
+                        {0.5, true, false},    {1.0, true, true},   {1.2, true, true},
+                        {1e12, true, true},    {std::nan(""), false, false}};
   for (float scale : {1.0f, 1.5f}) {
     Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
     int y = lay.action_y() + lay.P(34);
@@ -655,6 +657,22 @@ TEST(PaintTexts, SelectedViewByState) {
        },
        {{L"120%", COLOR_TEXT_SECONDARY}, {L"Stopping\u2026", COLOR_TEXT_MUTED}},
        {L"Cancel"}},
+      {"a counter far past its total", [] {
+         library_of_two(0, DISC_OK);
+         g_state.job.running = 1;
+         g_state.job.entry_index = 0;
+         g_state.job.progress = 2.1e9;
+       },
+       {{L"2147483647%", COLOR_TEXT_SECONDARY}},
+       {}},
+      {"a fraction that is no number", [] {
+         library_of_two(0, DISC_OK);
+         g_state.job.running = 1;
+         g_state.job.entry_index = 0;
+         g_state.job.progress = std::nan("");
+       },
+       {{L"0%", COLOR_TEXT_SECONDARY}},
+       {}},
       {"failed", [] {
          library_of_two(0, DISC_OK);
          g_state.job.failed = 1;
