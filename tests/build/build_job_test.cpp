@@ -2,6 +2,7 @@
 // loopback HTTP server, with the stand-in interpreter as the build script.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/state.h"
@@ -283,6 +284,93 @@ TEST(BuildJob, StartBuildRefusesWhatCannotBeBuilt) {
   cancel_build();
   ASSERT_TRUE(wait_for_job(10000));
   EXPECT_EQ(error_text(), L"Build cancelled.");
+}
+
+TEST(BuildJob, EndingKeepsAFailureTextAndReportsACancelOtherwise) {
+  // The worker runs on this thread here, with the cancel flag already set.
+  struct Case {
+    const char* name;
+    std::wstring release;
+    std::wstring error;
+  } cases[] = {
+      // The missing description fails before the copy looks at the flag:
+      // that failure keeps its own text.
+      {"failure_then_cancel", local_release("absent"), L"is not there."},
+      // The copy stops at its first chunk: only the cancel is left to report.
+      {"cancel_alone", local_release("good"), L"Build cancelled."},
+  };
+  for (const Case& c : cases) {
+    Launcher l = launcher(c.name, c.release);
+    ASSERT_TRUE(prepare_build(0));
+    g_state.job.cancel_requested = 1;
+    build_worker(NULL);
+    EXPECT_EQ(g_state.job.running, 0) << c.name;
+    EXPECT_EQ(g_state.job.failed, 1) << c.name;
+    std::wstring error = error_text();
+    EXPECT_GE(error.size(), c.error.size()) << c.name;
+    EXPECT_EQ(error.substr(error.size() - std::min(error.size(), c.error.size())), c.error) << c.name;
+    EXPECT_EQ(list_folder(l.downloads), std::vector<std::wstring>{}) << c.name;
+  }
+}
+
+// The window learns of the end by one wParam 1 message, posted after running
+// went to 0; progress messages come at most every 80 ms.
+struct Messages {
+  int progress = 0, ended = 0;
+  bool running_at_end = true;
+  DWORD last_progress = 0, shortest_gap = 0xFFFFFFFF;
+};
+Messages messages;
+
+LRESULT CALLBACK message_window(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_APP_BUILD_PROGRESS) {
+    if (wparam == 1) {
+      messages.ended++;
+      messages.running_at_end = g_state.job.running != 0;
+    } else {
+      DWORD now = GetTickCount();
+      if (messages.progress++ > 0 && now - messages.last_progress < messages.shortest_gap)
+        messages.shortest_gap = now - messages.last_progress;
+      messages.last_progress = now;
+    }
+    return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+TEST(BuildJob, PostsOneEndMessageAfterRunningIsCleared) {
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = message_window;
+  window_class.hInstance = GetModuleHandleW(NULL);
+  window_class.lpszClassName = L"TelvarBuildJobTest";
+  RegisterClassW(&window_class);
+  HWND window = CreateWindowExW(0, L"TelvarBuildJobTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL,
+                                GetModuleHandleW(NULL), NULL);
+  ASSERT_NE(window, nullptr);
+
+  Launcher l = launcher("messages", local_release("good"));
+  SetEnvironmentVariableW(L"TELVAR_STANDIN_DELAY_MS", L"5");
+  g_state.main_window = window;
+  messages = Messages();
+  start_build(0);
+  DWORD start = GetTickCount();
+  MSG msg;
+  while (messages.ended == 0 && GetTickCount() - start < 120000) {
+    while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(5);
+  }
+  Sleep(200);
+  while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  g_state.main_window = NULL;
+  DestroyWindow(window);
+
+  EXPECT_EQ(g_state.job.failed, 0) << narrow(error_text());
+  EXPECT_EQ(messages.ended, 1);
+  EXPECT_FALSE(messages.running_at_end);
+  EXPECT_GT(messages.progress, 0);
+  // Posting times, not arrival times, are throttled; arrival gaps can only
+  // shrink by the time a message waited, which is short here.
+  EXPECT_GE(messages.shortest_gap, 40u);
 }
 
 TEST(BuildJob, BuildsTheDiscItWasStartedWith) {
