@@ -99,7 +99,7 @@ void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_b
     draw_detail_row(dc, x, &ry, w, L"Game files", L"\u2013", COLOR_TEXT_MUTED);
     return;
   }
-  if (game_files_present(e.catalog_row)) {
+  if (files_present_this_paint(e.catalog_row)) {
     wchar_t folder[PATH_UNITS];
     game_folder(e.catalog_row, folder);
     draw_detail_row(dc, x, &ry, w, L"Game files", folder, COLOR_TEXT);

@@ -19,6 +19,17 @@
 
 static const wchar_t ELLIPSIS_BUILDING[] = L"Building\u2026";
 
+// Answers of game_files_present for the paint in progress: -1 not asked yet.
+// Emptied at the start of every paint, so nothing carries over to the next.
+static bool g_painting;
+static int8_t g_files_present[CATALOG_ROWS];
+
+bool files_present_this_paint(int32_t row) {
+  if (!g_painting || row < 0 || row >= CATALOG_ROWS) return game_files_present(row);
+  if (g_files_present[row] < 0) g_files_present[row] = game_files_present(row) ? 1 : 0;
+  return g_files_present[row] != 0;
+}
+
 static const CatalogEntry* row_of(const LibraryEntry& e) {
   return (e.catalog_row >= 0 && e.catalog_row < CATALOG_ROWS) ? &CATALOG[e.catalog_row] : NULL;
 }
@@ -29,7 +40,7 @@ StatusLabel status_label(int32_t index) {
     case DISC_OK: {
       if (g_state.job.running && g_state.job.entry_index == index) return {ELLIPSIS_BUILDING, COLOR_ACCENT};
       const CatalogEntry* row = row_of(e);
-      if (row && row->wrapper_exe && !game_files_present(e.catalog_row)) {
+      if (row && row->wrapper_exe && !files_present_this_paint(e.catalog_row)) {
         if (e.catalog_row < 2) return {L"Ready to build", COLOR_ACCENT};
         return {L"Game files missing", COLOR_ERROR};
       }
@@ -171,7 +182,7 @@ static EntryTraits traits_of(const LibraryEntry& e) {
   EntryTraits t = {true, false, false};
   const CatalogEntry* row = row_of(e);
   t.unsupported = !(row && (e.status == DISC_OK || e.status == DISC_OTHER_REVISION) && row->wrapper_exe);
-  t.built = !t.unsupported && game_files_present(e.catalog_row);
+  t.built = !t.unsupported && files_present_this_paint(e.catalog_row);
   t.buildable = row && row->game_id;
   return t;
 }
@@ -277,6 +288,8 @@ static void draw_selected_view(HDC dc, int L, int R, int bottom) {
 
 void paint_window(HDC dc, const RECT* client) {
   g_state.hit_region_count = 0;
+  for (int8_t& answer : g_files_present) answer = -1;
+  g_painting = true;
   int bottom = client->bottom, client_right = client->right;
   int H = px(64), W = px(300);
 
@@ -313,4 +326,5 @@ void paint_window(HDC dc, const RECT* client) {
     draw_selected_view(dc, L, R, bottom);
   else
     draw_empty_state(dc, L, R, W, client_right, bottom);
+  g_painting = false;
 }

@@ -7,6 +7,12 @@
 // The settings panel in place of the selected view; records its regions.
 void draw_settings_panel(HDC dc, int left, int right);
 
+// game_files_present of a catalogue row, asked once per paint: within one
+// paint_window the row's library rows, its selected view and its Disc card
+// all ask, and each question costs several file-attribute calls. Outside a
+// paint it asks every time.
+bool files_present_this_paint(int32_t row);
+
 // The "Disc" card from y0 and, for a disc with a game to build, the
 // "Controller" legend when it fits whole above bottom - px(24). No regions.
 void draw_disc_details(HDC dc, int32_t index, int left, int right, int y0, int bottom);
