@@ -10,8 +10,10 @@
 void create_directory_chain(const wchar_t* path) {
   wchar_t buffer[PATH_UNITS];
   copy_text(buffer, PATH_UNITS, path);
-  // From the fourth character on, so that a drive root such as C:\ is passed over.
-  for (size_t i = 3; buffer[i]; i++) {
+  // From the fourth character on, so that a drive root such as C:\ is passed
+  // over; a path of three characters or fewer only gets the last step.
+  size_t length = wcslen(buffer);
+  for (size_t i = 3; i < length; i++) {
     if (buffer[i] != L'\\' && buffer[i] != L'/') continue;
     wchar_t separator = buffer[i];
     buffer[i] = 0;

@@ -6,30 +6,10 @@
 #include "cli/cli.h"
 
 #include <windows.h>
-#include <string.h>
 
-#include "app/state.h"
 #include "transfer/zip_extract.h"
 
 enum { CLI_LONG_PATH_UNITS = 32768 };  // the longest path Windows can name
-
-static wchar_t unzip_last_stage[STAGE_TEXT_UNITS];
-
-static void print_unzip_stage() {
-  wchar_t stage[STAGE_TEXT_UNITS];
-  job_read_texts(stage, STAGE_TEXT_UNITS, NULL, 0);
-  if (wcscmp(stage, unzip_last_stage) == 0) return;
-  memcpy(unzip_last_stage, stage, sizeof stage);
-  print_utf8(stdout, stage);
-  fputs("\n", stdout);
-  fflush(stdout);
-}
-
-static BOOL WINAPI on_unzip_break(DWORD type) {
-  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-  InterlockedExchange(&g_state.job.cancel_requested, 1);
-  return TRUE;
-}
 
 // Full path into out. An over-long result is passed on whole: the extraction
 // refuses it with its own message rather than creating a cut folder.
@@ -44,19 +24,14 @@ int cmd_unzip(int argc, wchar_t** argv) {
     fputs("usage: telvar-cli unzip ARCHIVE DEST\n", stderr);
     return EXIT_USAGE;
   }
-  // The same steps as run_cli_job (cli_job.cpp), which this program does not
-  // link yet.
-  set_job_listener(print_unzip_stage);
-  SetConsoleCtrlHandler(on_unzip_break, TRUE);
-  bool ok = extract_zip(archive, destination, 0.0, 1.0, L"the archive");
-  SetConsoleCtrlHandler(on_unzip_break, FALSE);
-  set_job_listener(NULL);
-  fflush(stdout);
-  if (ok) return EXIT_OK;
-  wchar_t error[ERROR_TEXT_UNITS];
-  job_read_texts(NULL, 0, error, ERROR_TEXT_UNITS);
-  // A cancel is silent in the extraction itself; the console still says what happened.
-  print_utf8(stderr, error[0] ? error : L"Cancelled.");
-  fputs("\n", stderr);
-  return EXIT_FAILED;
+  struct Paths {
+    const wchar_t* archive;
+    const wchar_t* destination;
+  } paths = {archive, destination};
+  return run_cli_job(
+      [](void* context) {
+        const Paths* p = (const Paths*)context;
+        return extract_zip(p->archive, p->destination, 0.0, 1.0, L"the archive");
+      },
+      &paths);
 }
