@@ -849,3 +849,29 @@ TEST(StatusLabel, TextAndColourByStatus) {
 }
 
 }  // namespace
+
+namespace {
+
+// Whether a game is built is asked afresh by every paint: a build that
+// finishes between two paints shows in the second.
+TEST(PaintTexts, BuiltGameShowsAtTheNextPaint) {
+  fresh_state(1.0f);
+  library_of_two(0, DISC_OK);
+  auto has = [](const std::vector<DrawnText>& drawn, const wchar_t* text) {
+    for (const DrawnText& d : drawn)
+      if (d.text == text) return true;
+    return false;
+  };
+  std::vector<DrawnText> before = record_texts(1100, 860);
+  EXPECT_TRUE(has(before, L"Ready to build"));
+  EXPECT_TRUE(has(before, L"Not built yet"));
+  use_built_folder();
+  std::vector<DrawnText> after = record_texts(1100, 860);
+  EXPECT_TRUE(has(after, L"Ready to play"));
+  EXPECT_FALSE(has(after, L"Ready to build"));
+  EXPECT_FALSE(has(after, L"Not built yet"));
+  // Outside a paint the label asks too.
+  EXPECT_STREQ(status_label(0).text, L"Ready to play");
+}
+
+}  // namespace
