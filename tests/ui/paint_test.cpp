@@ -734,6 +734,37 @@ TEST(PaintTexts, DiscCardAndLegend) {
        {}},
   };
   for (const TextCase& c : cases) expect_texts(c);
+
+  // Once built, the game files row names the game's folder.
+  fresh_state(1.0f);
+  library_of_two(0, DISC_OK);
+  use_built_folder();
+  std::wstring folder = std::wstring(g_state.launcher_dir) + L"\\games\\mox1\\build\\windows";
+  TextCase built = {"built", [] {
+                      library_of_two(0, DISC_OK);
+                      use_built_folder();
+                    },
+                    {{folder, COLOR_TEXT}, {L"Controller", COLOR_TEXT}},
+                    {L"Not built yet"}};
+  expect_texts(built);
+
+  // A long image path keeps its start and its file name and loses its middle.
+  fresh_state(1.0f);
+  library_of_two(0, DISC_OK);
+  std::wstring long_path = L"C:\\Users\\someone";
+  for (int i = 0; i < 7; i++) long_path += L"\\a rather long folder name";  // 224 characters
+  long_path += L"\\Tarsel and Quib (PAL).iso";
+  copy_text(g_state.entries[0].path, PATH_UNITS, long_path.c_str());
+  bool shortened = false;
+  for (const DrawnText& d : record_texts(1100, 860))
+    if (d.colour == COLOR_TEXT && d.text.size() < long_path.size() && d.text.rfind(L"C:\\", 0) == 0 &&
+        d.text.find(L"...") != std::wstring::npos &&
+        d.text.size() > 26 && d.text.compare(d.text.size() - 26, 26, L"\\Tarsel and Quib (PAL).iso") == 0)
+      shortened = true;
+  std::string seen;
+  for (const DrawnText& d : record_texts(1100, 860))
+    if (d.text.find(L"Users") != std::wstring::npos) seen += narrow(d.text) + "\n";
+  EXPECT_TRUE(shortened) << "no shortened image path among the texts:\n" << seen;
 }
 
 TEST(PaintTexts, ControllerCardOnlyWhenItFitsWhole) {
