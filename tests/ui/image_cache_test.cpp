@@ -288,3 +288,47 @@ TEST(ImageCache, RepaintWithEverythingCachedMakesNoNewRecord) {
 }
 
 }  // namespace
+
+namespace {
+
+#pragma pack(push, 2)
+struct GroupIconEntry {
+  BYTE width, height, colours, reserved;
+  WORD planes, bits;
+  DWORD bytes;
+  WORD id;
+};
+struct GroupIconHeader {
+  WORD reserved, type, count;
+  GroupIconEntry entries[1];
+};
+#pragma pack(pop)
+
+// Icon group 1 holds the ten sizes as 32-bit images stored as PNG, and the
+// system loads the program icon at the sizes a window class asks for.
+TEST(Resources, IconGroupHoldsTenPngSizes) {
+  HRSRC info = FindResourceW(NULL, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */);
+  ASSERT_NE(info, nullptr);
+  const GroupIconHeader* group = (const GroupIconHeader*)LockResource(LoadResource(NULL, info));
+  ASSERT_NE(group, nullptr);
+  ASSERT_EQ(group->type, 1);
+  ASSERT_EQ(group->count, 10);
+  const int sizes[10] = {16, 20, 24, 32, 40, 48, 64, 96, 128, 256};
+  for (int i = 0; i < 10; i++) {
+    const GroupIconEntry& e = group->entries[i];
+    EXPECT_EQ(e.width == 0 ? 256 : e.width, sizes[i]) << i;
+    EXPECT_EQ(e.bits, 32) << i;
+    HRSRC image = FindResourceW(NULL, MAKEINTRESOURCEW(e.id), MAKEINTRESOURCEW(3) /* RT_ICON */);
+    ASSERT_NE(image, nullptr) << i;
+    const BYTE* bytes = (const BYTE*)LockResource(LoadResource(NULL, image));
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(memcmp(bytes, "\x89PNG\r\n\x1a\n", 8), 0) << "size " << sizes[i] << " is not stored as PNG";
+  }
+  for (int side : {16, 32, 48, 256}) {
+    HICON icon = (HICON)LoadImageW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(1), IMAGE_ICON, side, side, 0);
+    EXPECT_NE(icon, nullptr) << side;
+    if (icon) DestroyIcon(icon);
+  }
+}
+
+}  // namespace
