@@ -283,10 +283,17 @@ def make_icons():
     line(d, [(12, 30), (48, 30)])
     icons[120] = img
 
-    img, d = icon_canvas()  # 121 hammer
-    line(d, [(22, 30), (46, 54)], width=6 * S)
-    d.polygon([(p[0] * S, p[1] * S) for p in [(10, 24), (26, 8), (34, 12), (40, 20), (30, 22), (20, 34)]],
-              fill=white)
+    img, d = icon_canvas()  # 121 hammer: a handle up to the right, the head across its end
+    line(d, [(12, 48), (33, 27)], width=6 * S)
+    ux, uy = 1 / math.sqrt(2), -1 / math.sqrt(2)  # along the handle
+    vx, vy = 1 / math.sqrt(2), 1 / math.sqrt(2)   # across it
+    cx, cy = 38, 22
+    half_long, half_thick = 15, 6
+    corners = []
+    for a, b in ((-1, -1), (1, -1), (1, 1), (-1, 1)):
+        corners.append(((cx + a * half_long * vx + b * half_thick * ux) * S,
+                        (cy + a * half_long * vy + b * half_thick * uy) * S))
+    d.polygon(corners, fill=white)
     icons[121] = img
 
     img, d = icon_canvas()  # 122 cross
