@@ -164,8 +164,10 @@ static bool run_stages(char** text) {
     fail_build(INVALID_DESCRIPTION);
     return false;
   }
-  // Both names are checked before anything is fetched or deleted.
-  if (!archive_name_is_safe(description.toolchain_file) || !archive_name_is_safe(description.kit_file)) {
+  // Both names are checked before anything is fetched or deleted, and the
+  // versions before they reach the settings file or the stamp.
+  if (!archive_name_is_safe(description.toolchain_file) || !archive_name_is_safe(description.kit_file) ||
+      !version_text_is_plain(description.version) || !version_text_is_plain(description.toolchain_version)) {
     fail_build(INVALID_DESCRIPTION);
     return false;
   }

@@ -43,7 +43,13 @@ bool parse_release_description(const char* text, ReleaseDescription* desc) {
   return desc->version[0] && desc->toolchain_file[0] && desc->kit_file[0];
 }
 
+bool version_text_is_plain(const char* text) {
+  for (const unsigned char* p = (const unsigned char*)text; *p; p++)
+    if (*p < 0x20 || *p == 0x7F) return false;
+  return true;
+}
+
 bool archive_name_is_safe(const char* name) {
-  if (!name[0]) return false;
+  if (!name[0] || !version_text_is_plain(name)) return false;
   return !strchr(name, '\\') && !strchr(name, '/') && !strchr(name, ':') && !strstr(name, "..");
 }

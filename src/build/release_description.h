@@ -37,6 +37,12 @@ void find_json_field(const char* text, const char* key, char* out, size_t capaci
 // required members (version, toolchain_file, kit_file) are all present.
 bool parse_release_description(const char* text, ReleaseDescription* desc);
 
+// A version is written into the settings file and the toolchain stamp; a
+// control character there (a line end above all) would break those files, so
+// such a version is refused. Empty counts as plain.
+bool version_text_is_plain(const char* text);
+
 // An archive name is joined to the downloads folder as it stands, so it must
-// name a file right there: not empty, and no path separator, colon or "..".
+// name a file right there: not empty, and no path separator, colon, ".." or
+// control character.
 bool archive_name_is_safe(const char* name);

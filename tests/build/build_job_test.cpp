@@ -220,6 +220,18 @@ TEST(BuildJob, UnsafeArchiveNameIsRefusedBeforeAnyDownload) {
   EXPECT_FALSE(g_stage_log.saw(L"Downloading"));
 }
 
+TEST(BuildJob, VersionWithALineBreakCannotReachTheSettingsFile) {
+  Launcher l = launcher("line_break", local_release("linebreak"), 0, L"success",
+                        "[library]\r\ncount=1\r\ndisc0=C:\\my disc.iso\r\n");
+  ASSERT_NE(read_file_w(join(local_release("linebreak"), L"mox1\\mox1.json")).find("v1\r\n[library]"),
+            std::string::npos);
+  build();
+  EXPECT_EQ(error_text(), L"The build description from the release is not valid.");
+  EXPECT_EQ(profile(L"library", L"count"), L"1");
+  EXPECT_EQ(profile(L"library", L"disc0"), L"C:\\my disc.iso");
+  EXPECT_EQ(profile(L"mox1", L"kit_version"), L"<absent>");
+}
+
 TEST(BuildJob, CancelDuringADownloadLeavesNoArchive) {
   Launcher l = launcher("cancel_download", http_release("good", true));
   start_build(0);

@@ -11,6 +11,7 @@ tools/make-demo-release and then changed where a case needs a fault:
     notzip      a kit archive that is not a zip file, no kit checksum
     invalid     a description without "version"
     unsafe      a kit file name that climbs out of the downloads folder
+    linebreak   a version with a raw line break and a section header in it
     levels      the description names the levels 0,1,2
 
     make_build_fixtures.py --tools TOOLS_BUILD_DIR --source SOURCE_DIR --out DIR
@@ -69,6 +70,12 @@ def main():
     rewrite(make_one('invalid'), lambda d: d.pop('version'))
     rewrite(make_one('unsafe'), lambda d: d.update(kit_file='../' + d['kit_file']))
     make_one('levels', levels='0,1,2')
+    # Raw bytes: json.dump would escape the line break.
+    linebreak = make_one('linebreak')
+    with open(linebreak, 'rb') as f:
+        text = f.read()
+    with open(linebreak, 'wb') as f:
+        f.write(text.replace(b'"version": "v1"', b'"version": "v1\r\n[library]\r\ncount=0"'))
 
 
 if __name__ == '__main__':

@@ -119,9 +119,20 @@ TEST(ArchiveName, OnlyPlainFileNamesAreSafe) {
       {"", false},                {"..", false},                {"../x.zip", false},
       {"..\\x.zip", false},       {"sub/x.zip", false},         {"sub\\x.zip", false},
       {"C:x.zip", false},         {"x.zip:stream", false},      {"notes..zip", false},
-      {"/abs.zip", false},
+      {"/abs.zip", false},        {"kit\r\n.zip", false},     {"kit\t.zip", false},
   };
   for (const Case& c : cases) EXPECT_EQ(archive_name_is_safe(c.name), c.safe) << c.name;
+}
+
+TEST(VersionText, ControlCharactersAreRefused) {
+  struct Case {
+    const char* text;
+    bool plain;
+  } cases[] = {
+      {"2026.12.1", true}, {"", true},        {"v 1 (beta)", true}, {"\xC3\xA9t\xC3\xA9", true},
+      {"1\r\n[library]", false}, {"1\n", false}, {"\t1", false},      {"1\x7F", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(version_text_is_plain(c.text), c.plain) << c.text;
 }
 
 }  // namespace
