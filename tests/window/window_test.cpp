@@ -724,6 +724,21 @@ TEST_F(WindowTest, ADpiChangeRescalesAndTakesTheSuggestedRectangle) {
   pump_for(50);  // a paint at the new scale
 }
 
+TEST_F(WindowTest, TheWindowTakesTheScaleOfItsOwnMonitor) {
+  // The screen claimed 144 DPI, but the window's monitor has 96: the window
+  // leaves creation at scale 1 and at its design size.
+  g_state.dpi_scale = 1.5f;
+  HWND second = create_main_window(GetModuleHandleW(NULL));
+  ASSERT_TRUE(second != NULL);
+  EXPECT_EQ(g_state.dpi_scale, 1.0f);
+  RECT frame;
+  GetWindowRect(second, &frame);
+  EXPECT_EQ(frame.right - frame.left, 1100);
+  EXPECT_EQ(frame.bottom - frame.top, 860);
+  DestroyWindow(second);
+  g_state.main_window = window;
+}
+
 // ---- The program -----------------------------------------------------------
 
 struct ProgramWindow {
