@@ -470,6 +470,42 @@ TEST_F(DownloadTest, CopyOntoItselfKeepsTheSource) {
   }
 }
 
+// A pipe whose writer hangs up mid-stream stands in for a local source that
+// fails while being read (a network share dropping, a failing disk): the copy
+// must fail with the source's name rather than pass a cut file off as whole.
+DWORD WINAPI serve_then_hang_up(void* pipe) {
+  if (ConnectNamedPipe(pipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED) {
+    std::string start = pattern(1000);
+    DWORD written = 0;
+    WriteFile(pipe, start.data(), (DWORD)start.size(), &written, NULL);
+    Sleep(200);
+    DisconnectNamedPipe(pipe);
+  }
+  return 0;
+}
+
+TEST_F(DownloadTest, LocalSourceThatFailsWhileReadIsNamed) {
+  std::wstring source = format(L"\\\\.\\pipe\\telvar_download_%lu", GetCurrentProcessId());
+  for (Target target : {TO_FILE, TO_MEMORY}) {
+    SCOPED_TRACE(target == TO_FILE ? "to a file" : "to memory");
+    reset_state();
+    HANDLE pipe = CreateNamedPipeW(source.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 65536, 65536,
+                                   0, NULL);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    HANDLE writer = CreateThread(NULL, 0, serve_then_hang_up, pipe, 0, NULL);
+    ASSERT_NE(writer, nullptr);
+    std::wstring destination = in_folder(L"from_pipe.bin");
+    char* data = nullptr;
+    uint32_t length = 0;
+    bool ok = download_url(source.c_str(), target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
+                           target == TO_MEMORY ? &data : NULL, &length, L"the file");
+    WaitForSingleObject(writer, INFINITE);
+    CloseHandle(writer);
+    CloseHandle(pipe);
+    expect_failure(ok, (L"Could not read " + source + L".").c_str(), target == TO_FILE ? destination : L"", data);
+  }
+}
+
 TEST_F(DownloadTest, CancelDuringALocalCopyLeavesNothing) {
   std::wstring source = in_folder(L"big.bin");
   ASSERT_TRUE(write_file(source, pattern(3 * 1048576)));
