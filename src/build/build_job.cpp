@@ -83,7 +83,7 @@ static bool checksum_fails(const wchar_t* archive, const char* expected, const w
   char actual[65];
   if (sha256_file(archive, actual) && _stricmp(actual, expected) == 0) return false;
   DeleteFileW(archive);
-  fail_build(text);
+  fail_build(L"%ls", text);
   return true;
 }
 
@@ -101,8 +101,11 @@ static bool locate_archive(const wchar_t* game_id, const char* file_name) {
     fail_build(INVALID_DESCRIPTION);
     return false;
   }
-  if (!release_file_url(paths.url, paths.base, paths.separator, game_id, name) ||
-      !join_path(paths.archive, paths.downloads, name)) {
+  if (!release_file_url(paths.url, paths.base, paths.separator, game_id, name)) {
+    fail_build(L"Bad address: %ls", paths.url);
+    return false;
+  }
+  if (!join_path(paths.archive, paths.downloads, name)) {
     fail_build(L"Could not write %ls.", paths.archive);
     return false;
   }

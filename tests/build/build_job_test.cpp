@@ -232,6 +232,25 @@ TEST(BuildJob, VersionWithALineBreakCannotReachTheSettingsFile) {
   EXPECT_EQ(profile(L"mox1", L"kit_version"), L"<absent>");
 }
 
+TEST(BuildJob, PathsThatDoNotFitAreNeverUsed) {
+  // A launcher folder so deep that the kit's longest paths would be cut.
+  std::string deep = "deep_" + std::string(240 - fresh_work_folder("x").size(), 'd');
+  Launcher too_deep = launcher(deep, local_release("good"));
+  ASSERT_TRUE(exists(too_deep.dir)) << "the platform could not make the folder";
+  build();
+  EXPECT_EQ(error_text(), L"The launcher's folder path is too long to build in.");
+  EXPECT_EQ(list_folder(too_deep.dir), (std::vector<std::wstring>{L"pal disc.iso", L"telvar.ini"}));
+
+  // Deep enough that only the long kit archive name does not fit in downloads.
+  std::string medium = "medium_" + std::string(150 - fresh_work_folder("x").size(), 'm');
+  Launcher l = launcher(medium, local_release("longname"));
+  build();
+  std::wstring error = error_text();
+  EXPECT_EQ(error.rfind(L"Could not write " + l.downloads + L"\\kkkk", 0), 0u) << narrow(error);
+  EXPECT_EQ(list_folder(l.downloads), std::vector<std::wstring>{}) << "nothing written under a cut name";
+  EXPECT_TRUE(exists(join(l.toolchain, L"version.txt"))) << "the tools, whose names fit, were installed";
+}
+
 TEST(BuildJob, CancelDuringADownloadLeavesNoArchive) {
   Launcher l = launcher("cancel_download", http_release("good", true));
   start_build(0);

@@ -12,6 +12,7 @@ tools/make-demo-release and then changed where a case needs a fault:
     invalid     a description without "version"
     unsafe      a kit file name that climbs out of the downloads folder
     linebreak   a version with a raw line break and a section header in it
+    longname    a kit file name of 120 bytes
     levels      the description names the levels 0,1,2
 
     make_build_fixtures.py --tools TOOLS_BUILD_DIR --source SOURCE_DIR --out DIR
@@ -70,6 +71,10 @@ def main():
     rewrite(make_one('invalid'), lambda d: d.pop('version'))
     rewrite(make_one('unsafe'), lambda d: d.update(kit_file='../' + d['kit_file']))
     make_one('levels', levels='0,1,2')
+    subprocess.run([sys.executable, os.path.join(args.source, 'tools', 'make-demo-release'),
+                    '--interpreter', os.path.join(args.tools, 'standin_python', 'standin_python.exe'),
+                    '--out', os.path.join(args.out, 'longname'), '--version', 'v1', '--toolchain-version', 't1',
+                    '--kit-file', 'k' * 116 + '.zip'], check=True, stdout=subprocess.DEVNULL)
     # Raw bytes: json.dump would escape the line break.
     linebreak = make_one('linebreak')
     with open(linebreak, 'rb') as f:
