@@ -506,6 +506,40 @@ TEST_F(DownloadTest, LocalSourceThatFailsWhileReadIsNamed) {
   }
 }
 
+// Likewise a destination that stops taking bytes (a full disk): a pipe whose
+// reader hangs up after the first bytes.
+DWORD WINAPI take_then_hang_up(void* pipe) {
+  if (ConnectNamedPipe(pipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED) {
+    char buffer[1000];
+    DWORD got = 0;
+    ReadFile(pipe, buffer, sizeof buffer, &got, NULL);
+    DisconnectNamedPipe(pipe);
+  }
+  return 0;
+}
+
+TEST_F(DownloadTest, DestinationThatStopsTakingBytesIsNamed) {
+  REQUIRE_FIXTURE();
+  std::wstring local_source = in_folder(L"big.bin");
+  ASSERT_TRUE(write_file(local_source, pattern(3 * 1048576)));
+  std::wstring destination = format(L"\\\\.\\pipe\\telvar_download_out_%lu", GetCurrentProcessId());
+  const std::wstring sources[] = {url(L"/data/3000000"), local_source};
+  for (const std::wstring& source : sources) {
+    SCOPED_TRACE(testing::PrintToString(source));
+    reset_state();
+    HANDLE pipe = CreateNamedPipeW(destination.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096,
+                                   0, NULL);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    HANDLE reader = CreateThread(NULL, 0, take_then_hang_up, pipe, 0, NULL);
+    ASSERT_NE(reader, nullptr);
+    bool ok = download_url(source.c_str(), destination.c_str(), 0.0, 1.0, NULL, NULL, L"the file");
+    WaitForSingleObject(reader, INFINITE);
+    CloseHandle(reader);
+    CloseHandle(pipe);
+    expect_failure(ok, (L"Could not write " + destination + L" (disk full?).").c_str(), L"", nullptr);
+  }
+}
+
 TEST_F(DownloadTest, CancelDuringALocalCopyLeavesNothing) {
   std::wstring source = in_folder(L"big.bin");
   ASSERT_TRUE(write_file(source, pattern(3 * 1048576)));
