@@ -109,4 +109,34 @@ TEST_F(Sha256Test, UnreadableFilesGiveFalseAndLeaveTheBuffer) {
   CloseHandle(holder);
 }
 
+// A pipe whose writer hangs up after some bytes stands in for a file whose
+// read fails halfway (a dropped share, a bad sector): the digest of the part
+// read so far must not be handed out as the file's.
+DWORD WINAPI write_then_hang_up(void* pipe) {
+  if (ConnectNamedPipe(pipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED) {
+    DWORD written = 0;
+    WriteFile(pipe, "abc", 3, &written, NULL);
+    Sleep(200);
+    DisconnectNamedPipe(pipe);
+  }
+  return 0;
+}
+
+TEST_F(Sha256Test, ReadFailingHalfwayGivesFalse) {
+  wchar_t name[64];
+  swprintf(name, 64, L"\\\\.\\pipe\\telvar_sha256_%lu", GetCurrentProcessId());
+  HANDLE pipe = CreateNamedPipeW(name, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, NULL);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+  HANDLE writer = CreateThread(NULL, 0, write_then_hang_up, pipe, 0, NULL);
+  ASSERT_NE(writer, nullptr);
+  char out[65];
+  memset(out, 'X', sizeof out);
+  bool ok = sha256_file(name, out);
+  WaitForSingleObject(writer, INFINITE);
+  CloseHandle(writer);
+  CloseHandle(pipe);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(std::string(out, sizeof out), std::string(sizeof out, 'X'));
+}
+
 }  // namespace
