@@ -31,7 +31,7 @@ DIBSECTION dib_of(HBITMAP bitmap) {
 }
 
 TEST(ImageCache, EveryResourceDecodesAtItsNaturalSize) {
-  fresh_state(1.0f);
+  fresh_state(1.0f, false);
   struct Case {
     int first, last, width, height;
   };
@@ -54,7 +54,7 @@ TEST(ImageCache, EveryResourceDecodesAtItsNaturalSize) {
 
 TEST(ImageCache, ScaledBitmapIsTopDownPremultipliedAtTheAskedSize) {
   for (float scale : {1.0f, 1.5f}) {
-    fresh_state(scale);
+    fresh_state(scale, false);
     int side = px(18);
     HBITMAP bitmap = get_scaled_image(120, side, side, false, 0);
     ASSERT_NE(bitmap, nullptr);
@@ -80,7 +80,7 @@ TEST(ImageCache, ScaledBitmapIsTopDownPremultipliedAtTheAskedSize) {
 }
 
 TEST(ImageCache, TintMakesASilhouetteOfTheAlpha) {
-  fresh_state(1.0f);
+  fresh_state(1.0f, false);
   HBITMAP plain = get_scaled_image(129, 40, 40, false, 0);
   const COLORREF tints[] = {COLOR_ACCENT, COLOR_BACKDROP, RGB(255, 255, 255), RGB(1, 128, 254)};
   for (COLORREF tint : tints) {
@@ -103,7 +103,7 @@ TEST(ImageCache, TintMakesASilhouetteOfTheAlpha) {
 }
 
 TEST(ImageCache, OneRecordPerIdSizeAndTint) {
-  fresh_state(1.0f);
+  fresh_state(1.0f, false);
   HBITMAP dark = get_scaled_image(120, 18, 18, true, COLOR_BACKDROP);
   HBITMAP light = get_scaled_image(120, 18, 18, true, COLOR_TEXT);
   ASSERT_NE(dark, nullptr);
@@ -122,7 +122,7 @@ TEST(ImageCache, OneRecordPerIdSizeAndTint) {
 }
 
 TEST(ImageCache, RefusesSizesOutsideTheRangeAndMissingImages) {
-  fresh_state(1.0f);
+  fresh_state(1.0f, false);
   struct Case {
     int id, width, height;
   };
@@ -138,7 +138,7 @@ TEST(ImageCache, RefusesSizesOutsideTheRangeAndMissingImages) {
 }
 
 TEST(ImageCache, TheHundredAndSixtyFirstRecordEmptiesTheCacheFirst) {
-  fresh_state(1.0f);
+  fresh_state(1.0f, false);
   HBRUSH brush = get_background_brush();
   ASSERT_NE(brush, nullptr);
   EXPECT_EQ(g_state.image_cache.count, 1);  // the tile
@@ -159,7 +159,7 @@ TEST(ImageCache, TheHundredAndSixtyFirstRecordEmptiesTheCacheFirst) {
 }
 
 TEST(ImageCache, BrushIsRemadeOnlyWhenTheTileSizeChanges) {
-  fresh_state(1.0f);
+  fresh_state(1.0f, false);
   HBRUSH a = get_background_brush();
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(get_background_brush(), a);
@@ -172,7 +172,7 @@ TEST(ImageCache, BrushIsRemadeOnlyWhenTheTileSizeChanges) {
 }
 
 TEST(ImageCache, BannerKeepsOneSizeWhileTheWindowIsResized) {
-  fresh_state(1.0f);
+  fresh_state(1.0f, false);
   Canvas canvas(1400, 200);
   struct Case {
     int width, height;
@@ -205,7 +205,7 @@ TEST(ImageCache, BannerKeepsOneSizeWhileTheWindowIsResized) {
 }
 
 TEST(ImageCache, BannerCropKeepsTheRightEdgeAndTheMiddle) {
-  fresh_state(1.0f);
+  fresh_state(1.0f, false);
   // Paint the 1000 x 150 banner, then compare with the cached 1000 x 188
   // bitmap at the source offset (0, 19).
   Canvas canvas(1000, 150);
@@ -228,7 +228,7 @@ TEST(ImageCache, BannerCropKeepsTheRightEdgeAndTheMiddle) {
 }
 
 TEST(ImageCache, DpiChangeDecodesAgainButKeepsTheBannersNaturalSize) {
-  fresh_state(1.0f);
+  fresh_state(1.0f, false);
   library_of_two(0, DISC_OK);
   {
     Canvas canvas(1100, 860);
@@ -274,7 +274,7 @@ TEST(ImageCache, DpiChangeDecodesAgainButKeepsTheBannersNaturalSize) {
 }
 
 TEST(ImageCache, RepaintWithEverythingCachedMakesNoNewRecord) {
-  fresh_state(1.0f);
+  fresh_state(1.0f, false);
   library_of_two(0, DISC_OK);
   Canvas canvas(1100, 860);
   canvas.paint();

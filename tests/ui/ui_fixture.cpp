@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <objbase.h>
+#include <string.h>
 
 #include "app/state.h"
 #include "ui/draw_kit.h"
@@ -59,11 +60,24 @@ const auto* const folders_env = ::testing::AddGlobalTestEnvironment(new Folders)
 
 }  // namespace
 
-void fresh_state(float scale) {
-  flush_image_cache();
+void fresh_state(float scale, bool keep_images) {
+  ImageCache cache;
+  NaturalSize sizes[NATURAL_SIZE_CAPACITY];
+  if (!keep_images) flush_image_cache();
   for (HFONT& font : g_state.fonts)
     if (font) DeleteObject(font);
+  cache = g_state.image_cache;
+  HBRUSH brush = g_state.background_brush;
+  int32_t tile = g_state.background_tile, size_count = g_state.natural_size_count;
+  memcpy(sizes, g_state.natural_sizes, sizeof sizes);
   reset_state();
+  if (keep_images) {
+    g_state.image_cache = cache;
+    g_state.background_brush = brush;
+    g_state.background_tile = tile;
+    memcpy(g_state.natural_sizes, sizes, sizeof sizes);
+    g_state.natural_size_count = size_count;
+  }
   g_state.dpi_scale = scale;
   copy_text(g_state.launcher_dir, PATH_UNITS, g_empty_folder.c_str());
   create_fonts();

@@ -10,9 +10,12 @@
 
 #include "library/library_types.h"
 
-// Empties the image cache, frees the fonts, resets the state record and makes
-// the fonts again at scale. launcher_dir is an empty folder: no game is built.
-void fresh_state(float scale);
+// Frees the fonts, resets the state record and makes the fonts again at
+// scale. launcher_dir is an empty folder: no game is built. The scaled images
+// carry over unless keep_images is false (then the cache starts empty and no
+// natural size is known), so that painting tests do not decode the art anew
+// for every case.
+void fresh_state(float scale, bool keep_images = true);
 
 void set_entry(int index, const wchar_t* path, const char* serial, const char* md5, int32_t row, DiscStatus status);
 
