@@ -460,7 +460,10 @@ TEST(PaintPixels, ProgressFillOnlyBeyondItsRoundedEnds) {
   };
   const Case cases[] = {{0.004, false, false}, {0.0, false, false}, {-0.5, false, false},
                         {0.5, true, false},    {1.0, true, true},   {1.2, true, true},
-                        {1e12, true, true},    {std::nan(""), false, false}};
+                        {1e12, true, true},    {std::nan(""), false, false},
+                        // Track 630 wide at 1.0 (945 at 1.5): a fill of 7 (11) pixels is
+                        // not drawn, one of 10 (15) is; px(8) is 8 (12).
+                        {7.5 / 630, false, false}, {10.0 / 630, true, false}};
   for (float scale : {1.0f, 1.5f}) {
     Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
     int y = lay.action_y() + lay.P(34);
