@@ -9,6 +9,9 @@ once, then 4 KiB every 200 ms, so that a test can cancel a download halfway.
         DIR/port and DIR/pid, and returns once the server answers (it keeps
         running in the background)
     release_server.py --state DIR stop               ends the server of DIR/pid
+
+A server left behind by an interrupted test run ends by itself after ten
+minutes without a request, and a new start ends the old server of DIR first.
 """
 import argparse
 import http.server
@@ -16,9 +19,12 @@ import os
 import signal
 import socket
 import sys
+import threading
 import time
 
 SLOW_PREFIX = '/slow/'
+IDLE_SECONDS = 600
+last_request = time.time()
 
 
 class Handler(http.server.SimpleHTTPRequestHandler):
@@ -26,6 +32,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         pass
 
     def do_GET(self):
+        global last_request
+        last_request = time.time()
         if not self.path.startswith(SLOW_PREFIX):
             return super().do_GET()
         path = self.translate_path('/' + self.path[len(SLOW_PREFIX):])
@@ -48,6 +56,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 
 
 def start(root, state):
+    stop(state)
     os.makedirs(state, exist_ok=True)
     handler = lambda *a, **k: Handler(*a, directory=root, **k)
     server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)
@@ -70,14 +79,27 @@ def start(root, state):
     devnull = os.open(os.devnull, os.O_RDWR)
     for fd in (0, 1, 2):
         os.dup2(devnull, fd)
-    server.serve_forever()
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    while time.time() - last_request < IDLE_SECONDS:
+        time.sleep(5)
+    server.shutdown()
     return 0
 
 
 def stop(state):
     try:
         with open(os.path.join(state, 'pid')) as f:
-            os.kill(int(f.read()), signal.SIGTERM)
+            pid = int(f.read())
+        # Only our own server: a pid file can outlive its process, and the
+        # number may belong to another program by now.
+        with open('/proc/%d/cmdline' % pid, 'rb') as f:
+            command = f.read()
+        if b'release_server.py' not in command or os.path.basename(os.path.abspath(state)).encode() not in command:
+            return 0
+        os.kill(pid, signal.SIGTERM)
+        for _ in range(100):  # until it is gone, at most 5 s
+            os.kill(pid, 0)
+            time.sleep(0.05)
     except (OSError, ValueError):
         pass
     return 0
