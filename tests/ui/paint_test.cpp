@@ -422,6 +422,37 @@ TEST(PaintPixels, PrimaryButtonFillByState) {
   }
 }
 
+TEST(PaintPixels, SecondaryButtonFillAndOutlineByState) {
+  struct Case {
+    const char* name;
+    int32_t hovered_id;
+    DiscStatus status;
+    int32_t row;
+    int x_offset;  // the button's left edge from L
+    COLORREF fill, outline;
+  };
+  const Case cases[] = {
+      {"Settings", 0, DISC_OK, 0, 182, COLOR_SURFACE, COLOR_BORDER},
+      {"Settings hovered", CMD_OPEN_SETTINGS, DISC_OK, 0, 182, COLOR_SURFACE_RAISED, COLOR_BORDER_HOVER},
+      {"Open log disabled", 0, DISC_UNKNOWN, -1, 322, COLOR_SURFACE, COLOR_BORDER},
+      {"Open log disabled under the pointer", CMD_OPEN_LOG, DISC_UNKNOWN, -1, 322, COLOR_SURFACE, COLOR_BORDER},
+  };
+  for (float scale : {1.0f, 1.5f}) {
+    Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
+    for (const Case& c : cases) {
+      fresh_state(scale);
+      library_of_two(c.row, c.status);
+      g_state.hovered_id = c.hovered_id;
+      Canvas canvas(lay.cw, lay.ch);
+      canvas.paint();
+      int left = lay.L() + (c.x_offset == 182 ? lay.P(182) : lay.P(182) + lay.P(140));
+      int mid = lay.action_y() + lay.P(24);
+      EXPECT_EQ(canvas.pixel(left + lay.P(4), mid), c.fill) << c.name << " " << scale;
+      EXPECT_EQ(canvas.pixel(left, mid), c.outline) << c.name << " " << scale;
+    }
+  }
+}
+
 TEST(PaintPixels, PressedButtonMovesDownByOnePixelWithItsRegion) {
   for (float scale : {1.0f, 1.5f}) {
     Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
