@@ -393,21 +393,28 @@ TEST_F(DownloadTest, SchemeInAnyCaseGoesThroughHttp) {
   }
 }
 
-TEST_F(DownloadTest, ServerThatCannotBeReachedAsksToCheckTheConnection) {
-  // Nothing listens on port 1 of the loopback address.
-  std::wstring destination = in_folder(L"unreachable.bin");
-  bool ok = download_url(L"http://127.0.0.1:1/kit.zip", destination.c_str(), 0.0, 1.0, NULL, NULL,
-                         L"Downloading the build tools");
-  EXPECT_FALSE(ok);
-  unsigned long code = 0;
-  wchar_t rest[64] = {};
-  EXPECT_EQ(swscanf(g_state.job.error_text, L"Could not download Downloading the build tools (error %lu).%63l[^\n]",
-                    &code, rest),
-            2)
-      << testing::PrintToString(std::wstring(g_state.job.error_text));
-  EXPECT_NE(code, 0u);
-  EXPECT_STREQ(rest, L" Check your internet connection.");
-  EXPECT_FALSE(file_exists(destination));
+// Both end before a response: nothing listens on port 1 of the loopback
+// address, and the fixture speaks no TLS, so an https address to it must not
+// quietly fall back to plain HTTP.
+TEST_F(DownloadTest, ConnectionThatFailsAsksToCheckTheConnection) {
+  REQUIRE_FIXTURE();
+  const std::wstring sources[] = {L"http://127.0.0.1:1/kit.zip", format(L"https://127.0.0.1:%d/data/10", port)};
+  for (const std::wstring& source : sources) {
+    SCOPED_TRACE(testing::PrintToString(source));
+    reset_state();
+    std::wstring destination = in_folder(L"unreachable.bin");
+    bool ok = download_url(source.c_str(), destination.c_str(), 0.0, 1.0, NULL, NULL, L"Downloading the build tools");
+    EXPECT_FALSE(ok);
+    unsigned long code = 0;
+    wchar_t rest[64] = {};
+    EXPECT_EQ(swscanf(g_state.job.error_text,
+                      L"Could not download Downloading the build tools (error %lu).%63l[^\n]", &code, rest),
+              2)
+        << testing::PrintToString(std::wstring(g_state.job.error_text));
+    EXPECT_NE(code, 0u);
+    EXPECT_STREQ(rest, L" Check your internet connection.");
+    EXPECT_FALSE(file_exists(destination));
+  }
 }
 
 TEST_F(DownloadTest, LocalCopiesArriveWhole) {
