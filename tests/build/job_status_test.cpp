@@ -49,13 +49,26 @@ DWORD fake_now;
 DWORD WINAPI fake_tick() { return fake_now; }
 
 TEST_F(JobStatusTest, TwoPublicationsThirtyMillisecondsApartPostAtMostOnce) {
-  publish_progress(0.1, L"Unpacking %ls", L"tools");
-  Sleep(30);
-  publish_progress(0.2, L"Unpacking %hs", "kit");
-  // Both calls changed the record even though only one may post.
-  EXPECT_STREQ(g_state.job.stage_text, L"Unpacking kit");
-  EXPECT_DOUBLE_EQ(g_state.job.progress, 0.2);
-  EXPECT_LE(count_progress_messages(), 1);
+  // A loaded machine can oversleep past 80 ms, which makes a second post
+  // correct; such a round proves nothing and is tried again.
+  bool measured = false;
+  for (int round = 0; round < 5 && !measured; round++) {
+    Sleep(100);
+    count_progress_messages();
+    DWORD start = GetTickCount();
+    publish_progress(0.1, L"Unpacking %ls", L"tools");
+    Sleep(30);
+    publish_progress(0.2, L"Unpacking %hs", "kit");
+    DWORD took = GetTickCount() - start;
+    // Both calls changed the record even though only one may post.
+    EXPECT_STREQ(g_state.job.stage_text, L"Unpacking kit");
+    EXPECT_DOUBLE_EQ(g_state.job.progress, 0.2);
+    int posted = count_progress_messages();
+    if (took > 80) continue;
+    measured = true;
+    EXPECT_EQ(posted, 1) << "the first publication posts, the second 30 ms later does not";
+  }
+  ASSERT_TRUE(measured) << "no round ran its two publications within 80 ms";
 
   // Once more than 80 ms have passed, the next publication posts again.
   Sleep(120);
