@@ -14,22 +14,27 @@
 
 namespace {
 
-// Moves the pointer to the client point and clicks it there, then lets the
-// window handle the messages and repaint.
+// Presses and releases the left button at the client point. Each input
+// event carries its own absolute position, so another program moving the
+// pointer in between cannot send the click elsewhere; the window is kept on
+// top, and the point must be in it, so no other window takes the click.
 void click_at(HWND window, int x, int y) {
   POINT p = {x, y};
   ClientToScreen(window, &p);
-  SetCursorPos(p.x, p.y);
-  pump_for(60);
-  INPUT input[2] = {};
-  input[0].type = INPUT_MOUSE;
-  input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  input[1].type = INPUT_MOUSE;
-  input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  ASSERT_EQ(SendInput(1, &input[0], sizeof(INPUT)), 1u);
-  pump_for(60);
-  ASSERT_EQ(SendInput(1, &input[1], sizeof(INPUT)), 1u);
-  pump_for(150);
+  SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  ASSERT_EQ(WindowFromPoint(p), window) << "the point " << x << ", " << y << " is not in the window";
+  int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  input.mi.dx = MulDiv(p.x, 65535, cx - 1);
+  input.mi.dy = MulDiv(p.y, 65535, cy - 1);
+  const DWORD steps[3] = {MOUSEEVENTF_MOVE, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP};
+  for (DWORD step : steps) {
+    input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE | step;
+    ASSERT_EQ(SendInput(1, &input, sizeof(INPUT)), 1u);
+    pump_for(60);
+  }
+  pump_for(100);
 }
 
 int ini_int(const std::wstring& folder, const wchar_t* key) {
