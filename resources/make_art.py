@@ -472,8 +472,6 @@ def make_icon_group():
         blobs += data
     with open(os.path.join(HERE, "ProjectTelvar.ico"), "wb") as f:
         f.write(head + dirs + blobs)
-    # a preview of the largest size beside the art
-    app_icon(256).save(os.path.join(ART, "app_icon_256.png"), optimize=True)
 
 
 if __name__ == "__main__":
