@@ -9,14 +9,14 @@
 
 int px(int n) { return (int)((float)n * g_state.dpi_scale + 0.5f); }
 
-struct FontSpec {
+struct FontStyle {
   int size;    // character height in design pixels
   int weight;  // FW_* value
 };
 
 // In FontRole order; HEADING and STRONG share parameters but stay two handles,
 // so either role can change without touching the other.
-static const FontSpec FONT_SPECS[FONT_COUNT] = {
+static const FontStyle FONT_STYLES[FONT_COUNT] = {
     {30, 600}, {15, 600}, {14, 400}, {15, 600}, {12, 400}, {17, 700}, {14, 600},
 };
 
@@ -27,7 +27,7 @@ void create_fonts() {
   }
   for (int i = 0; i < FONT_COUNT; i++) {
     // A failed font stays null; text is then drawn in whatever font the DC holds.
-    g_state.fonts[i] = CreateFontW(-px(FONT_SPECS[i].size), 0, 0, 0, FONT_SPECS[i].weight, FALSE, FALSE,
+    g_state.fonts[i] = CreateFontW(-px(FONT_STYLES[i].size), 0, 0, 0, FONT_STYLES[i].weight, FALSE, FALSE,
                                    FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                    CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
   }
