@@ -4,7 +4,7 @@
 // hit regions of what it drew, in drawing order (later regions win).
 //
 // It changes no state but the hit-region list (and, through the image calls,
-// the image cache). Texts live in fixed buffers on the stack; the only GDI
+// the image cache; and its own answers about built games, kept for one paint). Texts live in fixed buffers on the stack; the only GDI
 // objects made per paint are the two clip regions, deleted before returning.
 #include "ui/main_view.h"
 
@@ -17,7 +17,7 @@
 #include "ui/image_assets.h"
 #include "ui/views.h"
 
-static const wchar_t ELLIPSIS_BUILDING[] = L"Building\u2026";
+static const wchar_t BUILDING_LABEL[] = L"Building\u2026";
 
 // Answers of game_files_present for the paint in progress: -1 not asked yet.
 // Emptied at the start of every paint, so nothing carries over to the next.
@@ -35,10 +35,11 @@ static const CatalogEntry* row_of(const LibraryEntry& e) {
 }
 
 StatusLabel status_label(int32_t index) {
+  if (index < 0 || index >= LIBRARY_CAPACITY) return {L"Not a PS2 disc image", COLOR_ERROR};
   const LibraryEntry& e = g_state.entries[index];
   switch (e.status) {
     case DISC_OK: {
-      if (g_state.job.running && g_state.job.entry_index == index) return {ELLIPSIS_BUILDING, COLOR_ACCENT};
+      if (g_state.job.running && g_state.job.entry_index == index) return {BUILDING_LABEL, COLOR_ACCENT};
       const CatalogEntry* row = row_of(e);
       if (row && row->wrapper_exe && !files_present_this_paint(e.catalog_row)) {
         if (e.catalog_row < 2) return {L"Ready to build", COLOR_ACCENT};
