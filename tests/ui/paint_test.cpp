@@ -940,3 +940,58 @@ TEST(PaintTexts, BuiltGameShowsAtTheNextPaint) {
 }
 
 }  // namespace
+
+namespace {
+
+const DrawnText* find_text(const std::vector<DrawnText>& drawn, const wchar_t* text) {
+  for (const DrawnText& d : drawn)
+    if (d.text == text) return &d;
+  return nullptr;
+}
+
+// The Disc card's rows and the legend's grid: pitch, columns and card edges.
+TEST(PaintLayout, DetailRowsLegendGridAndCardEdges) {
+  for (float scale : {1.0f, 1.5f}) {
+    Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
+    fresh_state(scale);
+    library_of_two(0, DISC_OK);
+    std::vector<DrawnText> drawn = record_texts(lay.cw, lay.ch);
+    const wchar_t* rows[] = {L"Image", L"Boot executable", L"MD5", L"Game files"};
+    for (int i = 0; i < 4; i++) {
+      const DrawnText* t = find_text(drawn, rows[i]);
+      ASSERT_NE(t, nullptr) << narrow(rows[i]);
+      EXPECT_EQ(t->x, lay.L() + lay.P(20)) << narrow(rows[i]) << " " << scale;
+      if (i > 0) {
+        EXPECT_EQ(t->y - find_text(drawn, rows[i - 1])->y, lay.P(30)) << narrow(rows[i]) << " " << scale;
+      }
+    }
+    // Legend: five rows a column, the right column half the inner width over.
+    const DrawnText* cross = find_text(drawn, L"Cross");
+    const DrawnText* start = find_text(drawn, L"Start");
+    const DrawnText* l1 = find_text(drawn, L"L1");
+    ASSERT_TRUE(cross && start && l1);
+    EXPECT_EQ(start->y - cross->y, 4 * lay.P(30)) << scale;
+    EXPECT_EQ(l1->y, cross->y) << scale;
+    int inner = lay.R() - (lay.L() + lay.P(40));
+    EXPECT_EQ(l1->x - cross->x, inner / 2) << scale;
+    EXPECT_EQ(cross->x, lay.L() + lay.P(20) + lay.P(24) + lay.P(10)) << scale;
+
+    // Card edges: the Disc card from ym + 36 for 190, the controller 12 below for 232.
+    Canvas canvas(lay.cw, lay.ch);
+    canvas.paint();
+    int disc_top = lay.action_y() + lay.P(60) + lay.P(36);
+    int disc_bottom = disc_top + lay.P(190);
+    int legend_top = disc_bottom + lay.P(12), legend_bottom = legend_top + lay.P(232);
+    int x = lay.L() + lay.P(300);
+    EXPECT_EQ(canvas.pixel(x, disc_top), COLOR_BORDER) << scale;
+    EXPECT_EQ(canvas.pixel(x, disc_top + 1), COLOR_SURFACE) << scale;
+    EXPECT_EQ(canvas.pixel(x, disc_bottom - 1), COLOR_BORDER) << scale;
+    EXPECT_NE(canvas.pixel(x, disc_bottom), COLOR_BORDER) << scale;
+    EXPECT_NE(canvas.pixel(x, legend_top - 1), COLOR_BORDER) << scale;
+    EXPECT_EQ(canvas.pixel(x, legend_top), COLOR_BORDER) << scale;
+    EXPECT_EQ(canvas.pixel(x, legend_bottom - 1), COLOR_BORDER) << scale;
+    EXPECT_NE(canvas.pixel(x, legend_bottom), COLOR_BORDER) << scale;
+  }
+}
+
+}  // namespace

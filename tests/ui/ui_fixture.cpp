@@ -147,7 +147,8 @@ int CALLBACK collect(HDC, HANDLETABLE*, const ENHMETARECORD* record, int, LPARAM
   } else if (record->iType == EMR_EXTTEXTOUTW) {
     const EMREXTTEXTOUTW* out = (const EMREXTTEXTOUTW*)record;
     const wchar_t* text = (const wchar_t*)((const BYTE*)record + out->emrtext.offString);
-    rec.texts.push_back({std::wstring(text, out->emrtext.nChars), rec.colour});
+    rec.texts.push_back({std::wstring(text, out->emrtext.nChars), rec.colour, (int)out->emrtext.ptlReference.x,
+                         (int)out->emrtext.ptlReference.y});
   }
   return 1;
 }

@@ -41,6 +41,7 @@ struct Canvas {
 struct DrawnText {
   std::wstring text;
   COLORREF colour;
+  int x = 0, y = 0;  // reference point of the drawn line
 };
 
 // Paints into an enhanced metafile and returns every text drawn, in order,
