@@ -995,3 +995,46 @@ TEST(PaintLayout, DetailRowsLegendGridAndCardEdges) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PaintPixels, StepperBoxesAndButtonHover) {
+  struct Case {
+    int32_t start_level;
+    int32_t hovered_id;
+    COLORREF level_outline, level_fill;
+    COLORREF capture_less, capture_more, level_prev, level_next;
+  };
+  const COLORREF S = COLOR_SURFACE, RS = COLOR_SURFACE_RAISED;
+  const Case cases[] = {
+      {-1, 0, COLOR_BORDER, S, S, S, S, S},
+      {0, 0, COLOR_ACCENT, RS, S, S, RS, RS},  // an active level raises the whole box
+      {-1, CMD_CAPTURE_LESS, COLOR_BORDER, S, RS, S, S, S},
+      {-1, CMD_CAPTURE_MORE, COLOR_BORDER, S, S, RS, S, S},
+      {-1, CMD_LEVEL_NEXT, COLOR_BORDER, S, S, S, S, RS},
+  };
+  for (float scale : {1.0f, 1.5f}) {
+    Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
+    for (const Case& c : cases) {
+      fresh_state(scale);
+      g_state.settings_open = true;
+      g_state.start_level = c.start_level;
+      g_state.hovered_id = c.hovered_id;
+      Canvas canvas(lay.cw, lay.ch);
+      canvas.paint();
+      int R = lay.R(), C = R - lay.P(200);
+      int capture_y = lay.P(24) + lay.P(52) + lay.P(34) + 6 * lay.P(66);
+      int level_y = capture_y + lay.P(66);
+      int mid = lay.P(4) + lay.P(3) + lay.P(3);  // inside a button, above its glyph
+      int box_x = C + lay.P(100);
+      EXPECT_EQ(canvas.pixel(box_x, level_y + lay.P(4)), c.level_outline) << c.start_level << " " << scale;
+      EXPECT_EQ(canvas.pixel(box_x, level_y + lay.P(36) - 2), c.level_fill) << c.start_level << " " << scale;
+      EXPECT_EQ(canvas.pixel(C + lay.P(3) + lay.P(4), capture_y + mid), c.capture_less) << c.hovered_id << " " << scale;
+      EXPECT_EQ(canvas.pixel(R - lay.P(7), capture_y + mid), c.capture_more) << c.hovered_id << " " << scale;
+      EXPECT_EQ(canvas.pixel(C + lay.P(3) + lay.P(4), level_y + mid), c.level_prev) << c.hovered_id << " " << scale;
+      EXPECT_EQ(canvas.pixel(R - lay.P(7), level_y + mid), c.level_next) << c.hovered_id << " " << scale;
+    }
+  }
+}
+
+}  // namespace
