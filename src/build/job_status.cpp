@@ -40,7 +40,9 @@ void publish_progress(double fraction, const wchar_t* format, ...) {
   DWORD now = job_tick();
   if ((DWORD)(now - job.last_post_tick) >= 81) {
     job.last_post_tick = now;
-    PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 0, 0);
+    // Without a window (telvar-cli) a null handle would post to this thread's
+    // own queue, where nobody reads and a long build could fill it.
+    if (g_state.main_window) PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 0, 0);
   }
   if (job_listener) job_listener();
 }
