@@ -12,10 +12,14 @@ std::wstring make_temp_folder(const wchar_t* name) {
   GetTempPathW(MAX_PATH, temp);
   std::wstring root = std::wstring(temp) + L"telvar-tests";
   CreateDirectoryW(root.c_str(), NULL);
-  std::wstring folder = root + L"\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                        std::to_wstring(++counter);
-  CreateDirectoryW(folder.c_str(), NULL);
-  return folder;
+  // Wine reuses process ids, so a folder of this name may be left from an
+  // earlier run: take the next name until one is really new.
+  for (;;) {
+    std::wstring folder = root + L"\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                          std::to_wstring(++counter);
+    if (CreateDirectoryW(folder.c_str(), NULL)) return folder;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return folder;  // the test fails on its first write
+  }
 }
 
 bool write_bytes(const std::wstring& path, const std::string& bytes) {

@@ -1,4 +1,4 @@
-// A fresh folder for one test under the system's temporary folder (Windows
+// A new, empty folder for one test under the system's temporary folder (Windows
 // build only). The folder is left behind for inspection when a test fails.
 #pragma once
 #include <string>
