@@ -703,7 +703,14 @@ TEST_F(WindowTest, TheWindowHasItsClassTitleSizeAndLimits) {
   send(WM_GETMINMAXINFO, 0, (LPARAM)&limits);
   EXPECT_EQ(limits.ptMinTrackSize.x, 940);
   EXPECT_EQ(limits.ptMinTrackSize.y, 800);
-  EXPECT_EQ(send(WM_ERASEBKGND, (WPARAM)GetDC(window)), 1);
+  HDC dc = GetDC(window);
+  EXPECT_EQ(send(WM_ERASEBKGND, (WPARAM)dc), 1);
+  ReleaseDC(window, dc);
+
+  // In the client area the cursor stays as the last mouse move set it.
+  SetCursor(LoadCursorW(NULL, IDC_HAND));
+  EXPECT_EQ(send(WM_SETCURSOR, (WPARAM)window, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), TRUE);
+  EXPECT_EQ(GetCursor(), LoadCursorW(NULL, IDC_HAND));
 }
 
 TEST_F(WindowTest, ADpiChangeRescalesAndTakesTheSuggestedRectangle) {
