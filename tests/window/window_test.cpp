@@ -316,6 +316,52 @@ TEST_F(WindowTest, DoubleClickOnARowSelectsItAndStartsOnlyABuiltGame) {
   EXPECT_NE(get_file(record_path()).find("pal.iso"), std::string::npos);
 }
 
+// Paints the window now and returns the centre of the region (id, arg) that
+// the paint recorded; false when the paint drew no such region.
+static bool painted_region(HWND window, int32_t id, int32_t arg, POINT* centre) {
+  InvalidateRect(window, NULL, FALSE);
+  UpdateWindow(window);  // WM_PAINT at once: the main view records its regions
+  for (int i = 0; i < g_state.hit_region_count; i++) {
+    const HitRegion& r = g_state.hit_regions[i];
+    if (r.id == id && r.arg == arg) {
+      centre->x = (r.rect.left + r.rect.right) / 2;
+      centre->y = (r.rect.top + r.rect.bottom) / 2;
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST_F(WindowTest, ClicksOnWhatTheMainViewPaintedReachTheirCommands) {
+  fake_entries(3);
+  g_state.selected = 0;
+  POINT at;
+  ASSERT_TRUE(painted_region(window, CMD_SELECT_ENTRY, 2, &at));
+  arm_save_probe();
+  press(at.x, at.y);
+  release(at.x, at.y);
+  EXPECT_EQ(g_state.selected, 2);
+  EXPECT_TRUE(saved());
+
+  ASSERT_TRUE(painted_region(window, CMD_OPEN_SETTINGS, 0, &at));
+  press(at.x, at.y);
+  release(at.x, at.y);
+  EXPECT_TRUE(g_state.settings_open);
+
+  ASSERT_TRUE(painted_region(window, CMD_CLOSE_SETTINGS, 0, &at));
+  send(WM_MOUSEMOVE, 0, point(at.x, at.y));
+  EXPECT_EQ(g_state.hovered_id, CMD_CLOSE_SETTINGS);
+  press(at.x, at.y);
+  release(at.x, at.y);
+  EXPECT_FALSE(g_state.settings_open);
+
+  ASSERT_TRUE(painted_region(window, CMD_REMOVE_ENTRY, 0, &at));
+  press(at.x, at.y);
+  release(at.x, at.y);
+  EXPECT_EQ(g_state.entry_count, 2);
+  EXPECT_EQ(g_state.selected, 1);
+}
+
 // ---- Commands --------------------------------------------------------------
 
 TEST_F(WindowTest, SettingCommandsChangeTheirSettingAndSave) {
