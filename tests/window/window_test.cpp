@@ -9,6 +9,7 @@
 #include "app/commands.h"
 #include "app/state.h"
 #include "app/window.h"
+#include "ui/main_view.h"
 #include "library/catalog.h"
 #include "window/window_harness.h"
 
@@ -757,6 +758,71 @@ TEST_F(WindowTest, TheWindowHasItsClassTitleSizeAndLimits) {
   SetCursor(LoadCursorW(NULL, IDC_HAND));
   EXPECT_EQ(send(WM_SETCURSOR, (WPARAM)window, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), TRUE);
   EXPECT_EQ(GetCursor(), LoadCursorW(NULL, IDC_HAND));
+}
+
+// The client area as 32-bit pixels, copied from dc.
+static std::vector<uint32_t> grab(HDC dc, int width, int height) {
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = NULL;
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+  HDC memory = CreateCompatibleDC(dc);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, dc, 0, 0, SRCCOPY);
+  GdiFlush();
+  std::vector<uint32_t> pixels((uint32_t*)bits, (uint32_t*)bits + (size_t)width * height);
+  SelectObject(memory, old);
+  DeleteDC(memory);
+  DeleteObject(bitmap);
+  return pixels;
+}
+
+TEST_F(WindowTest, APaintShowsTheWholeMainViewFrame) {
+  fake_entries(3);
+  g_state.selected = 1;
+  RECT client;
+  GetClientRect(window, &client);
+
+  // The frame drawn straight into memory.
+  HDC reference = CreateCompatibleDC(NULL);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = client.right;
+  info.bmiHeader.biHeight = -client.bottom;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = NULL;
+  HBITMAP bitmap = CreateDIBSection(reference, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+  HGDIOBJ old = SelectObject(reference, bitmap);
+  paint_window(reference, &client);
+  std::vector<uint32_t> drawn = grab(reference, client.right, client.bottom);
+  SelectObject(reference, old);
+  DeleteObject(bitmap);
+  DeleteDC(reference);
+
+  // What the window shows after a paint. Another test program's window may
+  // pass over this one on the shared display, so a difference is looked at
+  // again after a fresh paint before it counts.
+  SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  size_t differing = 0;
+  for (int attempt = 0; attempt < 3; attempt++) {
+    InvalidateRect(window, NULL, FALSE);
+    UpdateWindow(window);
+    HDC screen = GetDC(window);
+    std::vector<uint32_t> shown = grab(screen, client.right, client.bottom);
+    ReleaseDC(window, screen);
+    ASSERT_EQ(shown.size(), drawn.size());
+    differing = 0;
+    for (size_t i = 0; i < shown.size(); i++) differing += (shown[i] & 0xFFFFFF) != (drawn[i] & 0xFFFFFF);
+    if (differing == 0) break;
+    pump_for(200);
+  }
+  SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  EXPECT_EQ(differing, 0u) << "of " << drawn.size() << " pixels";
 }
 
 TEST_F(WindowTest, ADpiChangeRescalesAndTakesTheSuggestedRectangle) {
