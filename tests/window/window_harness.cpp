@@ -19,10 +19,14 @@ std::wstring fresh_folder(const wchar_t* name) {
   GetTempPathW(MAX_PATH, temp);
   std::wstring root = std::wstring(temp) + L"telvar-window-tests";
   CreateDirectoryW(root.c_str(), NULL);
-  std::wstring folder = root + L"\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                        std::to_wstring(++counter);
-  CreateDirectoryW(folder.c_str(), NULL);
-  return folder;
+  // Process ids come round again in each Wine session: a folder left by an
+  // earlier run is never reused, the counter moves on until one is new.
+  for (;;) {
+    std::wstring folder = root + L"\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                          std::to_wstring(++counter);
+    if (CreateDirectoryW(folder.c_str(), NULL)) return folder;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return folder;  // the test then fails on its files
+  }
 }
 
 std::wstring path_join(const std::wstring& folder, const std::wstring& name) { return folder + L"\\" + name; }

@@ -9,8 +9,9 @@
 
 #include "app/hit_regions.h"
 
-// A new, empty folder <temp>\telvar-window-tests\<name>-<process>-<counter>.
-// Left behind in the Wine prefix's temporary folder for inspection.
+// A new, empty folder <temp>\telvar-window-tests\<name>-<process>-<n>, never
+// one that an earlier run left. Left behind in the Wine prefix's temporary
+// folder for inspection.
 std::wstring fresh_folder(const wchar_t* name);
 std::wstring path_join(const std::wstring& folder, const std::wstring& name);
 bool put_file(const std::wstring& path, const std::string& bytes);
