@@ -574,6 +574,56 @@ TEST_F(WindowTest, OpenLogPicksTheGameLogOrTheBuildLog) {
   EXPECT_FALSE(saved());
 }
 
+struct FolderWindowSearch {
+  const wchar_t* title;
+  HWND found;
+};
+
+static BOOL CALLBACK find_folder_window(HWND window, LPARAM context) {
+  FolderWindowSearch* search = (FolderWindowSearch*)context;
+  wchar_t title[260], name[64];
+  if (IsWindowVisible(window) && GetClassNameW(window, name, 64) && wcscmp(name, L"ExplorerWClass") == 0 &&
+      GetWindowTextW(window, title, 260) && wcscmp(title, search->title) == 0) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The shell's folder window titled title, waiting up to ms for it.
+static HWND folder_window(const wchar_t* title, int ms) {
+  FolderWindowSearch search = {title, NULL};
+  pump_until([&] {
+    EnumWindows(find_folder_window, (LPARAM)&search);
+    return search.found != NULL;
+  }, ms);
+  return search.found;
+}
+
+TEST_F(WindowTest, GameFolderOpensTheBuiltGamesFolderWithTheShell) {
+  int unbuilt = unbuilt_entry();
+  int built = built_entry();
+  ASSERT_GE(unbuilt, 0);
+  ASSERT_GE(built, 0);
+  ASSERT_EQ(folder_window(L"windows", 0), (HWND)NULL);
+
+  // The NTSC-U game was never built: its folder is not there, and the shell
+  // call fails without a word.
+  g_state.selected = unbuilt;
+  wcscpy(g_state.status_text, L"kept");
+  arm_save_probe();
+  dispatch_command(CMD_OPEN_GAME_FOLDER, 0);
+  EXPECT_EQ(folder_window(L"windows_us", 1500), (HWND)NULL);
+
+  g_state.selected = built;
+  dispatch_command(CMD_OPEN_GAME_FOLDER, 0);
+  HWND shown = folder_window(L"windows", 15000);  // the last part of the game's folder
+  EXPECT_TRUE(shown != NULL);
+  if (shown) PostMessageW(shown, WM_CLOSE, 0, 0);
+  EXPECT_STREQ(g_state.status_text, L"kept");
+  EXPECT_FALSE(saved());
+}
+
 TEST_F(WindowTest, CancelSetsTheFlagAndEndsTheBuildScriptsJobObject) {
   arm_save_probe();
   dispatch_command(CMD_CANCEL_BUILD, 0);  // no job object yet: only the flag
