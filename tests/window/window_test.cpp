@@ -624,6 +624,68 @@ TEST_F(WindowTest, GameFolderOpensTheBuiltGamesFolderWithTheShell) {
   EXPECT_FALSE(saved());
 }
 
+struct TitleSearch {
+  const wchar_t* part;
+  HWND found;
+};
+
+static BOOL CALLBACK find_title(HWND window, LPARAM context) {
+  TitleSearch* search = (TitleSearch*)context;
+  wchar_t title[512];
+  if (IsWindowVisible(window) && GetWindowTextW(window, title, 512) && wcsstr(title, search->part)) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The shell's window (any program) whose title holds part, within ms.
+static HWND titled_window(const wchar_t* part, int ms) {
+  TitleSearch search = {part, NULL};
+  pump_until([&] {
+    EnumWindows(find_title, (LPARAM)&search);
+    return search.found != NULL;
+  }, ms);
+  return search.found;
+}
+
+TEST_F(WindowTest, OpenLogOpensTheChosenLogWithTheShell) {
+  int built = built_entry();
+  ASSERT_GE(built, 0);
+  ASSERT_TRUE(put_file(path_join(game_dir, L"mox1_log.txt"), "frame timings\r\n"));
+  ASSERT_TRUE(put_file(path_join(folder, L"games\\mox1\\build_log.txt"), "[progress] 1/1 done\n"));
+  // A fresh Wine prefix knows the text-file class but has no ".txt" link to
+  // it, so the shell would open nothing. Lend it one for this test only: a
+  // volatile key, removed again below, and only when there was none.
+  HKEY link = NULL;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.txt", 0, NULL, REG_OPTION_VOLATILE,
+                            KEY_ALL_ACCESS, NULL, &link, &disposition),
+            ERROR_SUCCESS);
+  if (disposition == REG_CREATED_NEW_KEY)
+    RegSetValueExW(link, NULL, 0, REG_SZ, (const BYTE*)L"txtfile", sizeof L"txtfile");
+  RegCloseKey(link);
+
+  g_state.selected = built;
+  wcscpy(g_state.status_text, L"kept");
+  arm_save_probe();
+  dispatch_command(CMD_OPEN_LOG, 0);
+  HWND game_log = titled_window(L"mox1_log", 15000);
+  // After a failed build of this entry, its build log instead.
+  g_state.job.failed = 1;
+  g_state.job.entry_index = built;
+  dispatch_command(CMD_OPEN_LOG, 0);
+  HWND build_log = titled_window(L"build_log", 15000);
+  if (disposition == REG_CREATED_NEW_KEY) RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.txt");
+
+  EXPECT_TRUE(game_log != NULL);
+  EXPECT_TRUE(build_log != NULL);
+  for (HWND editor : {game_log, build_log})
+    if (editor) PostMessageW(editor, WM_CLOSE, 0, 0);
+  EXPECT_STREQ(g_state.status_text, L"kept");
+  EXPECT_FALSE(saved());
+}
+
 TEST_F(WindowTest, CancelSetsTheFlagAndEndsTheBuildScriptsJobObject) {
   arm_save_probe();
   dispatch_command(CMD_CANCEL_BUILD, 0);  // no job object yet: only the flag
