@@ -56,7 +56,9 @@ TEST_F(LibraryTest, AScanFindsIsoFilesFourLevelsDeepAndSkipsDotNames) {
 
   g_state.settings_open = true;
   arm_save_probe();
+  SetCursor(LoadCursorW(NULL, IDC_HAND));
   scan_chosen_folder(root.c_str());
+  EXPECT_EQ(GetCursor(), LoadCursorW(NULL, IDC_HAND));  // the wait cursor is gone again
   EXPECT_STREQ(g_state.status_text, L"Found 3 new disc images.");
   EXPECT_FALSE(g_state.status_is_error);
   EXPECT_EQ(g_state.selected, 0);  // nothing was selected: the first entry is
