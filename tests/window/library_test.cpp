@@ -192,7 +192,10 @@ TEST_F(LibraryTest, DroppedFilesAreAddedAndDroppedFoldersScanned) {
 
   g_state.settings_open = true;
   arm_save_probe();
-  HDROP drop = make_drop({path_join(folder, L"notes.txt"), dropped, too_long, disc});
+  // A path that is not there reads no attributes and so counts as a folder
+  // whose scan finds nothing.
+  std::wstring gone = path_join(folder, L"gone.iso");
+  HDROP drop = make_drop({path_join(folder, L"notes.txt"), dropped, too_long, gone, disc});
   SendMessageW(g_state.main_window, WM_DROPFILES, (WPARAM)drop, 0);
 
   std::vector<std::wstring> expected = {path_join(folder, L"notes.txt"), path_join(dropped, L"sub\\inner.iso"), disc};
