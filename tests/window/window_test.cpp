@@ -1067,10 +1067,11 @@ TEST(ProgramTest, StartsShowsItsWindowAndSavesWhenClosed) {
   PROCESS_INFORMATION process = {};
   ASSERT_TRUE(CreateProcessW(program.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup,
                              &process));
+  // The window exists a moment before the start-up shows it.
   ProgramWindow search = {process.dwProcessId, NULL};
-  for (int i = 0; i < 300 && !search.found; i++) {
+  for (int i = 0; i < 300 && !(search.found && IsWindowVisible(search.found)); i++) {
     Sleep(50);
-    EnumWindows(find_program_window, (LPARAM)&search);
+    if (!search.found) EnumWindows(find_program_window, (LPARAM)&search);
   }
   ASSERT_TRUE(search.found != NULL);
   wchar_t title[64];
