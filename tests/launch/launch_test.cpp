@@ -45,7 +45,7 @@ class LaunchTest : public ::testing::Test {
     ASSERT_TRUE(g_state.main_window != NULL) << "no window: is DISPLAY an X server?";
     SetEnvironmentVariableW(L"TELVAR_STANDIN_EXIT", NULL);
     SetEnvironmentVariableW(L"TELVAR_STANDIN_HOLD", NULL);
-    disc = path_join(folder, L"game disc.iso");
+    disc = join(folder, L"game disc.iso");
     write_disc(disc, "SXPE_100.01");
     ASSERT_EQ(add_entry(disc), 0);
     ASSERT_EQ(g_state.entries[0].status, DISC_OK);
@@ -56,7 +56,7 @@ class LaunchTest : public ::testing::Test {
     SetEnvironmentVariableW(L"TELVAR_STANDIN_HOLD", NULL);
     close_launcher_window();
   }
-  std::wstring record() { return path_join(game_dir, L"game_record.txt"); }
+  std::wstring record() { return join(game_dir, L"game_record.txt"); }
   bool wait_for_exit() { return pump_until([] { return g_state.running_entry < 0; }, 10000); }
   std::wstring folder, disc, game_dir;
 };
@@ -104,8 +104,8 @@ TEST_F(LaunchTest, TwoLaunchesSetAndRemoveEveryVariable) {
     EXPECT_FALSE(IsIconic(window));
     EXPECT_STREQ(s.status_text, L"");  // exit code 0 leaves the status line alone
 
-    std::map<std::string, std::string> seen = parse_record(get_file(record()));
-    std::string application = narrow(path_join(game_dir, L"mox1_wrapper.exe"));
+    std::map<std::string, std::string> seen = parse_record(read_bytes(record()));
+    std::string application = narrow(join(game_dir, L"mox1_wrapper.exe"));
     EXPECT_EQ(seen["command_line"], "\"" + application + "\" - \"" + narrow(disc) + "\"");
     EXPECT_EQ(seen["working_folder"], narrow(game_dir));
     std::map<std::string, std::string> variables;
@@ -132,7 +132,7 @@ TEST_F(LaunchTest, AFailedExitIsReportedInUpperCaseHexAndTheWindowRestored) {
 
 TEST_F(LaunchTest, ASecondLaunchWhileTheGameRunsDoesNothing) {
   game_dir = install_standin_game(folder);
-  std::wstring other = path_join(folder, L"other.iso");
+  std::wstring other = join(folder, L"other.iso");
   write_disc(other, "SXPE_100.01");
   ASSERT_EQ(add_entry(other), 1);
   HANDLE hold = CreateEventW(NULL, TRUE, FALSE, L"telvar-launch-test-hold");
@@ -168,7 +168,7 @@ TEST_F(LaunchTest, ASecondLaunchWhileTheGameRunsDoesNothing) {
 TEST_F(LaunchTest, MissingGameFilesAreReported) {
   wchar_t expected_folder[PATH_UNITS];
   game_folder(0, expected_folder);
-  EXPECT_EQ(std::wstring(expected_folder), path_join(folder, L"games\\mox1\\build\\windows"));
+  EXPECT_EQ(std::wstring(expected_folder), join(folder, L"games\\mox1\\build\\windows"));
   launch_game(0);
   EXPECT_EQ(g_state.running_entry, -1);
   EXPECT_EQ(std::wstring(g_state.status_text), L"The game files are not in " + std::wstring(expected_folder));
@@ -176,7 +176,7 @@ TEST_F(LaunchTest, MissingGameFilesAreReported) {
 
   // The program without its library counts as missing too.
   game_dir = install_standin_game(folder);
-  DeleteFileW(path_join(game_dir, L"mox1_game.dll").c_str());
+  DeleteFileW(join(game_dir, L"mox1_game.dll").c_str());
   g_state.status_text[0] = 0;
   launch_game(0);
   EXPECT_EQ(g_state.running_entry, -1);
@@ -185,7 +185,7 @@ TEST_F(LaunchTest, MissingGameFilesAreReported) {
 
 TEST_F(LaunchTest, AProgramThatCannotStartIsReportedWithTheErrorCode) {
   game_dir = install_standin_game(folder);
-  ASSERT_TRUE(put_file(path_join(game_dir, L"mox1_wrapper.exe"), "not a program"));
+  ASSERT_TRUE(write_bytes(join(game_dir, L"mox1_wrapper.exe"), "not a program"));
   launch_game(0);
   EXPECT_EQ(g_state.running_entry, -1);
   EXPECT_EQ(g_state.game_process, (HANDLE)NULL);
@@ -201,10 +201,10 @@ TEST_F(LaunchTest, AProgramThatCannotStartIsReportedWithTheErrorCode) {
 
 TEST_F(LaunchTest, DiscsThatAreNoLongerPlayableStartNothing) {
   game_dir = install_standin_game(folder);
-  std::wstring revision = path_join(folder, L"revision.iso");
+  std::wstring revision = join(folder, L"revision.iso");
   write_disc(revision, "SXPE_100.01", false);
   ASSERT_EQ(add_entry(revision), 1);
-  std::wstring unsupported = path_join(folder, L"japan.iso");
+  std::wstring unsupported = join(folder, L"japan.iso");
   write_disc(unsupported, "SXPJ_100.03");
   ASSERT_EQ(add_entry(unsupported), 2);
   g_state.minimize = 0;
@@ -218,7 +218,7 @@ TEST_F(LaunchTest, DiscsThatAreNoLongerPlayableStartNothing) {
 
   // The image replaced by something else since it was added; an unsupported
   // disc; indexes that name no entry: silently nothing.
-  ASSERT_TRUE(put_file(disc, std::string(40000, 'x')));
+  ASSERT_TRUE(write_bytes(disc, std::string(40000, 'x')));
   wcscpy(g_state.status_text, L"kept");
   for (int index : {0, 2, -1, 3, 64}) {
     SCOPED_TRACE(index);

@@ -38,7 +38,7 @@ void click_at(HWND window, int x, int y) {
 }
 
 int ini_int(const std::wstring& folder, const wchar_t* key) {
-  return (int)GetPrivateProfileIntW(L"settings", key, -99, path_join(folder, L"telvar.ini").c_str());
+  return (int)GetPrivateProfileIntW(L"settings", key, -99, join(folder, L"telvar.ini").c_str());
 }
 
 TEST(SettingsByMouse, OpenFlipStepAndDoneReachTheSettingsFile) {
@@ -46,7 +46,7 @@ TEST(SettingsByMouse, OpenFlipStepAndDoneReachTheSettingsFile) {
   HWND window = g_state.main_window;
   ASSERT_TRUE(window != NULL) << "no window: is DISPLAY an X server?";
   SetForegroundWindow(window);
-  std::wstring disc = path_join(folder, L"pal.iso");
+  std::wstring disc = join(folder, L"pal.iso");
   write_disc(disc, "SXPE_100.01");
   ASSERT_EQ(add_entry(disc), 0);
   g_state.selected = 0;

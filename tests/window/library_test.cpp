@@ -24,14 +24,14 @@ class LibraryTest : public ::testing::Test {
     while (start <= relative.size()) {
       size_t end = relative.find(L'\\', start);
       if (end == std::wstring::npos) end = relative.size();
-      path = path_join(path, relative.substr(start, end - start));
+      path = join(path, relative.substr(start, end - start));
       CreateDirectoryW(path.c_str(), NULL);
       start = end + 1;
     }
     return path;
   }
   // Any bytes will do for a scan: it adds what it finds whatever the content.
-  void touch(const std::wstring& relative) { ASSERT_TRUE(put_file(path_join(folder, relative), "x")); }
+  void touch(const std::wstring& relative) { ASSERT_TRUE(write_bytes(join(folder, relative), "x")); }
   std::vector<std::wstring> library() {
     std::vector<std::wstring> paths;
     for (int i = 0; i < g_state.entry_count; i++) paths.push_back(g_state.entries[i].path);
@@ -65,8 +65,8 @@ TEST_F(LibraryTest, AScanFindsIsoFilesFourLevelsDeepAndSkipsDotNames) {
   EXPECT_TRUE(saved());
   std::vector<std::wstring> found = library();
   std::sort(found.begin(), found.end());
-  std::vector<std::wstring> expected = {path_join(root, L"a.ISO"), path_join(root, L"d1\\d2\\d3\\d4\\four.iso"),
-                                        path_join(root, L"x.iso")};
+  std::vector<std::wstring> expected = {join(root, L"a.ISO"), join(root, L"d1\\d2\\d3\\d4\\four.iso"),
+                                        join(root, L"x.iso")};
   EXPECT_EQ(found, expected);
   EXPECT_EQ(ini_string(L"library", L"count"), L"3");
 
@@ -84,7 +84,7 @@ TEST_F(LibraryTest, AScanFindsIsoFilesFourLevelsDeepAndSkipsDotNames) {
   EXPECT_EQ(g_state.selected, 2);
 
   // A folder that cannot be listed counts 0.
-  EXPECT_EQ(scan_folder(path_join(folder, L"missing").c_str(), 0), 0);
+  EXPECT_EQ(scan_folder(join(folder, L"missing").c_str(), 0), 0);
 }
 
 TEST_F(LibraryTest, AScanStopsAtAFullLibraryAndCountsOnlyWhatItAdded) {
@@ -101,16 +101,16 @@ TEST_F(LibraryTest, DialogChoicesAddEveryFileAndSelectTheLast) {
   for (const wchar_t* name : {L"one.iso", L"two.iso", L"three.iso"}) touch(std::wstring(L"chosen\\") + name);
 
   // One file: its full path alone.
-  std::wstring single = path_join(root, L"two.iso");
+  std::wstring single = join(root, L"two.iso");
   single.push_back(L'\0');
   add_chosen_files(single.c_str());
-  EXPECT_EQ(library(), std::vector<std::wstring>{path_join(root, L"two.iso")});
+  EXPECT_EQ(library(), std::vector<std::wstring>{join(root, L"two.iso")});
   EXPECT_EQ(g_state.selected, 0);
 
   // Several: the folder, then the names, then an empty text.
   std::wstring several = root + L'\0' + L"one.iso" + L'\0' + L"two.iso" + L'\0' + L"three.iso" + L'\0';
   add_chosen_files(several.c_str());
-  std::vector<std::wstring> expected = {path_join(root, L"two.iso"), path_join(root, L"one.iso"), path_join(root, L"three.iso")};
+  std::vector<std::wstring> expected = {join(root, L"two.iso"), join(root, L"one.iso"), join(root, L"three.iso")};
   EXPECT_EQ(library(), expected);
   EXPECT_EQ(g_state.selected, 2);  // the last chosen file
 
@@ -154,13 +154,13 @@ TEST_F(LibraryTest, TheAddDiscDialogTakesSeveralFilesAndSaves) {
                                 });
   ASSERT_TRUE(seen.found);
   EXPECT_EQ(seen.title, L"Add disc images");
-  std::vector<std::wstring> expected = {path_join(root, L"one.iso"), path_join(root, L"two.iso"),
-                                        path_join(root, L"three.iso")};
+  std::vector<std::wstring> expected = {join(root, L"one.iso"), join(root, L"two.iso"),
+                                        join(root, L"three.iso")};
   EXPECT_EQ(library(), expected);
   EXPECT_EQ(g_state.selected, 2);
   EXPECT_FALSE(g_state.settings_open);
   EXPECT_TRUE(saved());
-  EXPECT_EQ(ini_string(L"library", L"disc2"), path_join(root, L"three.iso"));
+  EXPECT_EQ(ini_string(L"library", L"disc2"), join(root, L"three.iso"));
 }
 
 // An HDROP as the shell makes it: DROPFILES, then wide paths, then an empty one.
@@ -186,7 +186,7 @@ TEST_F(LibraryTest, DroppedFilesAreAddedAndDroppedFoldersScanned) {
   touch(L"dropped\\sub\\inner.iso");
   touch(L"dropped\\skip.txt");
   touch(L"notes.txt");
-  std::wstring disc = path_join(folder, L"pal.iso");
+  std::wstring disc = join(folder, L"pal.iso");
   write_disc(disc, "SXPE_100.01");
   std::wstring too_long = folder + L"\\" + std::wstring(300 - folder.size(), L'z') + L".iso";
 
@@ -194,11 +194,11 @@ TEST_F(LibraryTest, DroppedFilesAreAddedAndDroppedFoldersScanned) {
   arm_save_probe();
   // A path that is not there reads no attributes and so counts as a folder
   // whose scan finds nothing.
-  std::wstring gone = path_join(folder, L"gone.iso");
-  HDROP drop = make_drop({path_join(folder, L"notes.txt"), dropped, too_long, gone, disc});
+  std::wstring gone = join(folder, L"gone.iso");
+  HDROP drop = make_drop({join(folder, L"notes.txt"), dropped, too_long, gone, disc});
   SendMessageW(g_state.main_window, WM_DROPFILES, (WPARAM)drop, 0);
 
-  std::vector<std::wstring> expected = {path_join(folder, L"notes.txt"), path_join(dropped, L"sub\\inner.iso"), disc};
+  std::vector<std::wstring> expected = {join(folder, L"notes.txt"), join(dropped, L"sub\\inner.iso"), disc};
   EXPECT_EQ(library(), expected);
   EXPECT_EQ(g_state.entries[0].status, DISC_NOT_PS2);  // any file is added whatever its extension
   EXPECT_EQ(g_state.entries[2].status, DISC_OK);
@@ -276,7 +276,7 @@ TEST_F(LibraryTest, RemovalKeepsTheSelectionTheRunningGameAndTheBuildWithTheirEn
 }
 
 TEST_F(LibraryTest, RemovingAnEntryLeavesItsImageFileAlone) {
-  std::wstring disc = path_join(folder, L"pal.iso");
+  std::wstring disc = join(folder, L"pal.iso");
   write_disc(disc, "SXPE_100.01");
   ASSERT_EQ(add_entry(disc), 0);
   g_state.selected = 0;

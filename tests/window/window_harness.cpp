@@ -13,42 +13,6 @@
 #include "ui/draw_kit.h"
 #include "window/window_harness.h"
 
-std::wstring fresh_folder(const wchar_t* name) {
-  static int counter = 0;
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  std::wstring root = std::wstring(temp) + L"telvar-window-tests";
-  CreateDirectoryW(root.c_str(), NULL);
-  // Process ids come round again in each Wine session: a folder left by an
-  // earlier run is never reused, the counter moves on until one is new.
-  for (;;) {
-    std::wstring folder = root + L"\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                          std::to_wstring(++counter);
-    if (CreateDirectoryW(folder.c_str(), NULL)) return folder;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return folder;  // the test then fails on its files
-  }
-}
-
-std::wstring path_join(const std::wstring& folder, const std::wstring& name) { return folder + L"\\" + name; }
-
-bool put_file(const std::wstring& path, const std::string& bytes) {
-  FILE* f = _wfopen(path.c_str(), L"wb");
-  if (!f) return false;
-  bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return fclose(f) == 0 && ok;
-}
-
-std::string get_file(const std::wstring& path) {
-  std::string bytes;
-  FILE* f = _wfopen(path.c_str(), L"rb");
-  if (!f) return bytes;
-  char chunk[65536];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
-  fclose(f);
-  return bytes;
-}
-
 // One window serves every test that leaves it standing: under Wine without a
 // window manager, each destroyed window costs a two-second wait.
 static HWND shared_window = NULL;
@@ -60,10 +24,10 @@ std::wstring open_launcher_window(const wchar_t* name) {
   if (shared_window && !IsWindow(shared_window)) shared_window = NULL;
   if (shared_window) ReleaseCapture();
   reset_state();
-  std::wstring folder = fresh_folder(name);
+  std::wstring folder = make_temp_folder(name);
   wcscpy(g_state.launcher_dir, folder.c_str());
-  wcscpy(g_state.settings_path, path_join(folder, L"telvar.ini").c_str());
-  WritePrivateProfileStringW(L"build", L"release_url", path_join(folder, L"no-release").c_str(),
+  wcscpy(g_state.settings_path, join(folder, L"telvar.ini").c_str());
+  WritePrivateProfileStringW(L"build", L"release_url", join(folder, L"no-release").c_str(),
                              g_state.settings_path);
   create_fonts();
   if (shared_window) {
@@ -121,7 +85,7 @@ std::wstring ini_string(const wchar_t* section, const wchar_t* key) {
 
 void write_disc(const std::wstring& path, const char* serial, bool reference_boot) {
   std::string boot = reference_boot ? reference_boot_file(serial) : std::string("another revision\n");
-  put_file(path, build_disc(serial, boot));
+  write_bytes(path, build_disc(serial, boot));
 }
 
 std::wstring windows_path(const char* unix_path) {
@@ -133,11 +97,11 @@ std::wstring windows_path(const char* unix_path) {
 std::wstring install_standin_game(const std::wstring& launcher_dir) {
   std::wstring folder = launcher_dir;
   for (const wchar_t* part : {L"games", L"mox1", L"build", L"windows"}) {
-    folder = path_join(folder, part);
+    folder = join(folder, part);
     CreateDirectoryW(folder.c_str(), NULL);
   }
-  CopyFileW(windows_path(STANDIN_GAME_EXE).c_str(), path_join(folder, L"mox1_wrapper.exe").c_str(), FALSE);
-  put_file(path_join(folder, L"mox1_game.dll"), "");
+  CopyFileW(windows_path(STANDIN_GAME_EXE).c_str(), join(folder, L"mox1_wrapper.exe").c_str(), FALSE);
+  write_bytes(join(folder, L"mox1_game.dll"), "");
   return folder;
 }
 

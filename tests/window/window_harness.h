@@ -8,14 +8,7 @@
 #include <string>
 
 #include "app/hit_regions.h"
-
-// A new, empty folder <temp>\telvar-window-tests\<name>-<process>-<n>, never
-// one that an earlier run left. Left behind in the Wine prefix's temporary
-// folder for inspection.
-std::wstring fresh_folder(const wchar_t* name);
-std::wstring path_join(const std::wstring& folder, const std::wstring& name);
-bool put_file(const std::wstring& path, const std::string& bytes);
-std::string get_file(const std::wstring& path);
+#include "support/temp_folder.h"  // make_temp_folder, join, write_bytes, read_bytes
 
 // A fresh launcher folder (whose release address is a missing local folder,
 // so that a build started by a test fails at once and never goes online), a reset state record and a new, shown window.

@@ -33,7 +33,7 @@ class WindowTest : public ::testing::Test {
     for (int i = 0; i < n; i++) {
       LibraryEntry& e = g_state.entries[i];
       memset(&e, 0, sizeof e);
-      wcscpy(e.path, path_join(folder, L"disc" + std::to_wstring(i) + L".iso").c_str());
+      wcscpy(e.path, join(folder, L"disc" + std::to_wstring(i) + L".iso").c_str());
       e.catalog_row = -1;
       e.status = DISC_NOT_FOUND;
     }
@@ -44,17 +44,17 @@ class WindowTest : public ::testing::Test {
   }
   void press(int x, int y) { send(WM_LBUTTONDOWN, MK_LBUTTON, point(x, y)); }
   void release(int x, int y) { send(WM_LBUTTONUP, 0, point(x, y)); }
-  std::wstring record_path() { return path_join(game_dir, L"game_record.txt"); }
+  std::wstring record_path() { return join(game_dir, L"game_record.txt"); }
   // A PAL disc whose game is built (the stand-in), as library entry 0.
   int built_entry() {
     game_dir = install_standin_game(folder);
-    std::wstring disc = path_join(folder, L"pal.iso");
+    std::wstring disc = join(folder, L"pal.iso");
     write_disc(disc, "SXPE_100.01");
     return add_entry(disc);
   }
   // An NTSC-U disc whose game is not built.
   int unbuilt_entry() {
-    std::wstring disc = path_join(folder, L"ntsc.iso");
+    std::wstring disc = join(folder, L"ntsc.iso");
     write_disc(disc, "SXUS_100.02");
     return add_entry(disc);
   }
@@ -123,7 +123,7 @@ TEST_F(WindowTest, EnterStartsABuiltGameAndNothingElse) {
   send(WM_KEYDOWN, VK_RETURN);
   EXPECT_EQ(g_state.running_entry, built);
   EXPECT_TRUE(pump_until([] { return g_state.running_entry < 0; }, 10000));
-  EXPECT_NE(get_file(record_path()).find("command_line="), std::string::npos);
+  EXPECT_NE(read_bytes(record_path()).find("command_line="), std::string::npos);
 }
 
 TEST_F(WindowTest, EscapeClosesTheSettingsPanelOnly) {
@@ -314,7 +314,7 @@ TEST_F(WindowTest, DoubleClickOnARowSelectsItAndStartsOnlyABuiltGame) {
   EXPECT_EQ(g_state.selected, built);
   EXPECT_EQ(g_state.running_entry, built);
   EXPECT_TRUE(pump_until([] { return g_state.running_entry < 0; }, 10000));
-  EXPECT_NE(get_file(record_path()).find("pal.iso"), std::string::npos);
+  EXPECT_NE(read_bytes(record_path()).find("pal.iso"), std::string::npos);
 }
 
 // Paints the window now and returns the centre of the region (id, arg) that
@@ -496,7 +496,7 @@ TEST_F(WindowTest, CommandsOutsideTheSeventeenAndTogglesOutsideTheFiveChangeNoth
 
 TEST_F(WindowTest, SelectingAnEntryIdentifiesItAgainClosesThePanelAndSaves) {
   fake_entries(1);
-  std::wstring disc = path_join(folder, L"pal.iso");
+  std::wstring disc = join(folder, L"pal.iso");
   write_disc(disc, "SXPE_100.01");
   int index = add_entry(disc);
   ASSERT_EQ(index, 1);
@@ -524,14 +524,14 @@ TEST_F(WindowTest, SelectingAnEntryIdentifiesItAgainClosesThePanelAndSaves) {
 TEST_F(WindowTest, OpenLogPicksTheGameLogOrTheBuildLog) {
   int unbuilt = unbuilt_entry();
   int built = built_entry();
-  std::wstring unknown_disc = path_join(folder, L"unknown.iso");
+  std::wstring unknown_disc = join(folder, L"unknown.iso");
   write_disc(unknown_disc, "SLUS_999.99");
   int unknown = add_entry(unknown_disc);
   ASSERT_EQ(unbuilt, 0);
   ASSERT_EQ(built, 1);
   ASSERT_EQ(unknown, 2);
-  const std::wstring build_log = path_join(folder, L"games\\mox1\\build_log.txt");
-  const std::wstring game_log = path_join(game_dir, L"mox1_log.txt");
+  const std::wstring build_log = join(folder, L"games\\mox1\\build_log.txt");
+  const std::wstring game_log = join(game_dir, L"mox1_log.txt");
   struct Case {
     const char* name;
     int index, failed, failed_entry;
@@ -652,8 +652,8 @@ static HWND titled_window(const wchar_t* part, int ms) {
 TEST_F(WindowTest, OpenLogOpensTheChosenLogWithTheShell) {
   int built = built_entry();
   ASSERT_GE(built, 0);
-  ASSERT_TRUE(put_file(path_join(game_dir, L"mox1_log.txt"), "frame timings\r\n"));
-  ASSERT_TRUE(put_file(path_join(folder, L"games\\mox1\\build_log.txt"), "[progress] 1/1 done\n"));
+  ASSERT_TRUE(write_bytes(join(game_dir, L"mox1_log.txt"), "frame timings\r\n"));
+  ASSERT_TRUE(write_bytes(join(folder, L"games\\mox1\\build_log.txt"), "[progress] 1/1 done\n"));
   // A fresh Wine prefix knows the text-file class but has no ".txt" link to
   // it, so the shell would open nothing. Lend it one for this test only: a
   // volatile key, removed again below, and only when there was none.
@@ -1051,12 +1051,12 @@ static BOOL CALLBACK find_program_window(HWND window, LPARAM context) {
 }
 
 TEST(ProgramTest, StartsShowsItsWindowAndSavesWhenClosed) {
-  std::wstring folder = fresh_folder(L"program");
-  std::wstring program = path_join(folder, L"ProjectTelvar.exe");
+  std::wstring folder = make_temp_folder(L"program");
+  std::wstring program = join(folder, L"ProjectTelvar.exe");
   ASSERT_TRUE(CopyFileW(windows_path(PROJECT_TELVAR_EXE).c_str(), program.c_str(), FALSE));
-  std::wstring disc = path_join(folder, L"pal.iso");
+  std::wstring disc = join(folder, L"pal.iso");
   write_disc(disc, "SXPE_100.01");
-  std::wstring ini = path_join(folder, L"telvar.ini");
+  std::wstring ini = join(folder, L"telvar.ini");
   WritePrivateProfileStringW(L"library", L"count", L"1", ini.c_str());
   WritePrivateProfileStringW(L"library", L"disc0", disc.c_str(), ini.c_str());
   WritePrivateProfileStringW(L"build", L"levels", L"kept", ini.c_str());
