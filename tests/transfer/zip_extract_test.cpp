@@ -11,6 +11,7 @@
 #include "app/state.h"
 #include "build/job_status.h"
 #include "fixtures.h"
+#include "support/temp_folder.h"
 #include "transfer/zip_extract.h"
 #include "zip_maker.h"
 
@@ -28,19 +29,6 @@ std::string narrow(const std::wstring& text) {
   std::string out(n > 0 ? n - 1 : 0, '\0');
   if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, NULL, NULL);
   return out;
-}
-
-// A fresh folder under the temporary folder; left behind for inspection.
-std::wstring temp_folder(const wchar_t* name) {
-  static int counter = 0;
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  std::wstring root = std::wstring(temp) + L"telvar-zip-tests";
-  CreateDirectoryW(root.c_str(), NULL);
-  std::wstring folder = root + L"\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                        std::to_wstring(++counter);
-  CreateDirectoryW(folder.c_str(), NULL);
-  return folder;
 }
 
 bool write_file(const std::wstring& path, const std::string& bytes) {
@@ -142,7 +130,7 @@ TEST(ZipExtract, ArchivesOfZipfileAndInfoZipGiveTheSourceTree) {
   const char* archives[] = {"py_stored.zip", "py_deflated.zip", "infozip.zip", "infozip_stored.zip",
                             "infozip_stream.zip"};
   for (const char* name : archives) {
-    std::wstring dest = temp_folder(L"tree") + L"\\out";
+    std::wstring dest = make_temp_folder(L"tree") + L"\\out";
     ASSERT_TRUE(extract(fixture(name), dest)) << name << ": " << narrow(error_text());
     EXPECT_EQ(g_state.job.failed, 0) << name;
     std::map<std::wstring, std::string> unpacked = tree(dest);
@@ -173,7 +161,7 @@ TEST(ZipExtract, ArchivesOfZipfileAndInfoZipGiveTheSourceTree) {
 }
 
 TEST(ZipExtract, UnsafeNamesStayInsideAndSafeOnesUnpack) {
-  std::wstring parent = temp_folder(L"unsafe");
+  std::wstring parent = make_temp_folder(L"unsafe");
   std::wstring dest = parent + L"\\dest";
   ASSERT_TRUE(extract(fixture("unsafe.zip"), dest)) << narrow(error_text());
   EXPECT_EQ(error_text(), L"");
@@ -269,7 +257,7 @@ std::vector<FailureCase> failure_cases() {
 
 TEST(ZipExtract, FailuresGiveTheirTexts) {
   for (const FailureCase& c : failure_cases()) {
-    std::wstring folder = temp_folder(L"fail");
+    std::wstring folder = make_temp_folder(L"fail");
     std::wstring archive = folder + L"\\archive.zip";
     std::wstring dest = folder + L"\\dest";
     ASSERT_TRUE(write_file(archive, c.bytes));
@@ -290,7 +278,7 @@ TEST(ZipExtract, FailuresGiveTheirTexts) {
     }
   }
   // A missing archive names its path, with the caller's label nowhere.
-  std::wstring folder = temp_folder(L"missing");
+  std::wstring folder = make_temp_folder(L"missing");
   std::wstring missing = folder + L"\\no such.zip";
   EXPECT_FALSE(extract(missing, folder + L"\\dest", L"the build kit"));
   EXPECT_EQ(error_text(), L"Could not open " + missing + L".");
@@ -302,7 +290,7 @@ TEST(ZipExtract, FailuresGiveTheirTexts) {
 }
 
 TEST(ZipExtract, PathsLongerThan259AreRefusedAndNothingIsWrittenForThem) {
-  std::wstring folder = temp_folder(L"long");
+  std::wstring folder = make_temp_folder(L"long");
   std::wstring dest = folder + L"\\" + std::wstring(199 - folder.size(), L'd');  // exactly 200 characters
   ASSERT_EQ(dest.size(), 200u);
   std::string fits(58, 'f');       // 200 + 1 + 58 = 259: fits
@@ -330,7 +318,7 @@ TEST(ZipExtract, PathsLongerThan259AreRefusedAndNothingIsWrittenForThem) {
 }
 
 TEST(ZipExtract, EntryOnAFolderCannotBeWritten) {
-  std::wstring folder = temp_folder(L"onfolder");
+  std::wstring folder = make_temp_folder(L"onfolder");
   std::wstring dest = folder + L"\\dest";
   MadeZip zip = make_zip({folder_entry("taken/"), stored_entry("taken", "x")});
   ASSERT_TRUE(write_file(folder + L"\\a.zip", zip.bytes));
@@ -339,7 +327,7 @@ TEST(ZipExtract, EntryOnAFolderCannotBeWritten) {
 }
 
 TEST(ZipExtract, EmptyArchiveCreatesTheDestinationChain) {
-  std::wstring folder = temp_folder(L"empty");
+  std::wstring folder = make_temp_folder(L"empty");
   std::wstring dest = folder + L"\\a\\b\\c";
   ASSERT_TRUE(write_file(folder + L"\\empty.zip", make_zip({}, "only a comment").bytes));
   EXPECT_TRUE(extract(folder + L"\\empty.zip", dest));
@@ -349,7 +337,7 @@ TEST(ZipExtract, EmptyArchiveCreatesTheDestinationChain) {
 }
 
 TEST(ZipExtract, CancelStopsBeforeTheNextEntryWithoutText) {
-  std::wstring folder = temp_folder(L"cancel");
+  std::wstring folder = make_temp_folder(L"cancel");
   std::wstring dest = folder + L"\\dest";
   ASSERT_TRUE(write_file(folder + L"\\a.zip", make_zip({stored_entry("a.txt", "a")}).bytes));
   reset_state();
@@ -379,7 +367,7 @@ TEST(ZipExtract, ProgressEverySixteenthRecord) {
     for (int i = 0; i < 40; i++) entries.push_back(stored_entry("f" + std::to_string(i) + ".txt", std::to_string(i)));
     if (c.first_is_folder) entries[0] = folder_entry("folder/");
     if (c.second_is_unsafe) entries[16] = stored_entry("../up.txt", "no");
-    std::wstring folder = temp_folder(L"progress");
+    std::wstring folder = make_temp_folder(L"progress");
     ASSERT_TRUE(write_file(folder + L"\\a.zip", make_zip(entries).bytes));
     ASSERT_TRUE(extract(folder + L"\\a.zip", folder + L"\\dest", L"the archive", 0.2, 0.6)) << c.name;
     EXPECT_EQ(g_stages, c.stages) << c.name;
@@ -398,7 +386,7 @@ TEST(ZipExtract, EntriesAsTheyAre) {
   later.dos_time = (uint16_t)(23 << 11 | 59 << 5 | 58 / 2);
   MadeZip zip = make_zip({stored_entry("empty.stored", ""), empty_deflated, stored_entry("dup.txt", "first"), later,
                           stored_entry("nested/deeper/file.txt", "no folder entries above me")});
-  std::wstring folder = temp_folder(L"entries");
+  std::wstring folder = make_temp_folder(L"entries");
   std::wstring dest = folder + L"\\dest";
   // An old file in the way is replaced.
   CreateDirectoryW(dest.c_str(), NULL);
