@@ -71,10 +71,9 @@ static bool is_device_component(const char* begin, const char* end) {
   while (stem_end < end && *stem_end != '.') stem_end++;
   while (stem_end > begin && stem_end[-1] == ' ') stem_end--;
   size_t n = (size_t)(stem_end - begin);
-  char stem[8];
   if (n < 3 || n > 7) return false;
+  char stem[8] = {0};  // at most 7 characters and the terminator
   for (size_t i = 0; i < n; i++) stem[i] = upper_ascii(begin[i]);
-  stem[n] = 0;
   if (n == 3)
     return strcmp(stem, "CON") == 0 || strcmp(stem, "PRN") == 0 || strcmp(stem, "AUX") == 0 ||
            strcmp(stem, "NUL") == 0;

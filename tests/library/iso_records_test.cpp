@@ -62,7 +62,9 @@ TEST(IsoScan, IdentifierMatching) {
   for (const auto& c : cases) {
     IsoFileRecord record = {};
     EXPECT_EQ(find(root, c.name, &record), c.found) << c.name;
-    if (c.found) EXPECT_EQ(record.size, c.size) << c.name;
+    if (c.found) {
+      EXPECT_EQ(record.size, c.size) << c.name;
+    }
   }
 }
 
