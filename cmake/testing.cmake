@@ -51,3 +51,28 @@ function(telvar_fuzzer name source corpus)
             $<TARGET_FILE:${target}>)
   set_tests_properties(${target} PROPERTIES TIMEOUT 300)
 endfunction()
+
+# telvar_window_test(NAME SOURCES a.cpp ... [TIMEOUT s]): Windows build only; a program
+# that drives the real launcher window through the shared harness. It runs on
+# an X display (the with-display wrapper finds one or starts an Xvfb), and only
+# one such program at a time: windows on one display take focus and input from
+# each other.
+function(telvar_window_test name)
+  if(TELVAR_NATIVE)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 900)
+  endif()
+  add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/tests/window/window_harness.cpp
+                 ${TELVAR_TEST_SUPPORT}/iso_builder.cpp ${TELVAR_TEST_SUPPORT}/temp_folder.cpp)
+  target_link_libraries(${name} PRIVATE telvar_core GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
+  target_compile_options(${name} PRIVATE ${TELVAR_WARNINGS})
+  target_compile_definitions(${name} PRIVATE STANDIN_GAME_EXE="$<TARGET_FILE:standin_game>")
+  add_dependencies(${name} standin_game)
+  add_test(NAME ${name}
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/window/with-display ${CMAKE_SOURCE_DIR}/cmake/wine-run $<TARGET_FILE:${name}>)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} RESOURCE_LOCK x_display)
+endfunction()
