@@ -4,7 +4,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-static bool format_text_v(wchar_t* out, size_t capacity, const wchar_t* format, va_list args) {
+bool format_text_v(wchar_t* out, size_t capacity, const wchar_t* format, va_list args) {
   if (capacity == 0) return false;
   // The runtime's counted formatter returns -1 when the text did not fit and
   // does not terminate a text that fills the buffer exactly.

@@ -5,6 +5,7 @@
 // a cut path names another file: callers that create, write or delete check
 // the result and leave such a path alone.
 #pragma once
+#include <stdarg.h>
 #include <stddef.h>
 #include <wchar.h>
 
@@ -13,6 +14,7 @@ enum { PATH_UNITS = 260 };
 // printf-style ("%ls" wide, "%hs" 8-bit) into out[capacity]; the text is
 // always terminated, cut at capacity - 1 units. True when it fit whole.
 bool format_text(wchar_t* out, size_t capacity, const wchar_t* format, ...);
+bool format_text_v(wchar_t* out, size_t capacity, const wchar_t* format, va_list args);
 
 // "%ls\%ls" of folder and name into a path buffer. True when it fit whole.
 bool join_path(wchar_t (&out)[PATH_UNITS], const wchar_t* folder, const wchar_t* name);

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "app/state.h"
+#include "app/text.h"
 
 static JobListener job_listener;
 
@@ -20,8 +21,7 @@ void set_job_tick_source(JobTickSource source) { job_tick = source ? source : Ge
 static void format_into(wchar_t* shared, size_t units, const wchar_t* format, va_list args) {
   wchar_t text[ERROR_TEXT_UNITS];
   size_t n = units < (size_t)ERROR_TEXT_UNITS ? units : (size_t)ERROR_TEXT_UNITS;
-  _vsnwprintf(text, n, format, args);
-  text[n - 1] = 0;
+  format_text_v(text, n, format, args);
   JobStatus& job = g_state.job;
   AcquireSRWLockExclusive(&job.lock);
   memcpy(shared, text, (wcslen(text) + 1) * sizeof(wchar_t));
