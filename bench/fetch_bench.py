@@ -8,7 +8,11 @@ not what is measured), then times whole processes, alternating:
 fresh file whose SHA-256 is checked against the source. Reports every run, the
 median times and the median of the per-pair ratios against the limit 2.0.
 
-Usage: bench/fetch_bench.py [--runs N] [--megabytes M] [--work DIR]
+With --floor it first runs transport_floor.exe once against the same server:
+plain Winsock receives of 8 KiB, 64 KiB and 1 MiB and a bare WinHTTP read
+loop, which shows what this Wine allows before telvar-cli is timed.
+
+Usage: bench/fetch_bench.py [--runs N] [--megabytes M] [--work DIR] [--floor]
 Needs a built telvar-cli.exe ($TELVAR_OUT/bin) and a Wine prefix; run it as
   bash -c 'export TELVAR_OUT=...; source scripts/lib.sh; start_wine; python3 bench/fetch_bench.py; stop_wine'
 """
@@ -92,6 +96,7 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--megabytes", type=int, default=200)
     parser.add_argument("--work", default=os.path.join(OUT, "bench", "fetch"))
+    parser.add_argument("--floor", action="store_true", help="also time plain Winsock and bare WinHTTP reads")
     args = parser.parse_args()
 
     cli = os.path.join(OUT, "bin", "telvar-cli.exe")
@@ -111,6 +116,19 @@ def main():
     errors = os.path.join(args.work, "stderr.txt")
     env = dict(os.environ, WINEPREFIX=os.environ.get("WINEPREFIX", os.path.join(OUT, "wine")))
 
+    if args.floor:
+        floor = os.path.join(OUT, "build", "bench", "transport_floor.exe")
+        if not os.path.exists(floor):
+            sys.exit(f"no {floor}: build first")
+        print("what this Wine allows, one transfer each:")
+        # Into a file, not a pipe, for the same reason as in timed().
+        with open(errors, "w+b") as lines:
+            result = subprocess.run([wine_run, floor, str(server.server_address[1]), "/source.bin"],
+                                    stdin=subprocess.DEVNULL, stdout=lines, stderr=lines, env=env)
+            lines.seek(0)
+            print(lines.read().decode(errors="replace"), end="")
+        if result.returncode != 0:
+            sys.exit("transport_floor failed")
     print(f"{args.megabytes} MB from {url}, {args.runs} alternating pairs")
     ours, theirs, ratios = [], [], []
     for run in range(args.runs):
