@@ -3,6 +3,8 @@
 // functions, which keep any character of a path. Other sections (the build
 // section and the stamps of each game) are never touched here.
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include "app/state.h"
 #include "library/disc_identify.h"
@@ -59,21 +61,83 @@ void load_settings() {
   if (s.start_level < -1 || s.start_level > 18) s.start_level = -1;
 }
 
-// A new settings file starts as UTF-16 with a byte-order mark: the profile
+// The settings file is kept as UTF-16 with a byte-order mark: the profile
 // functions then keep writing it as UTF-16, so paths of any characters
-// survive (a file they create themselves is in the ANSI code page).
-static void create_unicode_file(const wchar_t* path) {
+// survive. A file they create themselves, or one that the user wrote with a
+// text editor (to set the release address, say), is 8-bit text, and a path
+// written into it loses every character its code page lacks. Such a file is
+// turned into UTF-16 once, read the way the profile functions read it: UTF-8
+// after a UTF-8 mark, the ANSI code page otherwise. Whatever fails leaves the
+// file as it was.
+enum { SETTINGS_FILE_LIMIT = 1 << 20 };  // larger files are left alone
+
+// Creates path with bytes; fails when it exists already.
+static void write_new_file(const wchar_t* path, const void* bytes, DWORD size) {
   HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return;  // exists already, or cannot be written
-  static const unsigned char bom[2] = {0xFF, 0xFE};
   DWORD written = 0;
-  WriteFile(file, bom, sizeof bom, &written, NULL);
+  WriteFile(file, bytes, size, &written, NULL);
   CloseHandle(file);
+}
+
+static bool write_whole_file(const wchar_t* path, const void* bytes, DWORD size) {
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(file, bytes, size, &written, NULL) && written == size;
+  if (!CloseHandle(file)) ok = false;
+  return ok;
+}
+
+// Rewrites path as UTF-16 from its 8-bit text, through a new file beside it
+// that replaces it whole, so that a failure never leaves half a file.
+static void rewrite_as_unicode(const wchar_t* path, const char* text, int length, UINT code_page) {
+  wchar_t temporary[PATH_UNITS];
+  wchar_t* wide = NULL;
+  int units = length > 0 ? MultiByteToWideChar(code_page, 0, text, length, NULL, 0) : 0;
+  if (!format_text(temporary, PATH_UNITS, L"%ls.new", path) || (length > 0 && units <= 0)) return;
+  wide = (wchar_t*)malloc(((size_t)units + 1) * sizeof(wchar_t));
+  if (!wide) return;
+  wide[0] = 0xFEFF;  // the byte-order mark, FF FE in little-endian order
+  if (units > 0) MultiByteToWideChar(code_page, 0, text, length, wide + 1, units);
+  if (write_whole_file(temporary, wide, (DWORD)(((size_t)units + 1) * sizeof(wchar_t))))
+    MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING);
+  DeleteFileW(temporary);  // left only when the write or the move failed
+  free(wide);
+}
+
+static void make_unicode_file(const wchar_t* path) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    // No file yet (or none that can be read): start one with the mark.
+    static const unsigned char bom[2] = {0xFF, 0xFE};
+    write_new_file(path, bom, sizeof bom);
+    return;
+  }
+  LARGE_INTEGER size = {};
+  char* text = NULL;
+  DWORD got = 0;
+  bool read = GetFileSizeEx(file, &size) && size.QuadPart <= SETTINGS_FILE_LIMIT &&
+              (text = (char*)malloc((size_t)size.QuadPart + 1)) != NULL &&
+              ReadFile(file, text, (DWORD)size.QuadPart, &got, NULL) && got == (DWORD)size.QuadPart;
+  CloseHandle(file);
+  if (read) {
+    const unsigned char* b = (const unsigned char*)text;
+    // FF FE is UTF-16 already; FE FF is UTF-16 of the other byte order, which
+    // the profile functions keep as well.
+    bool wide = got >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF));
+    bool utf8 = got >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF;
+    // Zero bytes are no 8-bit text (UTF-16 without a mark, say): not ours to convert.
+    bool binary = memchr(text, 0, got) != NULL;
+    int skip = utf8 ? 3 : 0;
+    if (!wide && !binary) rewrite_as_unicode(path, text + skip, (int)got - skip, utf8 ? CP_UTF8 : CP_ACP);
+  }
+  free(text);
 }
 
 void save_settings() {
   const LauncherState& s = g_state;
-  create_unicode_file(s.settings_path);
+  make_unicode_file(s.settings_path);
   // Dropping the section first renumbers the library without gaps.
   WritePrivateProfileStringW(LIBRARY, NULL, NULL, s.settings_path);
   write_int(LIBRARY, L"count", s.entry_count);

@@ -147,3 +147,42 @@ TEST_F(SettingsTest, PathsOfAnyCharactersSurviveSaveAndLoad) {
   for (int i = 0; i < 3; i++) EXPECT_EQ(std::wstring(g_state.entries[i].path), join(folder, names[i]));
   EXPECT_EQ(g_state.selected, 2);
 }
+
+TEST_F(SettingsTest, AFileWrittenByHandKeepsPathsOfAnyCharacters) {
+  // A user who sets the release address with a text editor leaves a file with
+  // no UTF-16 byte-order mark (plain 8-bit text, or UTF-8 with its own mark).
+  // The profile functions would go on writing such a file in the 8-bit code
+  // page, and a path that it cannot hold would come back as question marks.
+  const struct {
+    const char* label;
+    std::string bytes;
+    std::wstring release_url;
+  } cases[] = {
+      {"8-bit", "[build]\r\nrelease_url=D:\\releases\r\n[mox1]\r\nkit_version=7\r\n", L"D:\\releases"},
+      {"UTF-8 with mark", "\xEF\xBB\xBF[build]\r\nrelease_url=D:\\caf\xC3\xA9\r\n[mox1]\r\nkit_version=7\r\n",
+       L"D:\\caf\u00e9"},
+  };
+  const std::wstring names[] = {L"\u00dcn\u00efcode \u0434\u0438\u0441\u043a \u6e38\u620f.iso",
+                                L"emoji \U0001F680 disc.iso"};
+  for (const auto& c : cases) {
+    reset_state();
+    SetUp();
+    write_ini(c.bytes);
+    load_settings();
+    for (const std::wstring& name : names) {
+      LibraryEntry& e = g_state.entries[g_state.entry_count++];
+      wcscpy(e.path, join(folder, name).c_str());
+    }
+    save_settings();
+
+    std::wstring ini = g_state.settings_path;
+    reset_state();
+    wcscpy(g_state.settings_path, ini.c_str());
+    load_settings();
+    ASSERT_EQ(g_state.entry_count, 2) << c.label;
+    for (int i = 0; i < 2; i++) EXPECT_EQ(std::wstring(g_state.entries[i].path), join(folder, names[i])) << c.label;
+    // What the user wrote is still there for the build.
+    EXPECT_EQ(read_string(L"build", L"release_url"), c.release_url) << c.label;
+    EXPECT_EQ(read_string(L"mox1", L"kit_version"), L"7") << c.label;
+  }
+}
