@@ -47,10 +47,12 @@ void load_settings() {
   int32_t count = read_int(LIBRARY, L"count", 0);
   if (count > LIBRARY_CAPACITY) count = LIBRARY_CAPACITY;
   for (int32_t i = 0; i < count; i++) {
-    wchar_t key[16], path[PATH_UNITS];
+    // One unit more than a path holds: a value that fills it was cut by the
+    // profile function, and a cut path names another file.
+    wchar_t key[16], path[PATH_UNITS + 1];
     format_text(key, 16, L"disc%d", i);
-    GetPrivateProfileStringW(LIBRARY, key, L"", path, PATH_UNITS, s.settings_path);
-    if (path[0]) add_disc(path, false);
+    DWORD length = GetPrivateProfileStringW(LIBRARY, key, L"", path, PATH_UNITS + 1, s.settings_path);
+    if (path[0] && length < PATH_UNITS) add_disc(path, false);
   }
 
   s.selected = read_int(LIBRARY, L"selected", s.entry_count < 1 ? -1 : 0);

@@ -186,3 +186,17 @@ TEST_F(SettingsTest, AFileWrittenByHandKeepsPathsOfAnyCharacters) {
     EXPECT_EQ(read_string(L"mox1", L"kit_version"), L"7") << c.label;
   }
 }
+
+TEST_F(SettingsTest, AStoredPathTooLongForTheLibraryIsNotReadCut) {
+  // The profile function cuts a value to the buffer; a cut path names another
+  // file and must not become an entry. A path of 259 units still fits.
+  std::string base = missing("");
+  std::string fits = base + std::string(259 - base.size() - 4, 'f') + ".iso";
+  std::string longer = base + std::string(300 - base.size() - 4, 'x') + ".iso";
+  ASSERT_EQ(fits.size(), 259u);
+  write_ini("[library]\ncount=3\ndisc0=" + longer + "\ndisc1=" + fits + "\ndisc2=" + missing("b.iso") + "\n");
+  load_settings();
+  ASSERT_EQ(g_state.entry_count, 2);
+  EXPECT_EQ(std::wstring(g_state.entries[0].path), std::wstring(fits.begin(), fits.end()));
+  EXPECT_EQ(std::wstring(g_state.entries[1].path), folder + L"\\b.iso");
+}
