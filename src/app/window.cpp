@@ -165,7 +165,9 @@ static bool game_ready(int32_t index) {
 static void move_selection(HWND window, int32_t step) {
   LauncherState& s = g_state;
   if (s.entry_count <= 0) return;
-  int32_t next = s.selected + step;
+  // Any negative selection means none; from there either key lands on the
+  // first entry. Stepping from the lowest int would overflow.
+  int32_t next = (s.selected < 0 ? -1 : s.selected) + step;
   if (next <= 0) next = 0;
   if (next > s.entry_count - 1) next = s.entry_count - 1;
   s.selected = next;

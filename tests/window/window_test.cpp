@@ -74,6 +74,8 @@ TEST_F(WindowTest, UpAndDownMoveTheSelectionWithinTheLibraryAndSave) {
       {3, -1, VK_DOWN, 0, true},  {3, -1, VK_UP, 0, true},  {3, 0, VK_UP, 0, true},
       {3, 1, VK_DOWN, 2, true},   {3, 2, VK_DOWN, 2, true}, {3, 2, VK_UP, 1, true},
       {3, -7, VK_DOWN, 0, true},  {0, -1, VK_DOWN, -1, false}, {0, -1, VK_UP, -1, false},
+      // The lowest value a settings file can hold: one less must still mean "before the first".
+      {3, INT32_MIN, VK_UP, 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "count " << c.count << " selected " << c.selected << " key " << c.key);
