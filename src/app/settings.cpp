@@ -119,7 +119,11 @@ static void make_unicode_file(const wchar_t* path) {
   LARGE_INTEGER size = {};
   char* text = NULL;
   DWORD got = 0;
-  bool read = GetFileSizeEx(file, &size) && size.QuadPart <= SETTINGS_FILE_LIMIT &&
+  // A file the user made read-only stays exactly as it is (replacing it whole
+  // would go around the attribute).
+  BY_HANDLE_FILE_INFORMATION info = {};
+  bool read = GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
+              GetFileSizeEx(file, &size) && size.QuadPart <= SETTINGS_FILE_LIMIT &&
               (text = (char*)malloc((size_t)size.QuadPart + 1)) != NULL &&
               ReadFile(file, text, (DWORD)size.QuadPart, &got, NULL) && got == (DWORD)size.QuadPart;
   CloseHandle(file);
