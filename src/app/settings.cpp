@@ -42,35 +42,16 @@ static const SettingKey SETTING_KEYS[] = {
     {L"minimize", &LauncherState::minimize, 1},
 };
 
-void load_settings() {
-  LauncherState& s = g_state;
-  int32_t count = read_int(LIBRARY, L"count", 0);
-  if (count > LIBRARY_CAPACITY) count = LIBRARY_CAPACITY;
-  for (int32_t i = 0; i < count; i++) {
-    // One unit more than a path holds: a value that fills it was cut by the
-    // profile function, and a cut path names another file.
-    wchar_t key[16], path[PATH_UNITS + 1];
-    format_text(key, 16, L"disc%d", i);
-    DWORD length = GetPrivateProfileStringW(LIBRARY, key, L"", path, PATH_UNITS + 1, s.settings_path);
-    if (path[0] && length < PATH_UNITS) add_disc(path, false);
-  }
-
-  s.selected = read_int(LIBRARY, L"selected", s.entry_count < 1 ? -1 : 0);
-  if (s.selected >= s.entry_count) s.selected = s.entry_count - 1;  // no lower clamp: negative is "none"
-
-  for (const SettingKey& k : SETTING_KEYS) s.*k.field = read_int(SETTINGS, k.key, k.fallback);
-  if (s.capture_seconds < 1 || s.capture_seconds > 10) s.capture_seconds = 3;
-  if (s.start_level < -1 || s.start_level > 18) s.start_level = -1;
-}
-
 // The settings file is kept as UTF-16 with a byte-order mark: the profile
 // functions then keep writing it as UTF-16, so paths of any characters
 // survive. A file they create themselves, or one that the user wrote with a
-// text editor (to set the release address, say), is 8-bit text, and a path
-// written into it loses every character its code page lacks. Such a file is
-// turned into UTF-16 once, read the way the profile functions read it: UTF-8
-// after a UTF-8 mark, the ANSI code page otherwise. Whatever fails leaves the
-// file as it was.
+// text editor (to set the release address, say), is 8-bit text: the profile
+// functions read it in the ANSI code page, and a path written into it loses
+// every character that code page lacks. Such a file is turned into UTF-16
+// once, before it is read: as UTF-8 when its bytes are UTF-8 (editors write
+// that, with or without a mark; ANSI text with letters beyond ASCII is almost
+// never valid UTF-8), in the ANSI code page otherwise, as the profile
+// functions would have read it. Whatever fails leaves the file as it was.
 enum { SETTINGS_FILE_LIMIT = 1 << 20 };  // larger files are left alone
 
 // Creates path with bytes; fails when it exists already.
@@ -93,27 +74,36 @@ static bool write_whole_file(const wchar_t* path, const void* bytes, DWORD size)
 
 // Rewrites path as UTF-16 from its 8-bit text, through a new file beside it
 // that replaces it whole, so that a failure never leaves half a file.
-static void rewrite_as_unicode(const wchar_t* path, const char* text, int length, UINT code_page) {
+static void rewrite_as_unicode(const wchar_t* path, const char* text, int length) {
   wchar_t temporary[PATH_UNITS];
   wchar_t* wide = NULL;
-  int units = length > 0 ? MultiByteToWideChar(code_page, 0, text, length, NULL, 0) : 0;
+  UINT code_page = CP_UTF8;
+  DWORD flags = MB_ERR_INVALID_CHARS;
+  int units = length > 0 ? MultiByteToWideChar(code_page, flags, text, length, NULL, 0) : 0;
+  if (length > 0 && units <= 0) {
+    code_page = CP_ACP;
+    flags = 0;
+    units = MultiByteToWideChar(code_page, flags, text, length, NULL, 0);
+  }
   if (!format_text(temporary, PATH_UNITS, L"%ls.new", path) || (length > 0 && units <= 0)) return;
   wide = (wchar_t*)malloc(((size_t)units + 1) * sizeof(wchar_t));
   if (!wide) return;
   wide[0] = 0xFEFF;  // the byte-order mark, FF FE in little-endian order
-  if (units > 0) MultiByteToWideChar(code_page, 0, text, length, wide + 1, units);
+  if (units > 0) MultiByteToWideChar(code_page, flags, text, length, wide + 1, units);
   if (write_whole_file(temporary, wide, (DWORD)(((size_t)units + 1) * sizeof(wchar_t))))
     MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING);
   DeleteFileW(temporary);  // left only when the write or the move failed
   free(wide);
 }
 
-static void make_unicode_file(const wchar_t* path) {
+// With create, a missing file is started as UTF-16; without, only an
+// existing file is converted.
+static void make_unicode_file(const wchar_t* path, bool create) {
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) {
     // No file yet (or none that can be read): start one with the mark.
     static const unsigned char bom[2] = {0xFF, 0xFE};
-    write_new_file(path, bom, sizeof bom);
+    if (create) write_new_file(path, bom, sizeof bom);
     return;
   }
   LARGE_INTEGER size = {};
@@ -136,14 +126,36 @@ static void make_unicode_file(const wchar_t* path) {
     // Zero bytes are no 8-bit text (UTF-16 without a mark, say): not ours to convert.
     bool binary = memchr(text, 0, got) != NULL;
     int skip = utf8 ? 3 : 0;
-    if (!wide && !binary) rewrite_as_unicode(path, text + skip, (int)got - skip, utf8 ? CP_UTF8 : CP_ACP);
+    if (!wide && !binary) rewrite_as_unicode(path, text + skip, (int)got - skip);
   }
   free(text);
 }
 
+void load_settings() {
+  LauncherState& s = g_state;
+  make_unicode_file(s.settings_path, false);  // so that hand-written UTF-8 reads as such
+  int32_t count = read_int(LIBRARY, L"count", 0);
+  if (count > LIBRARY_CAPACITY) count = LIBRARY_CAPACITY;
+  for (int32_t i = 0; i < count; i++) {
+    // One unit more than a path holds: a value that fills it was cut by the
+    // profile function, and a cut path names another file.
+    wchar_t key[16], path[PATH_UNITS + 1];
+    format_text(key, 16, L"disc%d", i);
+    DWORD length = GetPrivateProfileStringW(LIBRARY, key, L"", path, PATH_UNITS + 1, s.settings_path);
+    if (path[0] && length < PATH_UNITS) add_disc(path, false);
+  }
+
+  s.selected = read_int(LIBRARY, L"selected", s.entry_count < 1 ? -1 : 0);
+  if (s.selected >= s.entry_count) s.selected = s.entry_count - 1;  // no lower clamp: negative is "none"
+
+  for (const SettingKey& k : SETTING_KEYS) s.*k.field = read_int(SETTINGS, k.key, k.fallback);
+  if (s.capture_seconds < 1 || s.capture_seconds > 10) s.capture_seconds = 3;
+  if (s.start_level < -1 || s.start_level > 18) s.start_level = -1;
+}
+
 void save_settings() {
   const LauncherState& s = g_state;
-  make_unicode_file(s.settings_path);
+  make_unicode_file(s.settings_path, true);
   // Dropping the section first renumbers the library without gaps.
   WritePrivateProfileStringW(LIBRARY, NULL, NULL, s.settings_path);
   write_int(LIBRARY, L"count", s.entry_count);

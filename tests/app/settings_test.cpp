@@ -213,3 +213,34 @@ TEST_F(SettingsTest, AReadOnlyFileIsLeftAsItIs) {
   EXPECT_NE(GetFileAttributesW(g_state.settings_path) & FILE_ATTRIBUTE_READONLY, 0u);
   SetFileAttributesW(g_state.settings_path, FILE_ATTRIBUTE_NORMAL);
 }
+
+TEST_F(SettingsTest, AHandWrittenUtf8FileIsReadAsUtf8) {
+  // Text editors save UTF-8 without a mark by default; the profile functions
+  // would read such a file in the 8-bit code page and turn every non-ASCII
+  // character of a path or of the release address into something else.
+  const std::wstring disc = folder + L"\\\u0438\u0433\u0440\u044b \u00e9t\u00e9.iso";
+  std::string disc_utf8;
+  for (wchar_t c : disc) {
+    if (c < 0x80) {
+      disc_utf8 += (char)c;
+    } else {  // two-byte sequences cover the letters used here
+      disc_utf8 += (char)(0xC0 | (c >> 6));
+      disc_utf8 += (char)(0x80 | (c & 0x3F));
+    }
+  }
+  write_ini("[build]\r\nrelease_url=D:\\caf\xC3\xA9\r\n[library]\r\ncount=1\r\ndisc0=" + disc_utf8 + "\r\n");
+  load_settings();
+  ASSERT_EQ(g_state.entry_count, 1);
+  EXPECT_EQ(std::wstring(g_state.entries[0].path), disc);
+  EXPECT_EQ(read_string(L"build", L"release_url"), L"D:\\caf\u00e9");
+
+  // Bytes that are not UTF-8 are still read as the profile functions read them.
+  reset_state();
+  SetUp();
+  write_ini("[build]\r\nrelease_url=D:\\caf\xE9\r\n");
+  wchar_t expected[PATH_UNITS];
+  GetPrivateProfileStringW(L"build", L"release_url", L"", expected, PATH_UNITS, g_state.settings_path);
+  load_settings();
+  save_settings();
+  EXPECT_EQ(read_string(L"build", L"release_url"), expected);
+}
