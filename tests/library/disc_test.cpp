@@ -103,6 +103,30 @@ TEST_F(DiscTest, SystemCnfSizeLimit) {
   }
 }
 
+TEST_F(DiscTest, ABootFileThatRunsPastTheImageEndIsNotHashed) {
+  // A cut download: the boot file's record promises more than the image
+  // holds. The part that is there must not be hashed as if it were the file.
+  std::string boot(3 * 1048576 + 100, 'b');
+  std::string whole = build_disc("SXPE_100.01", boot);
+  const struct {
+    const wchar_t* name;
+    size_t cut;  // bytes taken off the end
+  } cases[] = {
+      // The image ends with the boot file's last sector: 100 bytes of it and
+      // 1,948 of padding. Cut into those 100 bytes: the last, short read fails.
+      {L"cut_in_last_chunk.iso", 2048 - 100 + 50},
+      {L"cut_after_first_chunk.iso", 2 * 1048576},  // the first megabyte reads, the next does not
+      {L"cut_before_boot.iso", boot.size() + 10},   // not one byte of the boot file is there
+  };
+  for (const auto& c : cases) {
+    LibraryEntry entry = identify(image(c.name, whole.substr(0, whole.size() - c.cut)));
+    EXPECT_EQ(entry.status, DISC_OTHER_REVISION) << testing::PrintToString(std::wstring(c.name));
+    EXPECT_EQ(entry.catalog_row, 0);
+    EXPECT_STREQ(entry.serial, "SXPE_100.01");
+    EXPECT_STREQ(entry.md5, "") << testing::PrintToString(std::wstring(c.name));
+  }
+}
+
 TEST_F(DiscTest, IdentifyClearsWhatAnEarlierRunFound) {
   std::wstring path = image(L"a.iso", build_disc("SXPE_100.01", reference_boot_file("SXPE_100.01")));
   LibraryEntry entry = identify(path);
