@@ -134,9 +134,13 @@ static void make_unicode_file(const wchar_t* path, bool create) {
 void load_settings() {
   LauncherState& s = g_state;
   make_unicode_file(s.settings_path, false);  // so that hand-written UTF-8 reads as such
-  int32_t count = read_int(LIBRARY, L"count", 0);
+  // The count is taken as the profile function returns it, unsigned: a value
+  // past the signed range (or a negative one, the same bits) means "more
+  // than fit", not "none", which would drop every stored path and let the
+  // next save wipe them.
+  UINT count = GetPrivateProfileIntW(LIBRARY, L"count", 0, s.settings_path);
   if (count > LIBRARY_CAPACITY) count = LIBRARY_CAPACITY;
-  for (int32_t i = 0; i < count; i++) {
+  for (int32_t i = 0; i < (int32_t)count; i++) {
     // One unit more than a path holds: a value that fills it was cut by the
     // profile function, and a cut path names another file.
     wchar_t key[16], path[PATH_UNITS + 1];

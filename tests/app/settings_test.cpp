@@ -104,6 +104,22 @@ TEST_F(SettingsTest, SelectionDefaultsAndNegativeValues) {
   EXPECT_EQ(read_int(L"library", L"selected"), -5);
 }
 
+TEST_F(SettingsTest, ACountBeyondTheSignedRangeStillReadsTheStoredPaths) {
+  // The profile function returns the count unsigned: 4294967295 (or -1, the
+  // same bits) is "more than 64", not "none", and the paths under it must not
+  // be dropped and then wiped by the next save.
+  for (const char* count : {"4294967295", "-1", "3000000000"}) {
+    reset_state();
+    SetUp();
+    write_ini(std::string("[library]\ncount=") + count + "\ndisc0=" + missing("a.iso") + "\ndisc1=" +
+              missing("b.iso") + "\n");
+    load_settings();
+    EXPECT_EQ(g_state.entry_count, 2) << count;
+    save_settings();
+    EXPECT_EQ(read_string(L"library", L"disc1"), folder + L"\\b.iso") << count;
+  }
+}
+
 TEST_F(SettingsTest, OnlySixtyFourPathsAreRead) {
   std::string ini = "[library]\ncount=70\n";
   for (int i = 0; i < 70; i++) ini += "disc" + std::to_string(i) + "=" + missing(("d" + std::to_string(i)).c_str()) + "\n";
