@@ -2,6 +2,7 @@
 #include "build/build_tree.h"
 
 #include <windows.h>
+#include <string.h>
 
 #include "app/state.h"
 #include "app/text.h"
@@ -27,23 +28,74 @@ static bool is_dot_entry(const wchar_t* name) {
   return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
 }
 
+// Room for what the platform reports as an object's full path, its "\\?\"
+// prefix included; a longer one cannot be compared and is not trusted.
+enum { FINAL_PATH_UNITS = 1024 };
+
+// True when handle, opened on path, holds the object at that very place, and
+// not the target of a link that the platform followed to open it. Wine shows
+// a host link to a file as a plain file and opens its target even when asked
+// for the link itself; deleting through such a handle would reach outside the
+// tree. The handle's real place must be the real place of path's folder with
+// path's last name appended.
+static bool handle_is_at(HANDLE handle, const wchar_t* path) {
+  const wchar_t* name = path + wcslen(path);
+  while (name > path && name[-1] != L'\\' && name[-1] != L'/') name--;
+  if (name == path || !name[0]) return true;  // no folder part to compare with
+
+  wchar_t folder[PATH_UNITS];
+  copy_text(folder, PATH_UNITS, path);
+  folder[name - path - 1] = 0;
+  if (!folder[0]) return true;
+  wchar_t folder_final[FINAL_PATH_UNITS], object_final[FINAL_PATH_UNITS];
+  HANDLE folder_handle = CreateFileW(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  if (folder_handle == INVALID_HANDLE_VALUE) return false;
+  DWORD folder_length = GetFinalPathNameByHandleW(folder_handle, folder_final, FINAL_PATH_UNITS, 0);
+  CloseHandle(folder_handle);
+  DWORD object_length = GetFinalPathNameByHandleW(handle, object_final, FINAL_PATH_UNITS, 0);
+  // A platform or file system that cannot name its objects (some network
+  // redirectors) leaves only the attributes to go by, as before.
+  if (folder_length == 0 || folder_length >= FINAL_PATH_UNITS) return true;
+  if (object_length == 0 || object_length >= FINAL_PATH_UNITS) return false;
+
+  wchar_t expected[FINAL_PATH_UNITS];
+  bool root = folder_final[folder_length - 1] == L'\\';  // a drive root keeps its separator
+  if (!format_text(expected, FINAL_PATH_UNITS, root ? L"%ls%ls" : L"%ls\\%ls", folder_final, name)) return false;
+  return CompareStringOrdinal(expected, -1, object_final, -1, TRUE) == CSTR_EQUAL;
+}
+
+// Deletes one file, or one link as the link itself, through a handle opened
+// on it (never on what a link points to), once that handle proves to hold the
+// object at path. A read-only object is made writable first, through the same
+// handle, so that the attributes of nothing else are touched.
+static void delete_object(const wchar_t* path) {
+  HANDLE handle = CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  if (handle == INVALID_HANDLE_VALUE) return;
+  if (handle_is_at(handle, path)) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(handle, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+      FILE_BASIC_INFO basic;
+      memset(&basic, 0, sizeof basic);  // zero times: left as they are
+      basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+    }
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+  }
+  CloseHandle(handle);
+}
+
 void delete_tree(const wchar_t* path) {
   DWORD attributes = GetFileAttributesW(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
 
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    // A link: remove the link itself and never look behind it. A folder link
-    // goes with RemoveDirectoryW, a file link with DeleteFileW.
-    SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-      RemoveDirectoryW(path);
-    else
-      DeleteFileW(path);
-    return;
-  }
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(path);
+  // A link (any reparse point) goes as the link itself and is never entered;
+  // a file goes whatever its attributes.
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    delete_object(path);
     return;
   }
 

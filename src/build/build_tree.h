@@ -2,10 +2,12 @@
 // the clean-ups the build job runs between its stages. Nothing here fails the
 // job: folders that cannot be made or removed are left as they are.
 //
-// Deleting refuses two things: it never enters a folder link (junction or
+// Deleting refuses three things: it never enters a folder link (junction or
 // symbolic link; any reparse point is removed as the link itself), so it
-// cannot reach outside the folder it was given; and it never deletes a path
-// that was cut to fit PATH_UNITS, since a cut path names something else.
+// cannot reach outside the folder it was given; it never deletes what a link
+// points to, so a link that the platform can only open at its target (Wine,
+// for host links) stays where it is; and it never deletes a path that was cut
+// to fit PATH_UNITS, since a cut path names something else.
 // Memory: path buffers on the stack, one per level of the tree.
 #pragma once
 #include <wchar.h>

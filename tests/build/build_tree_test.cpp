@@ -7,6 +7,8 @@
 
 namespace {
 
+std::string narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
 void make_files(const std::wstring& root, const std::vector<std::wstring>& relative) {
   for (const std::wstring& r : relative) {
     std::wstring path = join(root, r);
@@ -95,6 +97,31 @@ TEST(DeleteTree, RemovesAFolderLinkWithoutEnteringIt) {
   EXPECT_FALSE(exists(tree));
   EXPECT_TRUE(exists(join(outside, L"precious.txt")));
   EXPECT_TRUE(exists(join(outside, L"inner\\also.txt")));
+}
+
+// Links the host made (make_links.py): Wine shows a host link to a folder as
+// a folder link and a link to a file as a plain file, and removing either by
+// its name reaches the target. Whatever the platform can do with a link, the
+// deletion must never change anything outside the tree it was given.
+TEST(DeleteTree, NeverReachesThroughHostLinks) {
+  std::wstring root = host_to_windows(std::string(TELVAR_BINARY_DIR) + "/tests/build/links");
+  std::wstring outside = join(root, L"outside"), tree = join(root, L"tree");
+  if (!exists(join(tree, L"file_link.txt")) || !exists(join(root, L"top_file_link.txt")))
+    GTEST_SKIP() << "the host links are not there (made by the build_links fixture)";
+  ASSERT_EQ(read_file_w(join(tree, L"file_link.txt")), "keep") << "the link shows its target";
+
+  delete_tree(tree.c_str());
+  delete_tree(join(root, L"top_file_link.txt").c_str());
+  delete_tree(join(root, L"top_folder_link").c_str());
+
+  EXPECT_FALSE(exists(join(tree, L"sub\\plain.txt"))) << "what is really in the tree goes";
+  for (const wchar_t* kept : {L"precious.txt", L"read_only.txt", L"top.txt", L"inner\\also.txt", L"empty",
+                              L"empty_read_only", L"empty_top"})
+    EXPECT_TRUE(exists(join(outside, kept))) << narrow(kept);
+  EXPECT_EQ(read_file_w(join(outside, L"precious.txt")), "keep");
+  DWORD attributes = GetFileAttributesW(join(outside, L"read_only.txt").c_str());
+  EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+      << "the target's attributes are not touched";
 }
 
 const std::vector<std::wstring> STALE = {
