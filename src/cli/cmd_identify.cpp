@@ -10,6 +10,13 @@ static const char* const STATUS_NAMES[] = {
     "DISC_OK", "DISC_OTHER_REVISION", "DISC_UNSUPPORTED", "DISC_UNKNOWN", "DISC_NOT_PS2", "DISC_NOT_FOUND",
 };
 
+// The serial comes from the disc's own SYSTEM.CNF and may hold any byte but
+// a line end or ";". A tab would add a column and a byte beyond ASCII would
+// make the line no UTF-8, so everything but printable ASCII shows as "?".
+static void print_serial(const char* serial) {
+  for (const char* c = serial; *c; c++) fputc(*c >= 0x20 && *c < 0x7F ? *c : '?', stdout);
+}
+
 int cmd_identify(int argc, wchar_t** argv) {
   if (argc < 1) {
     fputs("usage: telvar-cli identify IMAGE...\n", stderr);
@@ -29,8 +36,9 @@ int cmd_identify(int argc, wchar_t** argv) {
       entry.status = DISC_NOT_FOUND;
       copy_text(entry.path, PATH_UNITS, L"");
     }
-    fprintf(stdout, "%s\t%d\t%s\t%s\t", STATUS_NAMES[entry.status], (int)entry.catalog_row, entry.serial,
-            entry.md5);
+    fprintf(stdout, "%s\t%d\t", STATUS_NAMES[entry.status], (int)entry.catalog_row);
+    print_serial(entry.serial);
+    fprintf(stdout, "\t%s\t", entry.md5);
     print_utf8(stdout, entry.path[0] ? entry.path : argv[i]);
     fputs("\n", stdout);
   }

@@ -71,6 +71,8 @@ class IdentifyTest(unittest.TestCase):
             (img("row1_no_boot_file.iso"), OTHER, 1, "SXUS_100.02", ""),
             (img("unknown_serial.iso"), UNKNOWN, -1, "SLUS_209.99", ""),
             (img("ps1.iso"), UNKNOWN, -1, "", ""),
+            # A tab and a non-text byte in the serial are shown as "?".
+            (img("odd_serial.iso"), UNKNOWN, -1, "SX?P?E_1", ""),
             # Lower-case names, padding and an empty sector before SYSTEM.CNF.
             (img("odd_layout.iso"), OK, 1, "sxus_100.02",
              hashlib.md5(reference_boot("SXUS_100.02")).hexdigest()),

@@ -61,6 +61,12 @@ int main(int argc, char** argv) {
   odd.root.push_back({IsoItem::FILE, "SXUS_100.02", reference_boot_file("SXUS_100.02")});
   ok &= put("odd_layout.iso", build_iso(odd));
 
+  // A serial with a tab and a byte that is not text: neither may reach the
+  // tab-separated UTF-8 output as it is.
+  IsoLayout odd_serial;
+  odd_serial.root.push_back({IsoItem::FILE, "SYSTEM.CNF;1", "BOOT2 = cdrom0:\\SX\tP\xff" "E_1;1\r\n"});
+  ok &= put("odd_serial.iso", build_iso(odd_serial));
+
   ok &= put("not_an_image.iso", pattern(40000));
   ok &= put("too_short.iso", std::string(34815, '\0'));
 
