@@ -48,10 +48,12 @@ static const SettingKey SETTING_KEYS[] = {
 // text editor (to set the release address, say), is 8-bit text: the profile
 // functions read it in the ANSI code page, and a path written into it loses
 // every character that code page lacks. Such a file is turned into UTF-16
-// once, before it is read: as UTF-8 when its bytes are UTF-8 (editors write
-// that, with or without a mark; ANSI text with letters beyond ASCII is almost
-// never valid UTF-8), in the ANSI code page otherwise, as the profile
-// functions would have read it. Whatever fails leaves the file as it was.
+// once, at start-up before it is read: as UTF-8 when its bytes are UTF-8
+// (editors write that, with or without a mark; ANSI text with letters beyond
+// ASCII is almost never valid UTF-8), in the ANSI code page otherwise, as the
+// profile functions would have read it. Whatever fails leaves the file as it
+// was. Only start-up does this: no build runs yet, so nothing else has the
+// file open, and no later save needs to open it outside the profile functions.
 enum { SETTINGS_FILE_LIMIT = 1 << 20 };  // larger files are left alone
 
 // Creates path with bytes; fails when it exists already.
@@ -96,16 +98,10 @@ static void rewrite_as_unicode(const wchar_t* path, const char* text, int length
   free(wide);
 }
 
-// With create, a missing file is started as UTF-16; without, only an
-// existing file is converted.
-static void make_unicode_file(const wchar_t* path, bool create) {
+// An existing 8-bit settings file becomes UTF-16; a missing one stays missing.
+static void make_unicode_file(const wchar_t* path) {
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) {
-    // No file yet (or none that can be read): start one with the mark.
-    static const unsigned char bom[2] = {0xFF, 0xFE};
-    if (create) write_new_file(path, bom, sizeof bom);
-    return;
-  }
+  if (file == INVALID_HANDLE_VALUE) return;
   LARGE_INTEGER size = {};
   char* text = NULL;
   DWORD got = 0;
@@ -133,7 +129,7 @@ static void make_unicode_file(const wchar_t* path, bool create) {
 
 void load_settings() {
   LauncherState& s = g_state;
-  make_unicode_file(s.settings_path, false);  // so that hand-written UTF-8 reads as such
+  make_unicode_file(s.settings_path);  // so that hand-written UTF-8 reads as such
   // The count is taken as the profile function returns it, unsigned: a value
   // past the signed range (or a negative one, the same bits) means "more
   // than fit", not "none", which would drop every stored path and let the
@@ -159,7 +155,10 @@ void load_settings() {
 
 void save_settings() {
   const LauncherState& s = g_state;
-  make_unicode_file(s.settings_path, true);
+  // A new file starts as UTF-16 with its mark (an existing one is left to
+  // the profile functions).
+  static const unsigned char bom[2] = {0xFF, 0xFE};
+  write_new_file(s.settings_path, bom, sizeof bom);
   // Dropping the section first renumbers the library without gaps.
   WritePrivateProfileStringW(LIBRARY, NULL, NULL, s.settings_path);
   write_int(LIBRARY, L"count", s.entry_count);

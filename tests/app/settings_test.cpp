@@ -223,6 +223,7 @@ TEST_F(SettingsTest, AReadOnlyFileIsLeftAsItIs) {
   // the same, which Windows refuses; that part is not the launcher's.)
   write_ini("[build]\r\nrelease_url=D:\\releases\r\n");
   ASSERT_TRUE(SetFileAttributesW(g_state.settings_path, FILE_ATTRIBUTE_READONLY));
+  load_settings();
   g_state.vsync = 1;
   save_settings();
   EXPECT_EQ(read_bytes(g_state.settings_path).substr(0, 9), "[build]\r\n");
