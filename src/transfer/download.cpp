@@ -4,7 +4,8 @@
 //
 // Refuses: a destination that cannot be created (before any request is
 // made), an address that does not parse, any status but 200, a body shorter
-// than its announced Content-Length, a read or write that fails. Each refusal
+// than its announced Content-Length, a read or write that fails. Bytes a
+// server sends past its Content-Length are not kept. Each refusal
 // is one fail_build text; a cancel is silent. Whatever the outcome, a failed
 // call leaves no destination file and no memory behind.
 // Memory: two static chunk buffers for the life of the process (1 MiB for
@@ -26,6 +27,7 @@ enum {
   HOST_UNITS = 256,
   URL_PATH_UNITS = 2048,
   LENGTH_TEXT_UNITS = 32,
+  RESPONSE_WAIT_MS = 30000,  // longest wait for a response's headers
 };
 
 static uint8_t copy_buffer[COPY_CHUNK_BYTES];
@@ -113,13 +115,19 @@ static bool receive_body(Transfer* t, HINTERNET request, uint64_t expected) {
     DWORD got = 0;
     if (!WinHttpReadData(request, receive_buffer, RECEIVE_CHUNK_BYTES, &got)) {
       DWORD error = GetLastError();
-      fail_build(L"The download of %ls stopped (error %lu).", t->label, (unsigned long)error);
+      // A read that ends after the user cancelled is the cancel, not a fault.
+      if (!cancel_requested())
+        fail_build(L"The download of %ls stopped (error %lu).", t->label, (unsigned long)error);
       return false;
     }
     if (got == 0) break;
+    // Bytes past the announced length are not part of the response; some
+    // stacks hand them over anyway when they arrive with the headers.
+    if (expected != 0 && got > expected - t->done) got = (DWORD)(expected - t->done);
     if (!store_chunk(t, receive_buffer, got)) return false;
     publish_transfer_progress(t, expected);
     if (cancel_requested()) return false;
+    if (expected != 0 && t->done == expected) break;
   }
   // A connection that closes early ends the body like a complete one does;
   // only the announced length tells a cut-off file from a whole one.
@@ -161,11 +169,18 @@ static bool fetch_http(Transfer* t, const wchar_t* source) {
   if (connection)
     request = WinHttpOpenRequest(connection, L"GET", path, NULL, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                  parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
+  // Windows gives up on a server that sends no headers after its 30 s receive
+  // time; Wine would wait for ever, and a cancel given meanwhile with it.
+  if (request) {
+    DWORD wait_ms = RESPONSE_WAIT_MS;
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &wait_ms, sizeof wait_ms);
+  }
   if (!request || !WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !WinHttpReceiveResponse(request, NULL)) {
     DWORD error = GetLastError();
-    fail_build(L"Could not download %ls (error %lu). Check your internet connection.", t->label,
-               (unsigned long)error);
+    if (!cancel_requested())
+      fail_build(L"Could not download %ls (error %lu). Check your internet connection.", t->label,
+                 (unsigned long)error);
     goto done;
   }
 

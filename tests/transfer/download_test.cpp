@@ -306,6 +306,31 @@ TEST_F(DownloadTest, BodyShorterThanAnnouncedFails) {
     }
 }
 
+// A server that sends more than its Content-Length: the bytes after the
+// announced length are not part of the response, so only the announced
+// bytes arrive and the bar never runs past the download's share.
+TEST_F(DownloadTest, BodyLongerThanAnnouncedKeepsTheAnnouncedBytes) {
+  REQUIRE_FIXTURE();
+  const struct {
+    unsigned announced, sent;
+  } cases[] = {{10, 1000}, {70000, 300000}};
+  for (const auto& c : cases)
+    for (Target target : {TO_FILE, TO_MEMORY}) {
+      SCOPED_TRACE(testing::Message() << c.sent << " sent, " << c.announced << " announced"
+                                      << (target == TO_FILE ? " to a file" : " to memory"));
+      reset_state();
+      heard.clear();
+      std::wstring destination = in_folder(L"long.bin");
+      std::string got = fetch_whole(url(format(L"/long/%u/%u", c.announced, c.sent).c_str()), target, destination,
+                                    L"the file");
+      EXPECT_EQ(got.size(), c.announced);
+      EXPECT_TRUE(got == pattern(c.announced)) << "the body differs from the announced bytes";
+      EXPECT_DOUBLE_EQ(g_state.job.progress, 0.6);
+      expect_progress_within(0.2, 0.6);
+      DeleteFileW(destination.c_str());
+    }
+}
+
 TEST_F(DownloadTest, CancelBetweenChunksIsSilentAndLeavesNothing) {
   REQUIRE_FIXTURE();
   for (Target target : {TO_FILE, TO_MEMORY}) {
@@ -346,6 +371,30 @@ TEST_F(DownloadTest, CancelFromAnotherThreadStopsASlowBody) {
   expect_failure(ok, nullptr, destination, nullptr);
   EXPECT_LT(took, 10000u);
   EXPECT_FALSE(heard.empty()) << "the body never started, so nothing was cut mid-body";
+}
+
+// A server that goes quiet, before its headers or in the middle of the body:
+// the wait is bounded (the platform's receive time of 30 s), so a cancel
+// given meanwhile ends the download, silently, instead of after the server
+// gives up or never. The fixture stays quiet for 75 s.
+TEST_F(DownloadTest, CancelWhileTheServerIsSilentEndsTheDownloadQuietly) {
+  REQUIRE_FIXTURE();
+  const wchar_t* paths[] = {L"/silent/75", L"/stall/100000/1000/75"};
+  for (const wchar_t* path : paths) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(path)));
+    reset_state();
+    heard.clear();
+    std::wstring destination = in_folder(L"silent.bin");
+    HANDLE canceller = CreateThread(NULL, 0, cancel_after_400_ms, NULL, 0, NULL);
+    ASSERT_NE(canceller, nullptr);
+    DWORD start = GetTickCount();
+    bool ok = download_url(url(path).c_str(), destination.c_str(), 0.0, 1.0, NULL, NULL, L"the file");
+    DWORD took = GetTickCount() - start;
+    WaitForSingleObject(canceller, INFINITE);
+    CloseHandle(canceller);
+    expect_failure(ok, nullptr, destination, nullptr);
+    EXPECT_LT(took, 50000u) << "the download waited for the server to give up";
+  }
 }
 
 TEST_F(DownloadTest, DestinationThatCannotBeCreatedFailsBeforeAnyRequest) {

@@ -15,6 +15,10 @@ Paths (SIZE, ANNOUNCED, SENT, CODE are decimal numbers):
   /status/CODE          that status with a short body (none for 204 and 304)
   /short/ANNOUNCED/SENT Content-Length ANNOUNCED, only SENT bytes, then the connection closes
   /trickle/SIZE         Content-Length SIZE, 1024 bytes every 50 ms
+  /long/ANNOUNCED/SENT  Content-Length ANNOUNCED, then SENT bytes (more than announced), then the connection closes
+  /silent/SECONDS       reads the request and answers nothing for SECONDS, then closes the connection
+  /stall/ANNOUNCED/SENT/SECONDS
+                        Content-Length ANNOUNCED, SENT bytes, then nothing for SECONDS, then the connection closes
   /count                the number of requests served so far, not counting /count and /quit
   /quit                 stops the server
 The pattern byte at offset i is (i * 7 + i // 65536) % 251, so that chunks at
@@ -131,6 +135,20 @@ class Handler(BaseHTTPRequestHandler):
             elif kind == "short" and values and len(values) == 2:
                 self.head(200, values[0])
                 self.body(values[1])
+            elif kind == "long" and values and len(values) == 2:
+                # Head and body in one write, so that the extra bytes arrive
+                # together with the headers, as they would from a fast server.
+                head = b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % values[0]
+                self.wfile.write(head + pattern_slice(0, values[1]))
+                self.close_connection = True
+            elif kind == "silent" and values and len(values) == 1:
+                self.close_connection = True
+                time.sleep(values[0])
+            elif kind == "stall" and values and len(values) == 3:
+                self.head(200, values[0])
+                self.body(values[1])
+                self.wfile.flush()
+                time.sleep(values[2])
             elif kind == "trickle" and values and len(values) == 1:
                 self.head(200, values[0])
                 self.body(values[0], pace=(1024, 0.05))
