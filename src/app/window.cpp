@@ -180,8 +180,13 @@ static void move_selection(HWND window, int32_t step) {
 static void on_key_down(HWND window, WPARAM key) {
   switch (key) {
     case VK_RETURN:
-      // Enter plays a built game and never starts a build.
-      if (game_ready(g_state.selected)) launch_game(g_state.selected);
+      // Enter plays a built game and never starts a build. launch_game
+      // identifies the disc again and refuses quietly one that has gone or
+      // changed: the repaint lets the row's label say why.
+      if (game_ready(g_state.selected)) {
+        launch_game(g_state.selected);
+        repaint(window);
+      }
       break;
     case VK_UP: move_selection(window, -1); break;
     case VK_DOWN: move_selection(window, +1); break;
@@ -266,10 +271,9 @@ static void on_double_click(HWND window, int x, int y) {
   if (!region || region->id != CMD_SELECT_ENTRY) return;
   if (region->arg < 0 || region->arg >= g_state.entry_count) return;
   g_state.selected = region->arg;
-  if (game_ready(g_state.selected))
-    launch_game(g_state.selected);
-  else
-    repaint(window);
+  // As for Enter: a refused launch leaves the new label to the repaint.
+  if (game_ready(g_state.selected)) launch_game(g_state.selected);
+  repaint(window);
 }
 
 // ---- Messages from the worker threads --------------------------------------

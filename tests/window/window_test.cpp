@@ -3,6 +3,7 @@
 // messages of the worker threads, and the start-up of ProjectTelvar.exe.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -317,6 +318,35 @@ TEST_F(WindowTest, DoubleClickOnARowSelectsItAndStartsOnlyABuiltGame) {
   EXPECT_EQ(g_state.running_entry, built);
   EXPECT_TRUE(pump_until([] { return g_state.running_entry < 0; }, 10000));
   EXPECT_NE(read_bytes(record_path()).find("pal.iso"), std::string::npos);
+}
+
+TEST_F(WindowTest, PlayingADiscThatIsGoneRepaintsItsNewLabel) {
+  // Enter and a double click ask launch_game, which identifies the disc again
+  // and refuses one that has gone. The row's label must then show the new
+  // status at once, not the "Ready to play" of the last paint.
+  const RECT row = {10, 100, 110, 130};
+  const struct {
+    const char* how;
+    std::function<void(HWND)> play;
+  } cases[] = {
+      {"Enter", [](HWND w) { SendMessageW(w, WM_KEYDOWN, VK_RETURN, 0); }},
+      {"double click", [](HWND w) { SendMessageW(w, WM_LBUTTONDBLCLK, MK_LBUTTON, point(20, 110)); }},
+  };
+  int built = built_entry();
+  ASSERT_EQ(g_state.entries[built].status, DISC_OK);
+  ASSERT_TRUE(DeleteFileW(join(folder, L"pal.iso").c_str()));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    g_state.entries[built].status = DISC_OK;  // as the last identification found it
+    g_state.entries[built].catalog_row = 0;
+    g_state.selected = built;
+    set_regions({{row, CMD_SELECT_ENTRY, built}});
+    ValidateRect(window, NULL);
+    c.play(window);
+    EXPECT_EQ(g_state.running_entry, -1);
+    EXPECT_EQ(g_state.entries[built].status, DISC_NOT_FOUND);
+    EXPECT_TRUE(GetUpdateRect(window, NULL, FALSE));
+  }
 }
 
 // Paints the window now and returns the centre of the region (id, arg) that
