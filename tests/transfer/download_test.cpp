@@ -306,6 +306,33 @@ TEST_F(DownloadTest, BodyShorterThanAnnouncedFails) {
     }
 }
 
+// A connection reset in the middle of the body (a dropped network) is a read
+// that fails: its own text, and nothing kept, whether or not a length was
+// announced.
+TEST_F(DownloadTest, ConnectionResetMidBodyFailsWithTheReadText) {
+  REQUIRE_FIXTURE();
+  for (unsigned announced : {0u, 300000u})
+    for (Target target : {TO_FILE, TO_MEMORY}) {
+      SCOPED_TRACE(testing::Message() << "announced " << announced << (target == TO_FILE ? " to a file" : " to memory"));
+      reset_state();
+      std::wstring destination = in_folder(L"reset.bin");
+      char* data = nullptr;
+      uint32_t length = 0;
+      bool ok = download_url(url(format(L"/reset/%u/70000", announced).c_str()).c_str(),
+                             target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
+                             target == TO_MEMORY ? &data : NULL, &length, L"the game's build kit");
+      EXPECT_FALSE(ok);
+      unsigned long code = 0;
+      EXPECT_EQ(swscanf(g_state.job.error_text, L"The download of the game's build kit stopped (error %lu).", &code), 1)
+          << testing::PrintToString(std::wstring(g_state.job.error_text));
+      EXPECT_NE(code, 0u);
+      if (target == TO_FILE) {
+        EXPECT_FALSE(file_exists(destination)) << "a partial file was left behind";
+      }
+      EXPECT_EQ(data, (char*)nullptr);
+    }
+}
+
 // A server that sends more than its Content-Length: the bytes after the
 // announced length are not part of the response, so only the announced
 // bytes arrive and the bar never runs past the download's share.

@@ -15,6 +15,7 @@ Paths (SIZE, ANNOUNCED, SENT, CODE are decimal numbers):
   /status/CODE          that status with a short body (none for 204 and 304)
   /short/ANNOUNCED/SENT Content-Length ANNOUNCED, only SENT bytes, then the connection closes
   /trickle/SIZE         Content-Length SIZE, 1024 bytes every 50 ms
+  /reset/ANNOUNCED/SENT Content-Length ANNOUNCED (none when 0), SENT bytes, then the connection is reset
   /long/ANNOUNCED/SENT  Content-Length ANNOUNCED, then SENT bytes (more than announced), then the connection closes
   /silent/SECONDS       reads the request and answers nothing for SECONDS, then closes the connection
   /stall/ANNOUNCED/SENT/SECONDS
@@ -26,6 +27,8 @@ different offsets differ and a lost, repeated or reordered chunk shows.
 """
 import argparse
 import os
+import socket
+import struct
 import sys
 import threading
 import time
@@ -141,6 +144,16 @@ class Handler(BaseHTTPRequestHandler):
                 head = b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % values[0]
                 self.wfile.write(head + pattern_slice(0, values[1]))
                 self.close_connection = True
+            elif kind == "reset" and values and len(values) == 2:
+                self.head(200, values[0] or None)
+                self.body(values[1])
+                self.wfile.flush()
+                time.sleep(0.2)
+                # Linger 0: the close sends a reset instead of an orderly end.
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                self.wfile.close()
+                self.rfile.close()
+                self.connection.close()
             elif kind == "silent" and values and len(values) == 1:
                 self.close_connection = True
                 time.sleep(values[0])
