@@ -402,3 +402,69 @@ TEST(ZipExtract, EntriesAsTheyAre) {
 }
 
 }  // namespace
+
+namespace {
+
+// Stamps that name no real moment (month 0 or 13, day 0, 30 February, hour
+// 24, minute 60, a seconds field of 62) and stamps at the ends of the DOS
+// range: every entry is written whole, and a stamp that cannot be converted
+// leaves the time of writing rather than some other moment.
+TEST(ZipExtract, StampsOutOfRangeLeaveTheTimeOfWriting) {
+  auto date = [](unsigned y, unsigned m, unsigned d) { return (uint16_t)((y - 1980) << 9 | m << 5 | d); };
+  auto time = [](unsigned h, unsigned min, unsigned s2) { return (uint16_t)(h << 11 | min << 5 | s2); };
+  const struct {
+    const char* name;
+    uint16_t dos_date, dos_time;
+    const char* stamp;  // expected local stamp, or null: the time of writing
+  } cases[] = {
+      {"month0.txt", date(2020, 0, 10), time(10, 0, 0), nullptr},
+      {"month13.txt", date(2020, 13, 10), time(10, 0, 0), nullptr},
+      {"day0.txt", date(2020, 5, 0), time(10, 0, 0), nullptr},
+      {"feb30.txt", date(2021, 2, 30), time(10, 0, 0), nullptr},
+      {"hour24.txt", date(2020, 5, 10), time(24, 0, 0), nullptr},
+      {"minute60.txt", date(2020, 5, 10), time(10, 60, 0), nullptr},
+      {"second62.txt", date(2020, 5, 10), time(10, 0, 31), nullptr},
+      {"all_zero.txt", 0, 0, nullptr},
+      {"first.txt", date(1980, 1, 1), time(12, 0, 0), "1980 1 1 12 0 0"},
+      {"last.txt", date(2107, 12, 31), time(23, 59, 29), "2107 12 31 23 59 58"},
+      {"leap.txt", date(2024, 2, 29), time(6, 30, 5), "2024 2 29 6 30 10"},
+  };
+  std::vector<MadeEntry> entries;
+  for (const auto& c : cases) {
+    MadeEntry e = stored_entry(c.name, std::string("content of ") + c.name);
+    e.dos_date = c.dos_date;
+    e.dos_time = c.dos_time;
+    entries.push_back(e);
+  }
+  std::wstring folder = make_temp_folder(L"stamps");
+  std::wstring dest = folder + L"\\dest";
+  ASSERT_TRUE(write_file(folder + L"\\a.zip", make_zip(entries).bytes));
+  FILETIME before_utc;
+  GetSystemTimeAsFileTime(&before_utc);
+  ASSERT_TRUE(extract(folder + L"\\a.zip", dest)) << narrow(error_text());
+  FILETIME after_utc;
+  GetSystemTimeAsFileTime(&after_utc);
+  for (const auto& c : cases) {
+    std::wstring path = dest + L"\\" + widen(c.name);
+    EXPECT_EQ(read_file(path), std::string("content of ") + c.name) << c.name;
+    if (c.stamp) {
+      EXPECT_EQ(local_stamp(path), c.stamp) << c.name;
+      continue;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) << c.name;
+    // File times may be rounded to the file system's step: allow 2 s either side.
+    ULARGE_INTEGER written, low, high;
+    written.LowPart = data.ftLastWriteTime.dwLowDateTime;
+    written.HighPart = data.ftLastWriteTime.dwHighDateTime;
+    low.LowPart = before_utc.dwLowDateTime;
+    low.HighPart = before_utc.dwHighDateTime;
+    high.LowPart = after_utc.dwLowDateTime;
+    high.HighPart = after_utc.dwHighDateTime;
+    const uint64_t slack = 2ull * 10000000ull;
+    EXPECT_GE(written.QuadPart + slack, low.QuadPart) << c.name << ": " << local_stamp(path);
+    EXPECT_LE(written.QuadPart, high.QuadPart + slack) << c.name << ": " << local_stamp(path);
+  }
+}
+
+}  // namespace
