@@ -76,6 +76,10 @@ void cancel_build() {
   job_terminate_object(1);
 }
 
+// Polled before the steps that delete what is installed, which nothing
+// else would stop: the downloads and the unpacking poll the flag themselves.
+static bool stop_requested() { return g_state.job.cancel_requested != 0; }
+
 // True when the file's SHA-256 is expected (an empty checksum means none) and
 // differs; the archive is then deleted and the job failed with text.
 static bool checksum_fails(const wchar_t* archive, const char* expected, const wchar_t* text) {
@@ -119,6 +123,9 @@ static bool fetch_toolchain(const wchar_t* game_id) {
   if (checksum_fails(paths.archive, description.toolchain_sha256,
                      L"The downloaded build tools are damaged (checksum). Try again."))
     return false;
+  // The checksum of a large archive takes a while; a cancel given meanwhile
+  // must not still cost the tools that are installed.
+  if (stop_requested()) return false;
   delete_tree(paths.toolchain);
   // A failed unpack keeps the archive and leaves no stamp: the next job fetches again.
   if (!extract_zip(paths.archive, paths.toolchain, 0.2, 0.26, L"the build tools")) return false;
@@ -184,6 +191,8 @@ static bool run_stages(char** text) {
                      L"The downloaded build kit is damaged (checksum). Try again."))
     return false;
 
+  // Likewise the kit folder and its stamp stay as they are after a cancel.
+  if (stop_requested()) return false;
   wchar_t version[STAMP_UNITS];
   utf8_to_wide(description.version, version, STAMP_UNITS);
   create_directory_chain(paths.kit);

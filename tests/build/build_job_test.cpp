@@ -8,6 +8,7 @@
 #include "app/state.h"
 #include "build/build_job.h"
 #include "build/build_test_support.h"
+#include "build/job_status.h"
 
 namespace {
 
@@ -263,6 +264,30 @@ TEST(BuildJob, CancelDuringADownloadLeavesNoArchive) {
   EXPECT_EQ(error_text(), L"Build cancelled.");
   EXPECT_EQ(list_folder(l.downloads), std::vector<std::wstring>{});
   EXPECT_FALSE(exists(join(l.toolchain, L"version.txt")));
+}
+
+// Cancels the job from inside the worker as soon as it says it checks the
+// downloaded tools, that is while it computes their checksum.
+void cancel_when_checking_tools() {
+  if (stage_text() == L"Checking the build tools") InterlockedExchange(&g_state.job.cancel_requested, 1);
+}
+
+TEST(BuildJob, CancelDuringTheToolsChecksumKeepsTheInstalledTools) {
+  Launcher l = launcher("cancel_checksum", local_release("good"));
+  // Older tools with their stamp: the release's t1 replaces them, unless the
+  // user stops the job first.
+  std::filesystem::create_directories(std::filesystem::path(join(l.toolchain, L"python")));
+  ASSERT_TRUE(write_file_w(join(l.toolchain, L"python\\python.exe"), "old interpreter"));
+  ASSERT_TRUE(write_file_w(join(l.toolchain, L"version.txt"), "t0"));
+  set_job_listener(cancel_when_checking_tools);
+  start_build(0);
+  bool ended = wait_for_job();
+  set_job_listener(NULL);
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(error_text(), L"Build cancelled.");
+  EXPECT_EQ(read_file_w(join(l.toolchain, L"version.txt")), "t0") << "nothing was deleted after the cancel";
+  EXPECT_EQ(read_file_w(join(l.toolchain, L"python\\python.exe")), "old interpreter");
+  EXPECT_FALSE(exists(l.kit));
 }
 
 TEST(BuildJob, CancelDuringTheScriptEndsItsProcessTree) {
