@@ -49,7 +49,31 @@ bool version_text_is_plain(const char* text) {
   return true;
 }
 
+static char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; }
+
+// Windows opens a device for these names, whatever the folder and whatever
+// follows the first dot: "nul.zip" in the downloads folder is the null device,
+// "COM1.zip" a serial port. Blanks before the dot do not count either.
+static bool names_a_device(const char* name) {
+  static const char* const DEVICES[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  size_t length = strcspn(name, ".");
+  while (length > 0 && name[length - 1] == ' ') length--;
+  char stem[8];
+  if (length == 0 || length >= sizeof stem) return false;
+  for (size_t i = 0; i < length; i++) stem[i] = ascii_upper(name[i]);
+  stem[length] = 0;
+  for (const char* device : DEVICES)
+    if (strcmp(stem, device) == 0) return true;
+  return length == 4 && (strncmp(stem, "COM", 3) == 0 || strncmp(stem, "LPT", 3) == 0) && stem[3] >= '1' &&
+         stem[3] <= '9';
+}
+
 bool archive_name_is_safe(const char* name) {
   if (!name[0] || !version_text_is_plain(name)) return false;
-  return !strchr(name, '\\') && !strchr(name, '/') && !strchr(name, ':') && !strstr(name, "..");
+  if (strpbrk(name, "\\/:<>\"|?*") || strstr(name, "..")) return false;
+  // The platform drops a final dot or blank: the file would get another name,
+  // and "." or " " would name the downloads folder itself.
+  char last = name[strlen(name) - 1];
+  if (last == '.' || last == ' ') return false;
+  return !names_a_device(name);
 }

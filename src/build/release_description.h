@@ -43,6 +43,7 @@ bool parse_release_description(const char* text, ReleaseDescription* desc);
 bool version_text_is_plain(const char* text);
 
 // An archive name is joined to the downloads folder as it stands, so it must
-// name a file right there: not empty, and no path separator, colon, ".." or
-// control character.
+// name a file right there: not empty, no path separator, colon, "..",
+// control character or other character Windows refuses in a name, no final
+// dot or blank (which Windows drops), and no device name such as NUL or COM1.
 bool archive_name_is_safe(const char* name);

@@ -120,6 +120,19 @@ TEST(ArchiveName, OnlyPlainFileNamesAreSafe) {
       {"..\\x.zip", false},       {"sub/x.zip", false},         {"sub\\x.zip", false},
       {"C:x.zip", false},         {"x.zip:stream", false},      {"notes..zip", false},
       {"/abs.zip", false},        {"kit\r\n.zip", false},     {"kit\t.zip", false},
+      // Device names open the device, not a file in the downloads folder,
+      // with or without an extension and in any case.
+      {"NUL", false},             {"nul.zip", false},           {"COM1.zip", false},
+      {"lpt9", false},            {"Con.tar.gz", false},        {"aux .zip", false},
+      {"CONOUT$", false},         {"PRN", false},
+      {"console.zip", true},      {"com10.zip", true},          {"nul-kit.zip", true},
+      {"com.zip", true},
+      // The platform drops a final dot or blank, so "." and " " would name the
+      // folder itself; and it refuses these characters in a name.
+      {".", false},               {" ", false},                 {"kit.zip.", false},
+      {"kit.zip ", false},        {"kit?.zip", false},          {"kit*.zip", false},
+      {"k<i>t.zip", false},       {"kit|.zip", false},          {"kit\".zip", false},
+      {".hidden.zip", true},
   };
   for (const Case& c : cases) EXPECT_EQ(archive_name_is_safe(c.name), c.safe) << c.name;
 }
