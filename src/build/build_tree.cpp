@@ -44,23 +44,25 @@ static bool handle_is_at(HANDLE handle, const wchar_t* path) {
   if (name == path || !name[0]) return true;  // no folder part to compare with
 
   wchar_t folder[PATH_UNITS];
+  size_t folder_length = (size_t)(name - path - 1);
+  if (folder_length >= PATH_UNITS) return false;  // a folder part that does not fit is not compared
   copy_text(folder, PATH_UNITS, path);
-  folder[name - path - 1] = 0;
+  folder[folder_length] = 0;
   if (!folder[0]) return true;
   wchar_t folder_final[FINAL_PATH_UNITS], object_final[FINAL_PATH_UNITS];
   HANDLE folder_handle = CreateFileW(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
   if (folder_handle == INVALID_HANDLE_VALUE) return false;
-  DWORD folder_length = GetFinalPathNameByHandleW(folder_handle, folder_final, FINAL_PATH_UNITS, 0);
+  DWORD final_length = GetFinalPathNameByHandleW(folder_handle, folder_final, FINAL_PATH_UNITS, 0);
   CloseHandle(folder_handle);
   DWORD object_length = GetFinalPathNameByHandleW(handle, object_final, FINAL_PATH_UNITS, 0);
   // A platform or file system that cannot name its objects (some network
   // redirectors) leaves only the attributes to go by, as before.
-  if (folder_length == 0 || folder_length >= FINAL_PATH_UNITS) return true;
+  if (final_length == 0 || final_length >= FINAL_PATH_UNITS) return true;
   if (object_length == 0 || object_length >= FINAL_PATH_UNITS) return false;
 
   wchar_t expected[FINAL_PATH_UNITS];
-  bool root = folder_final[folder_length - 1] == L'\\';  // a drive root keeps its separator
+  bool root = folder_final[final_length - 1] == L'\\';  // a drive root keeps its separator
   if (!format_text(expected, FINAL_PATH_UNITS, root ? L"%ls%ls" : L"%ls\\%ls", folder_final, name)) return false;
   return CompareStringOrdinal(expected, -1, object_final, -1, TRUE) == CSTR_EQUAL;
 }
