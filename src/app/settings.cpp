@@ -127,9 +127,11 @@ static void make_unicode_file(const wchar_t* path) {
   free(text);
 }
 
+void prepare_settings_file() { make_unicode_file(g_state.settings_path); }
+
 void load_settings() {
   LauncherState& s = g_state;
-  make_unicode_file(s.settings_path);  // so that hand-written UTF-8 reads as such
+  prepare_settings_file();  // so that hand-written UTF-8 reads as such
   // The count is taken as the profile function returns it, unsigned: a value
   // past the signed range (or a negative one, the same bits) means "more
   // than fit", not "none", which would drop every stored path and let the

@@ -75,6 +75,11 @@ void reset_state();
 // Sets launcher_dir and settings_path from the executable's own path.
 void locate_launcher();
 
+// Turns an existing 8-bit telvar.ini (one written by hand) into UTF-16, so
+// that its non-ASCII values read as written and stay so. Call before the file
+// is first read; load_settings does.
+void prepare_settings_file();
+
 // Fills the library and the settings from telvar.ini; identifies every image.
 void load_settings();
 

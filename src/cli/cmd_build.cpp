@@ -2,7 +2,9 @@
 // window, on this thread. The folder of telvar-cli.exe is the launcher folder:
 // the telvar.ini beside it names the release and receives the stamps, and the
 // downloads, toolchain and games folders are made there. The library of that
-// telvar.ini is neither read nor changed.
+// telvar.ini is neither read nor changed; a hand-written 8-bit file is first
+// turned into UTF-16, as the launcher does at start-up, so that a release
+// address of any characters reads as written.
 //
 // Standard output: each new stage text with the job's percentage, then
 // "Built". On failure or cancel the job's error text is the last line of
@@ -49,6 +51,7 @@ int cmd_build(int argc, wchar_t** argv) {
     return EXIT_USAGE;
   }
   locate_launcher();
+  prepare_settings_file();
 
   LibraryEntry& entry = g_state.entries[0];
   memset(&entry, 0, sizeof entry);

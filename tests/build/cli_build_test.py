@@ -50,7 +50,7 @@ class CliBuildTest(unittest.TestCase):
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
         shutil.copy(ARGS.cli, os.path.join(self.work, "telvar-cli.exe"))
-        with open(os.path.join(self.work, "telvar.ini"), "w", newline="") as f:
+        with open(os.path.join(self.work, "telvar.ini"), "w", encoding="utf-8", newline="") as f:
             f.write("[build]\r\nrelease_url=%s\r\n" % release_base)
         self.disc = os.path.join(self.work, "my disc.iso")
         subprocess.run([sys.executable, os.path.join(ARGS.source, "tools", "make-disc"), "--serial", serial,
@@ -65,7 +65,8 @@ class CliBuildTest(unittest.TestCase):
         return run.returncode, run.stdout.decode("utf-8"), run.stderr.decode("utf-8", "replace")
 
     def ini(self):
-        return read(os.path.join(self.work, "telvar.ini")).decode("latin-1")
+        data = read(os.path.join(self.work, "telvar.ini"))
+        return data.decode("utf-16") if data.startswith(b"\xff\xfe") else data.decode("latin-1")
 
     def expect_built(self, code, out, err, output_folder, stamp_key):
         self.assertEqual(code, 0, err)
@@ -106,6 +107,16 @@ class CliBuildTest(unittest.TestCase):
     def test_build_over_http(self):
         self.launcher(http_base("good"), serial="SXUS_100.02")
         self.expect_built(*self.build(), "build/windows_us", "built_version_us")
+
+    def test_a_hand_written_utf8_file_names_a_release_of_any_characters(self):
+        # What a text editor saves: UTF-8 without a mark. Read in the 8-bit
+        # code page, the address would name a folder that is not there.
+        release = os.path.join(ARGS.work, "Releases \u00dcn\u00efcode \u6e38\u620f")
+        shutil.rmtree(release, ignore_errors=True)
+        shutil.copytree(os.path.join(ARGS.releases, "good"), release)
+        self.launcher(windows_path(release))
+        self.expect_built(*self.build(), "build/windows", "built_version")
+        self.assertIn("release_url=%s\r\n" % windows_path(release), self.ini())
 
     def test_second_build_skips_the_tools(self):
         self.launcher(windows_path(os.path.join(ARGS.releases, "good")))
