@@ -95,9 +95,12 @@ static void read_output(HANDLE read_end, HANDLE log) {
   }
 }
 
-// The remembered line for the error text, its bytes passed through one to one
-// as UTF-16 units: the text shows exactly the bytes the script printed.
-static void widen_bytes(const char* bytes, wchar_t* out, size_t units) {
+// The remembered line for the error text. The script runs in Python's UTF-8
+// mode, so its lines are read as UTF-8; a line that is not valid UTF-8 (8-bit
+// output of some other tool) passes its bytes through one to one, which shows
+// more than replacement marks would.
+static void line_to_text(const char* bytes, wchar_t* out, size_t units) {
+  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, -1, out, (int)units) > 0) return;
   size_t i = 0;
   for (; bytes[i] && i + 1 < units; i++) out[i] = (wchar_t)(unsigned char)bytes[i];
   out[i] = 0;
@@ -188,7 +191,7 @@ bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, 
   } else if (exit_code != 0) {
     wchar_t last[TAIL_LINE_BYTES];
     const char* line = tail_last(&tail);
-    widen_bytes(line ? line : "no output", last, TAIL_LINE_BYTES);
+    line_to_text(line ? line : "no output", last, TAIL_LINE_BYTES);
     fail_build(L"The build stopped (code %lu): %ls", (unsigned long)exit_code, last);
   } else {
     ok = true;

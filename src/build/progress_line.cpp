@@ -46,7 +46,12 @@ void tail_store(OutputTail* tail, const char* line) {
   if (!line[0]) return;
   char* slot = tail->lines[tail->count % TAIL_LINES];
   size_t length = strlen(line);
-  if (length > TAIL_LINE_BYTES - 1) length = TAIL_LINE_BYTES - 1;
+  if (length > TAIL_LINE_BYTES - 1) {
+    // A cut line ends before the character the cut would split: the script
+    // writes UTF-8, and half a character would spoil the whole line's text.
+    length = TAIL_LINE_BYTES - 1;
+    for (int back = 0; back < 3 && length > 0 && ((unsigned char)line[length] & 0xC0) == 0x80; back++) length--;
+  }
   memcpy(slot, line, length);
   slot[length] = 0;
   tail->count++;

@@ -5,7 +5,8 @@
 //
 // Byte-level: no Windows header, no allocation. A line holds at most
 // OUTPUT_LINE_BYTES - 1 bytes (a longer one is split, the byte that did not
-// fit is dropped); a remembered line at most TAIL_LINE_BYTES - 1 bytes.
+// fit is dropped); a remembered line at most TAIL_LINE_BYTES - 1 bytes, cut
+// before a UTF-8 character that would not fit whole.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>

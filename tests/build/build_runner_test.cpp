@@ -134,8 +134,9 @@ TEST(BuildRunner, FailedScriptsNameTheirLastLine) {
       {L"crash", nullptr, L"The build stopped (code 3221225477): about to fail hard"},
       {L"many", nullptr, L"The build stopped (code 1): line 17"},
       {L"longline", nullptr, L"The build stopped (code 1): " + std::wstring(long_tail.begin(), long_tail.end())},
-      // Bytes outside ASCII pass through one to one.
-      {L"utf8", nullptr, L"The build stopped (code 1): erreur: fichier \u00c3\u00a9t\u00c3\u00a9 introuvable"},
+      // The script's UTF-8 reads as such; bytes that are not UTF-8 pass through one to one.
+      {L"utf8", nullptr, L"The build stopped (code 1): erreur: fichier \u00e9t\u00e9 introuvable"},
+      {L"latin1", nullptr, L"The build stopped (code 1): erreur: fichier \u00e9t\u00e9 introuvable"},
   };
   for (const Case& c : cases) {
     RunnerFolders f = prepare("fail", c.scenario);

@@ -104,6 +104,24 @@ TEST(OutputTail, KeepsTheLastSixteenLines) {
   tail_store(&tail, longer.c_str());
   EXPECT_EQ(std::string(tail_last(&tail)), longer.substr(0, TAIL_LINE_BYTES - 1));
 
+  // A cut never splits a UTF-8 character: one that fits whole is kept, one
+  // that would lose its last bytes goes whole.
+  const std::string e_acute = "\xC3\xA9", euro = "\xE2\x82\xAC", clef = "\xF0\x9D\x84\x9E";
+  struct Cut {
+    std::string line, kept;
+  } cuts[] = {
+      {std::string(297, 'a') + e_acute + "z", std::string(297, 'a') + e_acute},
+      {std::string(298, 'a') + e_acute, std::string(298, 'a')},
+      {std::string(297, 'a') + euro, std::string(297, 'a')},
+      {std::string(298, 'a') + euro, std::string(298, 'a')},
+      {std::string(296, 'a') + clef, std::string(296, 'a')},
+      {std::string(295, 'a') + clef + "z", std::string(295, 'a') + clef},
+  };
+  for (const Cut& c : cuts) {
+    tail_store(&tail, c.line.c_str());
+    EXPECT_EQ(std::string(tail_last(&tail)), c.kept) << c.line.size();
+  }
+
   tail_reset(&tail);
   EXPECT_EQ(tail_last(&tail), nullptr);
 }

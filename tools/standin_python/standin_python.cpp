@@ -17,6 +17,7 @@
 //   crash     exit code 0xC0000005, as a process ended by an exception
 //   many      17 numbered lines, exit code 1
 //   utf8      a line with UTF-8 bytes outside ASCII, exit code 1
+//   latin1    a line with 8-bit bytes that are not UTF-8, exit code 1
 // TELVAR_STANDIN_DELAY_MS sets the pause between lines (default 40 ms).
 //
 // Every run starts a child process of its own (this program again with
@@ -320,6 +321,10 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (wcscmp(scenario, L"utf8") == 0) {
     say("erreur: fichier \xC3\xA9t\xC3\xA9 introuvable");
+    return 1;
+  }
+  if (wcscmp(scenario, L"latin1") == 0) {
+    say("erreur: fichier \xE9t\xE9 introuvable");
     return 1;
   }
   if (wcscmp(scenario, L"many") == 0) {
