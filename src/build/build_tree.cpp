@@ -32,53 +32,48 @@ static bool is_dot_entry(const wchar_t* name) {
 // prefix included; a longer one cannot be compared and is not trusted.
 enum { FINAL_PATH_UNITS = 1024 };
 
-// True when handle, opened on path, holds the object at that very place, and
-// not the target of a link that the platform followed to open it. Wine shows
-// a host link to a file as a plain file and opens its target even when asked
-// for the link itself; deleting through such a handle would reach outside the
-// tree. The handle's real place must be the real place of path's folder with
-// path's last name appended.
-static bool handle_is_at(HANDLE handle, const wchar_t* path) {
-  const wchar_t* name = path + wcslen(path);
-  while (name > path && name[-1] != L'\\' && name[-1] != L'/') name--;
-  if (name == path || !name[0]) return true;  // no folder part to compare with
+// Where the platform says folder really is. Left empty when it cannot tell
+// (some network redirectors cannot name their objects): only the attributes
+// are then left to go by. False when folder cannot be opened or its place
+// does not fit: nothing in it is to be deleted then.
+static bool real_folder_place(const wchar_t* folder, wchar_t* place) {
+  place[0] = 0;
+  HANDLE handle = CreateFileW(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  DWORD length = GetFinalPathNameByHandleW(handle, place, FINAL_PATH_UNITS, 0);
+  CloseHandle(handle);
+  if (length >= FINAL_PATH_UNITS) return false;
+  if (length == 0) place[0] = 0;
+  return true;
+}
 
-  wchar_t folder[PATH_UNITS];
-  size_t folder_length = (size_t)(name - path - 1);
-  if (folder_length >= PATH_UNITS) return false;  // a folder part that does not fit is not compared
-  copy_text(folder, PATH_UNITS, path);
-  folder[folder_length] = 0;
-  if (!folder[0]) return true;
-  wchar_t folder_final[FINAL_PATH_UNITS], object_final[FINAL_PATH_UNITS];
-  HANDLE folder_handle = CreateFileW(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-  if (folder_handle == INVALID_HANDLE_VALUE) return false;
-  DWORD final_length = GetFinalPathNameByHandleW(folder_handle, folder_final, FINAL_PATH_UNITS, 0);
-  CloseHandle(folder_handle);
-  DWORD object_length = GetFinalPathNameByHandleW(handle, object_final, FINAL_PATH_UNITS, 0);
-  // A platform or file system that cannot name its objects (some network
-  // redirectors) leaves only the attributes to go by, as before.
-  if (final_length == 0 || final_length >= FINAL_PATH_UNITS) return true;
-  if (object_length == 0 || object_length >= FINAL_PATH_UNITS) return false;
-
-  wchar_t expected[FINAL_PATH_UNITS];
-  bool root = folder_final[final_length - 1] == L'\\';  // a drive root keeps its separator
-  if (!format_text(expected, FINAL_PATH_UNITS, root ? L"%ls%ls" : L"%ls\\%ls", folder_final, name)) return false;
-  return CompareStringOrdinal(expected, -1, object_final, -1, TRUE) == CSTR_EQUAL;
+// True when handle holds the object named name in the folder whose real
+// place is folder_place, and not the target of a link that the platform
+// followed to open it. Wine shows a host link to a file as a plain file and
+// opens its target even when asked for the link itself; deleting through
+// such a handle would reach outside the tree.
+static bool handle_is_at(HANDLE handle, const wchar_t* folder_place, const wchar_t* name) {
+  if (!folder_place[0]) return true;
+  wchar_t object_place[FINAL_PATH_UNITS], expected[FINAL_PATH_UNITS];
+  DWORD length = GetFinalPathNameByHandleW(handle, object_place, FINAL_PATH_UNITS, 0);
+  if (length == 0 || length >= FINAL_PATH_UNITS) return false;
+  bool root = folder_place[wcslen(folder_place) - 1] == L'\\';  // a drive root keeps its separator
+  if (!format_text(expected, FINAL_PATH_UNITS, root ? L"%ls%ls" : L"%ls\\%ls", folder_place, name)) return false;
+  return CompareStringOrdinal(expected, -1, object_place, -1, TRUE) == CSTR_EQUAL;
 }
 
 // Deletes one file, or one link as the link itself, through a handle opened
 // on it (never on what a link points to), once that handle proves to hold the
 // object at path. A read-only object is made writable first, through the same
 // handle, so that the attributes of nothing else are touched.
-static void delete_object(const wchar_t* path) {
-  HANDLE handle = CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+static void delete_object(const wchar_t* path, const wchar_t* name, DWORD attributes, const wchar_t* folder_place) {
+  HANDLE handle = CreateFileW(path, DELETE | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
   if (handle == INVALID_HANDLE_VALUE) return;
-  if (handle_is_at(handle, path)) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(handle, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+  if (handle_is_at(handle, folder_place, name)) {
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
       FILE_BASIC_INFO basic;
       memset(&basic, 0, sizeof basic);  // zero times: left as they are
       basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
@@ -90,19 +85,19 @@ static void delete_object(const wchar_t* path) {
   CloseHandle(handle);
 }
 
-void delete_tree(const wchar_t* path) {
-  DWORD attributes = GetFileAttributesW(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-
+// Deletes path, which is named name in the folder whose real place is
+// folder_place, with attributes as its folder listing gave them.
+static void delete_entry(const wchar_t* path, const wchar_t* name, DWORD attributes, const wchar_t* folder_place) {
   // A link (any reparse point) goes as the link itself and is never entered;
   // a file goes whatever its attributes.
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    delete_object(path);
+    delete_object(path, name, attributes, folder_place);
     return;
   }
 
-  wchar_t pattern[PATH_UNITS];
-  if (format_text(pattern, PATH_UNITS, L"%ls\\*", path)) {
+  // This folder's place is asked once for all that it holds.
+  wchar_t pattern[PATH_UNITS], place[FINAL_PATH_UNITS];
+  if (real_folder_place(path, place) && format_text(pattern, PATH_UNITS, L"%ls\\*", path)) {
     WIN32_FIND_DATAW found;
     HANDLE find = FindFirstFileW(pattern, &found);
     if (find != INVALID_HANDLE_VALUE) {
@@ -110,12 +105,30 @@ void delete_tree(const wchar_t* path) {
         if (is_dot_entry(found.cFileName)) continue;
         wchar_t child[PATH_UNITS];
         // A child whose path does not fit stays, and so does this folder.
-        if (join_path(child, path, found.cFileName)) delete_tree(child);
+        if (join_path(child, path, found.cFileName))
+          delete_entry(child, found.cFileName, found.dwFileAttributes, place);
       } while (FindNextFileW(find, &found));
       FindClose(find);
     }
   }
   RemoveDirectoryW(path);
+}
+
+void delete_tree(const wchar_t* path) {
+  DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  const wchar_t* name = path + wcslen(path);
+  while (name > path && name[-1] != L'\\' && name[-1] != L'/') name--;
+  wchar_t folder[PATH_UNITS], place[FINAL_PATH_UNITS];
+  place[0] = 0;  // a bare name: nothing to compare with
+  if (name > path) {
+    size_t folder_length = (size_t)(name - path - 1);
+    if (folder_length >= PATH_UNITS) return;  // a folder part that does not fit is not trusted
+    copy_text(folder, PATH_UNITS, path);
+    folder[folder_length] = 0;
+    if (folder[0] && !real_folder_place(folder, place)) return;
+  }
+  delete_entry(path, name, attributes, place);
 }
 
 // Deletes kit_folder\relative when the joined path fits.
