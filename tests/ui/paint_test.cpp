@@ -1038,3 +1038,47 @@ TEST(PaintPixels, StepperBoxesAndButtonHover) {
 }
 
 }  // namespace
+
+namespace {
+
+bool high_surrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool low_surrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// An image's file name is its title, cut to 127 units. A character outside
+// the basic plane takes two units; a cut between them would leave half a
+// character, which draws as a box or as nothing the user wrote.
+TEST(PaintTexts, TitleCutNeverSplitsACharacter) {
+  struct Case {
+    int before;            // 'a's before the two-unit character
+    std::wstring want;     // the title as drawn in the selected view
+  };
+  const std::wstring pair = L"\U0001F600";
+  const Case cases[] = {
+      {126, std::wstring(126, L'a')},         // the pair would straddle the cut: it goes whole
+      {125, std::wstring(125, L'a') + pair},  // the pair ends exactly at the cut: it stays
+  };
+  for (const Case& c : cases) {
+    fresh_state(1.0f);
+    std::wstring path = L"C:\\discs\\" + std::wstring(c.before, L'a') + pair + L"bc.iso";
+    set_entry(0, path.c_str(), "", "", -1, DISC_UNKNOWN);
+    g_state.entry_count = 1;
+    g_state.selected = 0;
+    // Wide enough that the selected view's title needs no ellipsis.
+    std::vector<DrawnText> drawn = record_texts(5000, 860);
+    bool title = false;
+    for (const DrawnText& d : drawn) {
+      for (size_t i = 0; i < d.text.size(); i++) {
+        if (high_surrogate(d.text[i])) {
+          EXPECT_TRUE(i + 1 < d.text.size() && low_surrogate(d.text[i + 1]))
+              << c.before << ": half a character at the end of a text of " << d.text.size() << " units";
+        } else if (low_surrogate(d.text[i])) {
+          EXPECT_TRUE(i > 0 && high_surrogate(d.text[i - 1])) << c.before;
+        }
+      }
+      title = title || (d.text == c.want && d.colour == COLOR_TEXT);
+    }
+    EXPECT_TRUE(title) << c.before << ": the title was not drawn whole up to the cut";
+  }
+}
+
+}  // namespace
