@@ -3,6 +3,7 @@
 // fixes, and the texts (with their colours) that a frame draws.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <winternl.h>
 
 #include <cmath>
 #include <string>
@@ -1079,6 +1080,78 @@ TEST(PaintTexts, TitleCutNeverSplitsACharacter) {
     }
     EXPECT_TRUE(title) << c.before << ": the title was not drawn whole up to the cut";
   }
+}
+
+}  // namespace
+
+namespace {
+
+// GDI objects this process holds. Windows answers GetGuiResources; Wine
+// answers 0 there, but keeps the handle table Windows also points the
+// process block at, with one 24-byte entry per handle whose type byte is
+// non-zero while the object lives.
+int live_gdi_objects() {
+  DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  if (counted) return (int)counted;
+  struct WineHandleEntry {
+    UINT64 object;
+    ULONG owner;
+    USHORT unique;
+    UCHAR type;
+    UCHAR flags;
+    UINT64 user;
+  };
+  static_assert(sizeof(WineHandleEntry) == 24, "Wine's handle entry is 24 bytes");
+  const BYTE* peb = (const BYTE*)NtCurrentTeb()->ProcessEnvironmentBlock;
+  const WineHandleEntry* table = *(const WineHandleEntry* const*)(peb + 0x94);  // GdiSharedHandleTable
+  if (!table) return -1;
+  int live = 0;
+  for (int i = 0; i < 0x10000; i++) live += table[i].type != 0;
+  return live;
+}
+
+// A build repaints the window up to twelve times a second for half an hour:
+// an object left behind by each paint, or by each change of scale, would use
+// up the process's GDI handles and the window would stop drawing.
+TEST(PaintResources, PaintsAndScaleChangesLeaveNoGdiObjectBehind) {
+  int start = live_gdi_objects();
+  HRGN probe = CreateRectRgn(0, 0, 1, 1);
+  bool counts = live_gdi_objects() == start + 1;
+  DeleteObject(probe);
+  if (start < 0 || !counts) GTEST_SKIP() << "this system does not tell how many GDI objects the process holds";
+
+  fresh_state(1.0f, false);
+  library_of_two(0, DISC_OK);
+  Canvas canvas(1100, 860);
+  // Every pane, the list scrolled and not, a build running and not. The
+  // first round fills the image cache with what these frames draw.
+  auto paint_panes = [&canvas](int rounds) {
+    for (int i = 0; i < 4 * rounds; i++) {
+      g_state.settings_open = i % 4 == 1;
+      g_state.selected = i % 4 == 2 ? -1 : 0;
+      g_state.job.running = i % 4 == 3;
+      g_state.job.entry_index = 0;
+      g_state.scroll_offset = i % 8 < 4 ? 0 : 50;
+      canvas.paint();
+    }
+  };
+  paint_panes(2);
+  int before = live_gdi_objects();
+  paint_panes(10);
+  EXPECT_EQ(live_gdi_objects(), before) << "after 40 paints at one scale";
+
+  // Scale changes as the window makes them: new fonts, an emptied cache, a
+  // paint that decodes every image again. Back at the first scale, the same
+  // objects live as before.
+  for (float scale : {1.25f, 1.75f, 3.0f, 1.5f, 1.0f}) {
+    g_state.dpi_scale = scale;
+    create_fonts();
+    flush_image_cache();
+    paint_panes(1);
+  }
+  flush_image_cache();
+  paint_panes(2);
+  EXPECT_EQ(live_gdi_objects(), before) << "after five changes of scale";
 }
 
 }  // namespace
