@@ -107,11 +107,23 @@ int run_message_loop() {
 
 // ---- Painting and frame ----------------------------------------------------
 
+// The largest scroll offset at which the list's last row still ends above
+// the sidebar's footer; 0 or less when the whole list fits.
+static int scroll_limit(int client_height) {
+  return px(LIST_TOP) + px(SIDEBAR_FOOTER) + (px(ROW_HEIGHT) + px(ROW_GAP)) * g_state.entry_count - client_height;
+}
+
 static void on_paint(HWND window) {
   PAINTSTRUCT paint;
   HDC screen = BeginPaint(window, &paint);
   RECT client;
   GetClientRect(window, &client);
+  // Removals, a taller window or a new scale can leave the offset the wheel
+  // set past the list's end, and then not a row would show until the next
+  // wheel event. The painter draws whatever offset it finds, so it is brought
+  // back within the list here.
+  int limit = scroll_limit(client.bottom);
+  if (g_state.scroll_offset > limit) g_state.scroll_offset = limit > 0 ? limit : 0;
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
   if (memory && bitmap) {
@@ -205,7 +217,7 @@ static void on_mouse_wheel(HWND window, WPARAM wparam) {
   int notches = delta / -WHEEL_NOTCH;  // whole notches only; towards the user scrolls down
   RECT client;
   GetClientRect(window, &client);
-  int limit = px(LIST_TOP) + px(SIDEBAR_FOOTER) + (px(ROW_HEIGHT) + px(ROW_GAP)) * s.entry_count - client.bottom;
+  int limit = scroll_limit(client.bottom);
   int offset = s.scroll_offset + px(WHEEL_STEP) * notches;
   if (offset > limit) offset = limit;
   s.scroll_offset = offset > 0 ? offset : 0;

@@ -184,6 +184,31 @@ TEST_F(WindowTest, WheelScrollsByWholeNotchesBetweenZeroAndTheListEnd) {
   }
 }
 
+TEST_F(WindowTest, APaintBringsAnOffsetPastTheListEndBackToIt) {
+  // Removals leave the offset the wheel set; the next paint must not show an
+  // empty list (nor the empty-library picture) with entries still in it.
+  RECT client;
+  GetClientRect(window, &client);
+  const int m = 96 + 116 + 74 * 64 - client.bottom;
+  struct Case {
+    const char* what;
+    int count, start, expected;
+  } cases[] = {
+      {"at the end, nothing changed", 64, m, m},
+      {"entries removed down to five, which fit", 5, m, 0},
+      {"entries removed down to forty", 40, m, m - 74 * 24},
+      {"an offset inside the list stays", 40, 100, 100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fake_entries(c.count);
+    g_state.scroll_offset = c.start;
+    InvalidateRect(window, NULL, FALSE);
+    UpdateWindow(window);
+    EXPECT_EQ(g_state.scroll_offset, c.expected);
+  }
+}
+
 // ---- Mouse -----------------------------------------------------------------
 
 static const RECT BUTTON = {10, 10, 110, 40};
