@@ -12,12 +12,14 @@
 enum { PATH_UNITS = 260 };
 
 // printf-style ("%ls" wide, "%hs" 8-bit) into out[capacity]; the text is
-// always terminated, cut at capacity - 1 units. True when it fit whole.
+// always terminated, cut at capacity - 1 units (one fewer when the cut would
+// split a two-unit character). True when it fit whole.
 bool format_text(wchar_t* out, size_t capacity, const wchar_t* format, ...);
 bool format_text_v(wchar_t* out, size_t capacity, const wchar_t* format, va_list args);
 
 // "%ls\%ls" of folder and name into a path buffer. True when it fit whole.
 bool join_path(wchar_t (&out)[PATH_UNITS], const wchar_t* folder, const wchar_t* name);
 
-// Copies at most capacity - 1 units and terminates. True when it fit whole.
+// Copies at most capacity - 1 units and terminates, cut as format_text cuts.
+// True when it fit whole.
 bool copy_text(wchar_t* out, size_t capacity, const wchar_t* text);
