@@ -51,8 +51,10 @@ static const SettingKey SETTING_KEYS[] = {
 // once, at start-up before it is read: as UTF-8 when its bytes are UTF-8
 // (editors write that, with or without a mark; ANSI text with letters beyond
 // ASCII is almost never valid UTF-8), in the ANSI code page otherwise, as the
-// profile functions would have read it. Whatever fails leaves the file as it
-// was. Only start-up does this: no build runs yet, so nothing else has the
+// profile functions would have read it. UTF-16 without its mark gets the
+// mark; a file that is no text at all is set aside (see set_aside) rather
+// than written over. Whatever fails leaves the file as it was. Only start-up
+// does this: no build runs yet, so nothing else has the
 // file open, and no later save needs to open it outside the profile functions.
 enum { SETTINGS_FILE_LIMIT = 1 << 20 };  // larger files are left alone
 
@@ -74,11 +76,18 @@ static bool write_whole_file(const wchar_t* path, const void* bytes, DWORD size)
   return ok;
 }
 
-// Rewrites path as UTF-16 from its 8-bit text, through a new file beside it
-// that replaces it whole, so that a failure never leaves half a file.
-static void rewrite_as_unicode(const wchar_t* path, const char* text, int length) {
+// Replaces path whole with units (its byte-order mark first), through a new
+// file beside it, so that a failure never leaves half a file.
+static void replace_with_units(const wchar_t* path, const wchar_t* units, size_t count) {
   wchar_t temporary[PATH_UNITS];
-  wchar_t* wide = NULL;
+  if (!format_text(temporary, PATH_UNITS, L"%ls.new", path)) return;
+  if (write_whole_file(temporary, units, (DWORD)(count * sizeof(wchar_t))))
+    MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING);
+  DeleteFileW(temporary);  // left only when the write or the move failed
+}
+
+// Rewrites path as UTF-16 from its 8-bit text.
+static void rewrite_as_unicode(const wchar_t* path, const char* text, int length) {
   UINT code_page = CP_UTF8;
   DWORD flags = MB_ERR_INVALID_CHARS;
   int units = length > 0 ? MultiByteToWideChar(code_page, flags, text, length, NULL, 0) : 0;
@@ -87,15 +96,48 @@ static void rewrite_as_unicode(const wchar_t* path, const char* text, int length
     flags = 0;
     units = MultiByteToWideChar(code_page, flags, text, length, NULL, 0);
   }
-  if (!format_text(temporary, PATH_UNITS, L"%ls.new", path) || (length > 0 && units <= 0)) return;
-  wide = (wchar_t*)malloc(((size_t)units + 1) * sizeof(wchar_t));
+  if (length > 0 && units <= 0) return;
+  wchar_t* wide = (wchar_t*)malloc(((size_t)units + 1) * sizeof(wchar_t));
   if (!wide) return;
   wide[0] = 0xFEFF;  // the byte-order mark, FF FE in little-endian order
   if (units > 0) MultiByteToWideChar(code_page, flags, text, length, wide + 1, units);
-  if (write_whole_file(temporary, wide, (DWORD)(((size_t)units + 1) * sizeof(wchar_t))))
-    MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING);
-  DeleteFileW(temporary);  // left only when the write or the move failed
+  replace_with_units(path, wide, (size_t)units + 1);
   free(wide);
+}
+
+// UTF-16 written without its mark: the profile functions would read it as
+// 8-bit text, find nothing, and the next save would write over it. A settings
+// file begins with an ASCII character ('[', ';', a key or a line end), so its
+// first two bytes tell the byte order. True when it was rewritten with a mark.
+static bool rewrite_unmarked_utf16(const wchar_t* path, const unsigned char* b, DWORD size) {
+  if (size < 2 || size % 2 != 0) return false;
+  bool little = b[0] != 0 && b[0] < 0x80 && b[1] == 0;
+  bool big = b[0] == 0 && b[1] != 0 && b[1] < 0x80;
+  if (!little && !big) return false;
+  size_t count = size / 2;
+  wchar_t* wide = (wchar_t*)malloc((count + 1) * sizeof(wchar_t));
+  if (!wide) return true;  // UTF-16 all the same: not to be set aside
+  wide[0] = 0xFEFF;
+  for (size_t i = 0; i < count; i++)
+    wide[i + 1] = little ? (wchar_t)(b[2 * i] | b[2 * i + 1] << 8) : (wchar_t)(b[2 * i] << 8 | b[2 * i + 1]);
+  replace_with_units(path, wide, count + 1);
+  free(wide);
+  return true;
+}
+
+// A file that is no text at all cannot be read, and the next save would write
+// over whatever it holds: it is kept under the first free name of
+// "telvar.ini.bad", "telvar.ini.bad2" ... "telvar.ini.bad9", and the launcher
+// starts without settings. With all nine taken it stays where it is.
+static void set_aside(const wchar_t* path) {
+  for (int n = 1; n <= 9; n++) {
+    wchar_t aside[PATH_UNITS];
+    bool fits = n == 1 ? format_text(aside, PATH_UNITS, L"%ls.bad", path)
+                       : format_text(aside, PATH_UNITS, L"%ls.bad%d", path, n);
+    if (!fits) return;
+    if (MoveFileExW(path, aside, 0)) return;  // never over an older one
+    if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) return;
+  }
 }
 
 // An existing 8-bit settings file becomes UTF-16; a missing one stays missing.
@@ -119,10 +161,13 @@ static void make_unicode_file(const wchar_t* path) {
     // the profile functions keep as well.
     bool wide = got >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF));
     bool utf8 = got >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF;
-    // Zero bytes are no 8-bit text (UTF-16 without a mark, say): not ours to convert.
+    // Zero bytes are no 8-bit text: UTF-16 without its mark, or no text at all.
     bool binary = memchr(text, 0, got) != NULL;
     int skip = utf8 ? 3 : 0;
-    if (!wide && !binary) rewrite_as_unicode(path, text + skip, (int)got - skip);
+    if (!wide && !binary)
+      rewrite_as_unicode(path, text + skip, (int)got - skip);
+    else if (!wide && !rewrite_unmarked_utf16(path, b, got))
+      set_aside(path);
   }
   free(text);
 }

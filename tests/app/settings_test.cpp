@@ -164,6 +164,17 @@ TEST_F(SettingsTest, PathsOfAnyCharactersSurviveSaveAndLoad) {
   EXPECT_EQ(g_state.selected, 2);
 }
 
+// text as UTF-16 bytes without a byte-order mark, in either byte order.
+static std::string unmarked_utf16(const std::wstring& text, bool big_endian) {
+  std::string bytes;
+  for (wchar_t unit : text) {
+    char low = (char)(unit & 0xFF), high = (char)(unit >> 8);
+    bytes += big_endian ? high : low;
+    bytes += big_endian ? low : high;
+  }
+  return bytes;
+}
+
 TEST_F(SettingsTest, AFileWrittenByHandKeepsPathsOfAnyCharacters) {
   // A user who sets the release address with a text editor leaves a file with
   // no UTF-16 byte-order mark (plain 8-bit text, or UTF-8 with its own mark).
@@ -177,6 +188,12 @@ TEST_F(SettingsTest, AFileWrittenByHandKeepsPathsOfAnyCharacters) {
       {"8-bit", "[build]\r\nrelease_url=D:\\releases\r\n[mox1]\r\nkit_version=7\r\n", L"D:\\releases"},
       {"UTF-8 with mark", "\xEF\xBB\xBF[build]\r\nrelease_url=D:\\caf\xC3\xA9\r\n[mox1]\r\nkit_version=7\r\n",
        L"D:\\caf\u00e9"},
+      // Read as 8-bit text these hold nothing, and the first save used to
+      // write over them.
+      {"UTF-16 without mark", unmarked_utf16(L"[build]\r\nrelease_url=D:\\\u6e38\r\n[mox1]\r\nkit_version=7\r\n", false),
+       L"D:\\\u6e38"},
+      {"UTF-16 big-endian without mark",
+       unmarked_utf16(L"[build]\r\nrelease_url=D:\\\u6e38\r\n[mox1]\r\nkit_version=7\r\n", true), L"D:\\\u6e38"},
   };
   const std::wstring names[] = {L"\u00dcn\u00efcode \u0434\u0438\u0441\u043a \u6e38\u620f.iso",
                                 L"emoji \U0001F680 disc.iso"};
@@ -260,4 +277,24 @@ TEST_F(SettingsTest, AHandWrittenUtf8FileIsReadAsUtf8) {
   load_settings();
   save_settings();
   EXPECT_EQ(read_string(L"build", L"release_url"), expected);
+}
+
+TEST_F(SettingsTest, AFileThatIsNoTextIsKeptAsideAndNeverWrittenOver) {
+  // Bytes the profile functions cannot read: the launcher starts without
+  // settings, and what the file held is kept under the first free ".bad"
+  // name rather than lost to the next save.
+  const std::string first("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01", 12);  // a picture's first bytes
+  const std::string second("\x00\x00\x00\x00", 4);
+  const std::wstring bad = join(folder, L"telvar.ini.bad"), bad2 = join(folder, L"telvar.ini.bad2");
+  write_ini(first);
+  load_settings();
+  EXPECT_EQ(g_state.entry_count, 0);
+  EXPECT_EQ(read_bytes(bad), first);
+  save_settings();
+  EXPECT_EQ(read_int(L"library", L"count"), 0) << "a fresh file is written in its place";
+
+  write_ini(second);
+  load_settings();
+  EXPECT_EQ(read_bytes(bad), first) << "an older file set aside is never replaced";
+  EXPECT_EQ(read_bytes(bad2), second);
 }
