@@ -58,9 +58,17 @@ void set_game_environment() {
   set_variable(L"TQA_LEVEL", s.start_level >= 0 ? L"%d@1" : NULL, s.start_level);
 }
 
+bool game_is_being_built(int32_t index) {
+  const LauncherState& s = g_state;
+  int32_t built = s.job.entry_index;
+  if (!s.job.running || index < 0 || index >= s.entry_count || built < 0 || built >= s.entry_count) return false;
+  return s.entries[built].catalog_row >= 0 && s.entries[built].catalog_row == s.entries[index].catalog_row;
+}
+
 void launch_game(int32_t index) {
   LauncherState& s = g_state;
   if (index < 0 || index >= s.entry_count || s.running_entry >= 0) return;
+  if (game_is_being_built(index)) return;
 
   LibraryEntry* entry = &s.entries[index];
   identify_disc(entry);

@@ -17,8 +17,14 @@ int32_t upscale_factor();
 // in their fixed order, so that nothing of an earlier launch is left behind.
 void set_game_environment();
 
-// Starts the game of entry index unless one runs; the outcome shows in
-// running_entry, the status line and the window.
+// True while a build job makes the files of entry index's game (its own
+// entry, or another disc of the same catalogue row): the build replaces or
+// deletes them, and a running game would hold them open.
+bool game_is_being_built(int32_t index);
+
+// Starts the game of entry index unless a game runs already or its files are
+// being built; the outcome shows in running_entry, the status line and the
+// window.
 void launch_game(int32_t index);
 
 // The monitor thread: waits for the process, posts WM_APP_GAME_EXITED with its

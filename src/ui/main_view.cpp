@@ -12,6 +12,7 @@
 #include <wchar.h>
 
 #include "app/state.h"
+#include "launch/game_launch.h"
 #include "library/catalog.h"
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"
@@ -198,8 +199,10 @@ static void draw_button_row(HDC dc, const LibraryEntry& e, const EntryTraits& t,
                          : t.buildable ? L"Build"
                                        : L"Play";
   int icon = (!t.unsupported && !t.built && t.buildable) ? 121 : 125;
-  bool enabled = (running || t.unsupported || t.built) ? (!running && !t.unsupported)
-                                                       : (t.buildable && g_state.job.running == 0);
+  // No game starts while a build makes its files.
+  bool enabled = (running || t.unsupported || t.built)
+                     ? (!running && !t.unsupported && !game_is_being_built(g_state.selected))
+                     : (t.buildable && g_state.job.running == 0);
   draw_button(dc, rect_of(L, y, L + px(170), y + px(48)), label, CMD_PRIMARY_ACTION, 0, true, enabled, icon);
 
   draw_button(dc, rect_of(L + px(182), y + px(4), L + px(182) + px(128), y + px(44)), L"Settings", CMD_OPEN_SETTINGS,

@@ -374,6 +374,39 @@ TEST_F(WindowTest, PlayingADiscThatIsGoneRepaintsItsNewLabel) {
   }
 }
 
+static bool painted_region(HWND window, int32_t id, int32_t arg, POINT* centre);
+
+TEST_F(WindowTest, NoGameStartsWhileABuildRuns) {
+  // A rebuild replaces (or, for a new kit, deletes) the files of the game
+  // that is built already; Enter, a double click and Play must all wait.
+  const RECT row = {10, 100, 110, 130};
+  int built = built_entry();
+  ASSERT_EQ(g_state.entries[built].status, DISC_OK);
+  g_state.minimize = 0;
+  g_state.selected = built;
+  g_state.job.running = 1;  // as start_build leaves it while the worker builds this entry
+  g_state.job.entry_index = built;
+  const struct {
+    const char* how;
+    std::function<void(HWND)> play;
+  } cases[] = {
+      {"Enter", [](HWND w) { SendMessageW(w, WM_KEYDOWN, VK_RETURN, 0); }},
+      {"double click", [](HWND w) { SendMessageW(w, WM_LBUTTONDBLCLK, MK_LBUTTON, point(20, 110)); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    set_regions({{row, CMD_SELECT_ENTRY, built}});
+    c.play(window);
+    EXPECT_EQ(g_state.running_entry, -1);  // a launch sets it at once
+    pump_for(200);
+  }
+  POINT at;
+  EXPECT_FALSE(painted_region(window, CMD_PRIMARY_ACTION, 0, &at)) << "Play is drawn disabled";
+  g_state.job.running = 0;
+  EXPECT_TRUE(painted_region(window, CMD_PRIMARY_ACTION, 0, &at)) << "and enabled again once the job ends";
+  EXPECT_EQ(GetFileAttributesW(record_path().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 // Paints the window now and returns the centre of the region (id, arg) that
 // the paint recorded; false when the paint drew no such region.
 static bool painted_region(HWND window, int32_t id, int32_t arg, POINT* centre) {
