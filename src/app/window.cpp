@@ -26,6 +26,10 @@ const wchar_t WINDOW_TITLE[] = L"Project Telvar";
 enum { LIST_TOP = 96, SIDEBAR_FOOTER = 116, ROW_HEIGHT = 68, ROW_GAP = 6, WHEEL_STEP = 60 };
 enum { WHEEL_NOTCH = 120 };
 enum { DWM_DARK_MODE = 20, DWM_CAPTION_COLOR = 35 };
+// The worker posts progress at most every 80 ms and drops what comes sooner,
+// so the last stage before a quiet spell (a long link, say) may never be
+// posted. One repaint this long after each progress message shows it.
+enum { LATE_PROGRESS_TIMER = 1, LATE_PROGRESS_MS = 100 };
 
 static void repaint(HWND window) { InvalidateRect(window, NULL, FALSE); }
 
@@ -320,7 +324,16 @@ static void on_build_progress(HWND window, WPARAM ended) {
       FlashWindow(window, TRUE);
     }
     restore_if_minimised(window);
+    KillTimer(window, LATE_PROGRESS_TIMER);
+  } else {
+    SetTimer(window, LATE_PROGRESS_TIMER, LATE_PROGRESS_MS, NULL);  // restarts a pending one
   }
+  repaint(window);
+}
+
+static void on_timer(HWND window, WPARAM id) {
+  if (id != LATE_PROGRESS_TIMER) return;
+  KillTimer(window, LATE_PROGRESS_TIMER);
   repaint(window);
 }
 
@@ -350,6 +363,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_LBUTTONDBLCLK: on_double_click(window, x, y); return 0;
     case WM_APP_GAME_EXITED: on_game_exited(window, (DWORD)wparam); return 0;
     case WM_APP_BUILD_PROGRESS: on_build_progress(window, wparam); return 0;
+    case WM_TIMER: on_timer(window, wparam); return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
 }

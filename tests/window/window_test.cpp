@@ -967,6 +967,31 @@ TEST_F(WindowTest, TheEndOfABuildReportsSuccessFlashesAndRestores) {
   }
 }
 
+TEST_F(WindowTest, ProgressIsPaintedAgainAfterTheLastPostedMessage) {
+  // The worker drops publications that come within 80 ms of its last post;
+  // the window must still come to show the last one, without another post.
+  struct Case {
+    const char* name;
+    WPARAM ended;
+    bool repainted;
+  } cases[] = {
+      {"progress", 0, true},
+      {"end of the job", 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PostMessageW(window, WM_APP_BUILD_PROGRESS, c.ended, 0);
+    pump_for(20);  // the message and its paint
+    ValidateRect(window, NULL);
+    // Only timers run now: nothing else could ask for a paint.
+    DWORD start = GetTickCount();
+    MSG message;
+    while (GetTickCount() - start < 400)
+      if (PeekMessageW(&message, window, WM_TIMER, WM_TIMER, PM_REMOVE)) DispatchMessageW(&message);
+    EXPECT_EQ(GetUpdateRect(window, NULL, FALSE) != FALSE, c.repainted);
+  }
+}
+
 TEST_F(WindowTest, GameExitReportsAFailureCodeInUpperCaseHexAndRestores) {
   fake_entries(1);
   struct Case {
