@@ -280,10 +280,23 @@ static void on_button_up(HWND window, int x, int y) {
     repaint(window);
 }
 
-// The second press of a double click: no press is recorded, so the release
-// that follows dispatches nothing.
+// The settings that step or switch: quick clicks on them are separate clicks
+// that happen to come close together, and each one counts.
+static bool repeats_on_quick_clicks(int32_t id) {
+  return id == CMD_TOGGLE_SETTING || id == CMD_SET_RESOLUTION || id == CMD_CAPTURE_LESS ||
+         id == CMD_CAPTURE_MORE || id == CMD_LEVEL_PREV || id == CMD_LEVEL_NEXT;
+}
+
+// The second press of a double click. On a setting that steps or switches it
+// is a press like any other. Anywhere else no press is recorded, so the
+// release that follows dispatches nothing: a double click by habit on Remove
+// or Add disc image does its work once.
 static void on_double_click(HWND window, int x, int y) {
   const HitRegion* region = hit_test(x, y);
+  if (region && repeats_on_quick_clicks(region->id)) {
+    on_button_down(window, x, y);
+    return;
+  }
   if (!region || region->id != CMD_SELECT_ENTRY) return;
   if (region->arg < 0 || region->arg >= g_state.entry_count) return;
   g_state.selected = region->arg;

@@ -345,6 +345,37 @@ TEST_F(WindowTest, DoubleClickOnARowSelectsItAndStartsOnlyABuiltGame) {
   EXPECT_NE(read_bytes(record_path()).find("pal.iso"), std::string::npos);
 }
 
+TEST_F(WindowTest, QuickClicksOnASettingEachCountButADoubleClickRemovesOnce) {
+  // Two quick clicks arrive as a press and a double click. On a stepper or a
+  // switch both must count; on Remove the second must not take another disc.
+  struct Case {
+    const char* what;
+    int32_t id, arg;
+    std::function<int()> value;
+    int expected;
+  } cases[] = {
+      {"capture more", CMD_CAPTURE_MORE, 0, [] { return g_state.capture_seconds; }, 5},
+      {"capture less", CMD_CAPTURE_LESS, 0, [] { return g_state.capture_seconds; }, 1},
+      {"next level", CMD_LEVEL_NEXT, 0, [] { return g_state.start_level; }, 1},
+      {"a switch on and off", CMD_TOGGLE_SETTING, 0, [] { return g_state.vsync; }, 0},
+      {"remove", CMD_REMOVE_ENTRY, 0, [] { return g_state.entry_count; }, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fake_entries(3);
+    g_state.selected = 0;
+    g_state.capture_seconds = 3;
+    g_state.start_level = -1;
+    g_state.vsync = 0;
+    set_regions({{BUTTON, c.id, c.arg}});
+    press(20, 20);
+    release(20, 20);
+    send(WM_LBUTTONDBLCLK, MK_LBUTTON, point(20, 20));
+    release(20, 20);
+    EXPECT_EQ(c.value(), c.expected);
+  }
+}
+
 TEST_F(WindowTest, PlayingADiscThatIsGoneRepaintsItsNewLabel) {
   // Enter and a double click ask launch_game, which identifies the disc again
   // and refuses one that has gone. The row's label must then show the new
