@@ -64,9 +64,7 @@ static void disc_title(const LibraryEntry& e, wchar_t (&out)[128]) {
     return;
   }
   const wchar_t* slash = wcsrchr(e.path, L'\\');
-  // A cut that falls inside a two-unit character drops its first half too:
-  // half a character draws as a box, not as anything in the name.
-  if (!copy_text(out, 128, slash ? slash + 1 : e.path) && out[126] >= 0xD800 && out[126] <= 0xDBFF) out[126] = 0;
+  copy_text(out, 128, slash ? slash + 1 : e.path);  // a cut never keeps half a character
 }
 
 static RECT rect_of(int left, int top, int right, int bottom) {
