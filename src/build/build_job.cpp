@@ -76,10 +76,6 @@ void cancel_build() {
   job_terminate_object(1);
 }
 
-// Polled before the steps that delete what is installed, which nothing
-// else would stop: the downloads and the unpacking poll the flag themselves.
-static bool stop_requested() { return g_state.job.cancel_requested != 0; }
-
 // True when the file's SHA-256 is expected (an empty checksum means none) and
 // differs; the archive is then deleted and the job failed with text.
 static bool checksum_fails(const wchar_t* archive, const char* expected, const wchar_t* text) {
@@ -124,8 +120,9 @@ static bool fetch_toolchain(const wchar_t* game_id) {
                      L"The downloaded build tools are damaged (checksum). Try again."))
     return false;
   // The checksum of a large archive takes a while; a cancel given meanwhile
-  // must not still cost the tools that are installed.
-  if (stop_requested()) return false;
+  // must not still cost the tools that are installed (the downloads and the
+  // unpacking poll the flag themselves, the deletions do not).
+  if (cancel_requested()) return false;
   delete_tree(paths.toolchain);
   // A failed unpack keeps the archive and leaves no stamp: the next job fetches again.
   if (!extract_zip(paths.archive, paths.toolchain, 0.2, 0.26, L"the build tools")) return false;
@@ -192,7 +189,7 @@ static bool run_stages(char** text) {
     return false;
 
   // Likewise the kit folder and its stamp stay as they are after a cancel.
-  if (stop_requested()) return false;
+  if (cancel_requested()) return false;
   wchar_t version[STAMP_UNITS];
   utf8_to_wide(description.version, version, STAMP_UNITS);
   create_directory_chain(paths.kit);

@@ -77,7 +77,6 @@ static void handle_line(const char* line, void*) {
   }
 }
 
-static bool cancel_requested() { return g_state.job.cancel_requested != 0; }
 
 // Copies the script's output to the log and reads it line by line until every
 // process of the build has closed its end of the pipe.

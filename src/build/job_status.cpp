@@ -47,6 +47,8 @@ void publish_progress(double fraction, const wchar_t* format, ...) {
   if (job_listener) job_listener();
 }
 
+bool cancel_requested() { return g_state.job.cancel_requested != 0; }
+
 void fail_build(const wchar_t* format, ...) {
   JobStatus& job = g_state.job;
   va_list args;

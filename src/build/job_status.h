@@ -34,6 +34,9 @@ void publish_progress(double fraction, const wchar_t* format, ...);
 // Worker side. Sets the error text (cut at 511 units) and failed = 1.
 void fail_build(const wchar_t* format, ...);
 
+// Worker side. True once the user asked the job to stop.
+bool cancel_requested();
+
 // Window side: copies both texts as one consistent pair. Either may be null.
 void job_read_texts(wchar_t* stage, size_t stage_units, wchar_t* error, size_t error_units);
 

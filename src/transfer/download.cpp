@@ -48,7 +48,6 @@ struct Transfer {
   uint64_t done;               // bytes received or copied so far
 };
 
-static bool cancel_requested() { return g_state.job.cancel_requested != 0; }
 
 // Appends to the memory result, keeping one byte free for the terminating
 // zero and growing to twice the needed size, so a long body costs a handful
