@@ -54,21 +54,14 @@ static const SettingKey SETTING_KEYS[] = {
 // profile functions would have read it. UTF-16 without its mark gets the
 // mark; a file that is no text at all is set aside (see set_aside) rather
 // than written over. Whatever fails leaves the file as it was. Only start-up
-// does this: no build runs yet, so nothing else has the
-// file open, and no later save needs to open it outside the profile functions.
+// does this: no build runs yet, so nothing else has the file open, and no
+// later save needs to open it outside the profile functions.
 enum { SETTINGS_FILE_LIMIT = 1 << 20 };  // larger files are left alone
 
-// Creates path with bytes; fails when it exists already.
-static void write_new_file(const wchar_t* path, const void* bytes, DWORD size) {
-  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) return;  // exists already, or cannot be written
-  DWORD written = 0;
-  WriteFile(file, bytes, size, &written, NULL);
-  CloseHandle(file);
-}
-
-static bool write_whole_file(const wchar_t* path, const void* bytes, DWORD size) {
-  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+// Writes bytes into path, opened with disposition (CREATE_NEW fails when the
+// file exists already). True when every byte was written.
+static bool write_file(const wchar_t* path, DWORD disposition, const void* bytes, DWORD size) {
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   bool ok = WriteFile(file, bytes, size, &written, NULL) && written == size;
@@ -81,7 +74,7 @@ static bool write_whole_file(const wchar_t* path, const void* bytes, DWORD size)
 static void replace_with_units(const wchar_t* path, const wchar_t* units, size_t count) {
   wchar_t temporary[PATH_UNITS];
   if (!format_text(temporary, PATH_UNITS, L"%ls.new", path)) return;
-  if (write_whole_file(temporary, units, (DWORD)(count * sizeof(wchar_t))))
+  if (write_file(temporary, CREATE_ALWAYS, units, (DWORD)(count * sizeof(wchar_t))))
     MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING);
   DeleteFileW(temporary);  // left only when the write or the move failed
 }
@@ -141,7 +134,8 @@ static void set_aside(const wchar_t* path) {
 }
 
 // An existing 8-bit settings file becomes UTF-16; a missing one stays missing.
-static void make_unicode_file(const wchar_t* path) {
+void prepare_settings_file() {
+  const wchar_t* path = g_state.settings_path;
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return;
   LARGE_INTEGER size = {};
@@ -164,15 +158,15 @@ static void make_unicode_file(const wchar_t* path) {
     // Zero bytes are no 8-bit text: UTF-16 without its mark, or no text at all.
     bool binary = memchr(text, 0, got) != NULL;
     int skip = utf8 ? 3 : 0;
-    if (!wide && !binary)
-      rewrite_as_unicode(path, text + skip, (int)got - skip);
-    else if (!wide && !rewrite_unmarked_utf16(path, b, got))
-      set_aside(path);
+    if (!wide) {
+      if (!binary)
+        rewrite_as_unicode(path, text + skip, (int)got - skip);
+      else if (!rewrite_unmarked_utf16(path, b, got))
+        set_aside(path);
+    }
   }
   free(text);
 }
-
-void prepare_settings_file() { make_unicode_file(g_state.settings_path); }
 
 void load_settings() {
   LauncherState& s = g_state;
@@ -205,7 +199,7 @@ void save_settings() {
   // A new file starts as UTF-16 with its mark (an existing one is left to
   // the profile functions).
   static const unsigned char bom[2] = {0xFF, 0xFE};
-  write_new_file(s.settings_path, bom, sizeof bom);
+  write_file(s.settings_path, CREATE_NEW, bom, sizeof bom);
   // Dropping the section first renumbers the library without gaps.
   WritePrivateProfileStringW(LIBRARY, NULL, NULL, s.settings_path);
   write_int(LIBRARY, L"count", s.entry_count);
