@@ -695,30 +695,36 @@ TEST_F(WindowTest, OpenLogPicksTheGameLogOrTheBuildLog) {
   EXPECT_FALSE(saved());
 }
 
-struct FolderWindowSearch {
-  const wchar_t* title;
+struct WindowSearch {
+  std::function<bool(HWND)> match;
   HWND found;
 };
 
-static BOOL CALLBACK find_folder_window(HWND window, LPARAM context) {
-  FolderWindowSearch* search = (FolderWindowSearch*)context;
-  wchar_t title[260], name[64];
-  if (IsWindowVisible(window) && GetClassNameW(window, name, 64) && wcscmp(name, L"ExplorerWClass") == 0 &&
-      GetWindowTextW(window, title, 260) && wcscmp(title, search->title) == 0) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
+static BOOL CALLBACK visit_window(HWND window, LPARAM context) {
+  WindowSearch* search = (WindowSearch*)context;
+  if (!IsWindowVisible(window) || !search->match(window)) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+// The first visible top-level window (of any program) that match accepts,
+// waiting up to ms for it.
+static HWND visible_window(const std::function<bool(HWND)>& match, int ms) {
+  WindowSearch search = {match, NULL};
+  pump_until([&] {
+    EnumWindows(visit_window, (LPARAM)&search);
+    return search.found != NULL;
+  }, ms);
+  return search.found;
 }
 
 // The shell's folder window titled title, waiting up to ms for it.
 static HWND folder_window(const wchar_t* title, int ms) {
-  FolderWindowSearch search = {title, NULL};
-  pump_until([&] {
-    EnumWindows(find_folder_window, (LPARAM)&search);
-    return search.found != NULL;
+  return visible_window([title](HWND window) {
+    wchar_t text[260], name[64];
+    return GetClassNameW(window, name, 64) && wcscmp(name, L"ExplorerWClass") == 0 &&
+           GetWindowTextW(window, text, 260) && wcscmp(text, title) == 0;
   }, ms);
-  return search.found;
 }
 
 TEST_F(WindowTest, GameFolderOpensTheBuiltGamesFolderWithTheShell) {
@@ -745,29 +751,12 @@ TEST_F(WindowTest, GameFolderOpensTheBuiltGamesFolderWithTheShell) {
   EXPECT_FALSE(saved());
 }
 
-struct TitleSearch {
-  const wchar_t* part;
-  HWND found;
-};
-
-static BOOL CALLBACK find_title(HWND window, LPARAM context) {
-  TitleSearch* search = (TitleSearch*)context;
-  wchar_t title[512];
-  if (IsWindowVisible(window) && GetWindowTextW(window, title, 512) && wcsstr(title, search->part)) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 // The shell's window (any program) whose title holds part, within ms.
 static HWND titled_window(const wchar_t* part, int ms) {
-  TitleSearch search = {part, NULL};
-  pump_until([&] {
-    EnumWindows(find_title, (LPARAM)&search);
-    return search.found != NULL;
+  return visible_window([part](HWND window) {
+    wchar_t text[512];
+    return GetWindowTextW(window, text, 512) && wcsstr(text, part) != NULL;
   }, ms);
-  return search.found;
 }
 
 TEST_F(WindowTest, OpenLogOpensTheChosenLogWithTheShell) {
