@@ -190,6 +190,14 @@ std::string DownloadTest::port_file;
 // Either target of a download: a file, or memory handed to the caller.
 enum Target { TO_FILE, TO_MEMORY };
 
+// download_url of source over the whole bar (0 to 1), into destination or
+// into data and length as target says.
+bool download_to(Target target, const std::wstring& source, const std::wstring& destination, char** data,
+                 uint32_t* length, const wchar_t* label) {
+  return download_url(source.c_str(), target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
+                      target == TO_MEMORY ? data : NULL, length, label);
+}
+
 // Runs one download and returns what arrived; fails the test if it failed.
 std::string fetch_whole(const std::wstring& source, Target target, const std::wstring& destination,
                         const wchar_t* label) {
@@ -274,9 +282,8 @@ TEST_F(DownloadTest, OnlyStatus200IsAccepted) {
       ASSERT_TRUE(write_file(destination, "old"));
       char* data = nullptr;
       uint32_t length = 0;
-      bool ok = download_url(url(format(L"/status/%u", status).c_str()).c_str(),
-                             target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
-                             target == TO_MEMORY ? &data : NULL, &length, L"the build description");
+      bool ok = download_to(target, url(format(L"/status/%u", status).c_str()),
+                            destination, &data, &length, L"the build description");
       std::wstring text = format(L"Could not download the build description (the server answered %u).", status);
       expect_failure(ok, text.c_str(), target == TO_FILE ? destination : L"", data);
       DeleteFileW(destination.c_str());
@@ -298,9 +305,8 @@ TEST_F(DownloadTest, BodyShorterThanAnnouncedFails) {
       std::wstring destination = in_folder(L"short.bin");
       char* data = nullptr;
       uint32_t length = 0;
-      bool ok = download_url(url(format(L"/short/%u/%u", c.announced, c.sent).c_str()).c_str(),
-                             target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
-                             target == TO_MEMORY ? &data : NULL, &length, L"the game's build kit");
+      bool ok = download_to(target, url(format(L"/short/%u/%u", c.announced, c.sent).c_str()),
+                            destination, &data, &length, L"the game's build kit");
       expect_failure(ok, L"The download of the game's build kit ended early.", target == TO_FILE ? destination : L"",
                      data);
     }
@@ -318,9 +324,8 @@ TEST_F(DownloadTest, ConnectionResetMidBodyFailsWithTheReadText) {
       std::wstring destination = in_folder(L"reset.bin");
       char* data = nullptr;
       uint32_t length = 0;
-      bool ok = download_url(url(format(L"/reset/%u/70000", announced).c_str()).c_str(),
-                             target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
-                             target == TO_MEMORY ? &data : NULL, &length, L"the game's build kit");
+      bool ok = download_to(target, url(format(L"/reset/%u/70000", announced).c_str()),
+                            destination, &data, &length, L"the game's build kit");
       EXPECT_FALSE(ok);
       unsigned long code = 0;
       EXPECT_EQ(swscanf(g_state.job.error_text, L"The download of the game's build kit stopped (error %lu).", &code), 1)
@@ -368,8 +373,7 @@ TEST_F(DownloadTest, CancelBetweenChunksIsSilentAndLeavesNothing) {
     std::wstring destination = in_folder(L"cancelled.bin");
     char* data = nullptr;
     uint32_t length = 0;
-    bool ok = download_url(url(L"/data/3000000").c_str(), target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
-                           target == TO_MEMORY ? &data : NULL, &length, L"the file");
+    bool ok = download_to(target, url(L"/data/3000000"), destination, &data, &length, L"the file");
     expect_failure(ok, nullptr, target == TO_FILE ? destination : L"", data);
     // It stopped at the cancel rather than reading the rest of the body.
     EXPECT_EQ(heard.size(), 2u);
@@ -531,8 +535,7 @@ TEST_F(DownloadTest, MissingLocalSourceIsNamedAsGiven) {
       reset_state();
       char* data = nullptr;
       uint32_t length = 0;
-      bool ok = download_url(source.c_str(), target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
-                             target == TO_MEMORY ? &data : NULL, &length, L"the file");
+      bool ok = download_to(target, source, destination, &data, &length, L"the file");
       expect_failure(ok, (source + L" is not there.").c_str(), target == TO_FILE ? destination : L"", data);
     }
 }
@@ -580,8 +583,7 @@ TEST_F(DownloadTest, LocalSourceThatFailsWhileReadIsNamed) {
     std::wstring destination = in_folder(L"from_pipe.bin");
     char* data = nullptr;
     uint32_t length = 0;
-    bool ok = download_url(source.c_str(), target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
-                           target == TO_MEMORY ? &data : NULL, &length, L"the file");
+    bool ok = download_to(target, source, destination, &data, &length, L"the file");
     WaitForSingleObject(writer, INFINITE);
     CloseHandle(writer);
     CloseHandle(pipe);
@@ -634,8 +636,7 @@ TEST_F(DownloadTest, CancelDuringALocalCopyLeavesNothing) {
     std::wstring destination = in_folder(L"copy.bin");
     char* data = nullptr;
     uint32_t length = 0;
-    bool ok = download_url(source.c_str(), target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
-                           target == TO_MEMORY ? &data : NULL, &length, L"the file");
+    bool ok = download_to(target, source, destination, &data, &length, L"the file");
     expect_failure(ok, nullptr, target == TO_FILE ? destination : L"", data);
     EXPECT_EQ(heard.size(), 1u) << "the copy went on after the cancel";
   }
