@@ -1102,7 +1102,13 @@ int live_gdi_objects() {
     UINT64 user;
   };
   static_assert(sizeof(WineHandleEntry) == 24, "Wine's handle entry is 24 bytes");
-  const BYTE* peb = (const BYTE*)NtCurrentTeb()->ProcessEnvironmentBlock;
+  // The process block's address from ntdll rather than NtCurrentTeb, whose
+  // inline read of the thread block trips GCC's array-bounds warning.
+  PROCESS_BASIC_INFORMATION basic;
+  ULONG got = 0;
+  if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof basic, &got) != 0)
+    return -1;
+  const BYTE* peb = (const BYTE*)basic.PebBaseAddress;
   const WineHandleEntry* table = *(const WineHandleEntry* const*)(peb + 0x94);  // GdiSharedHandleTable
   if (!table) return -1;
   int live = 0;
