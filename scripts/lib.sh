@@ -12,6 +12,14 @@ PACKAGES=(cmake ninja-build python3 g++-mingw-w64-i686-posix mingw-w64-i686-dev
           binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils xdotool
           imagemagick xorriso zip unzip curl clang libclang-rt-14-dev googletest)
 
+# A compiler cache, when the machine has one: several checkouts of the
+# project on one machine then compile each unchanged file once.
+LAUNCHER=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$TOP")} CCACHE_NOHASHDIR=1
+  LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 # Installs whatever of PACKAGES is missing; says nothing when all are there.
@@ -32,14 +40,14 @@ ensure_packages() {
 # The Windows build: ProjectTelvar.exe, telvar-cli.exe and the test programs.
 build_windows() {
   cmake -S "$TOP" -B "$OUT/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw32.cmake" -DTELVAR_BIN_DIR="$OUT/bin" >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw32.cmake" -DTELVAR_BIN_DIR="$OUT/bin" "${LAUNCHER[@]}" >/dev/null
   cmake --build "$OUT/build" -j "$JOBS"
 }
 
 # The byte-level modules built for this machine with sanitizers, plus fuzzers.
 build_native() {
   CC=clang CXX=clang++ cmake -S "$TOP" -B "$OUT/native" -G Ninja \
-        -DCMAKE_BUILD_TYPE=Debug -DTELVAR_NATIVE=ON >/dev/null
+        -DCMAKE_BUILD_TYPE=Debug -DTELVAR_NATIVE=ON "${LAUNCHER[@]}" >/dev/null
   cmake --build "$OUT/native" -j "$JOBS"
 }
 
