@@ -16,10 +16,12 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"
 #include "ui/main_view.h"
+#include "ui/ui_state.h"
+#include "pipeline/job_status.h"
 
 static void add_entry(int i, const wchar_t* path, const char* serial, const char* md5, int row, DiscStatus status) {
   LibraryEntry& e = g_state.entries[i];
@@ -35,6 +37,8 @@ int main(int argc, char** argv) {
   if (paints < 1) paints = 1;
   CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
   reset_state();
+  reset_job_status();
+  reset_ui_state();
   g_state.dpi_scale = 1.0f;
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
@@ -68,7 +72,7 @@ int main(int argc, char** argv) {
 
   paint_window(dc, &client);  // fills the image cache
   GdiFlush();
-  int cached = g_state.image_cache.count;
+  int cached = g_ui.image_cache.count;
   if (cached < 25) {
     fprintf(stderr, "paint_bench: only %d images cached; are the resources linked in?\n", cached);
     return 1;
@@ -85,14 +89,14 @@ int main(int argc, char** argv) {
     QueryPerformanceCounter(&end);
     ms.push_back((double)(end.QuadPart - start.QuadPart) * 1000.0 / (double)frequency.QuadPart);
   }
-  if (g_state.image_cache.count != cached) {
+  if (g_ui.image_cache.count != cached) {
     fprintf(stderr, "paint_bench: the cache grew from %d to %d records while painting\n", cached,
-            g_state.image_cache.count);
+            g_ui.image_cache.count);
     return 1;
   }
   std::sort(ms.begin(), ms.end());
   printf("paint_window, selected view, 1100 x 860, scale 1.0, %d paints, %d cached images, %d regions\n", paints,
-         cached, g_state.hit_region_count);
+         cached, g_ui.hit_region_count);
   printf("median %.3f ms  fastest %.3f ms  90th percentile %.3f ms  slowest %.3f ms\n", ms[ms.size() / 2], ms[0],
          ms[ms.size() * 9 / 10], ms.back());
   SelectObject(dc, previous);

@@ -7,12 +7,14 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "app/state.h"
-#include "build/build_job.h"
+#include "core/state.h"
+#include "pipeline/build_job.h"
+#include "pipeline/job_status.h"
 #include "launch/game_launch.h"
 #include "library/catalog.h"
 #include "library/disc_identify.h"
 #include "library/library.h"
+#include "ui/hit_regions.h"
 
 static void repaint() {
   if (g_state.main_window) InvalidateRect(g_state.main_window, NULL, FALSE);
@@ -53,7 +55,7 @@ bool choose_log_path(int32_t index, wchar_t (&out)[PATH_UNITS]) {
   if (!catalog_row_buildable(row)) return false;
   wchar_t folder[PATH_UNITS];
   game_folder(row, folder);
-  bool build_failed_here = s.job.failed && s.job.entry_index == index;
+  bool build_failed_here = g_job.failed && g_job.entry_index == index;
   if (!game_files_present(row) || build_failed_here)
     return format_text(out, PATH_UNITS, L"%ls\\games\\%ls\\build_log.txt", s.launcher_dir, CATALOG[row].game_id);
   return join_path(out, folder, L"mox1_log.txt");
@@ -113,7 +115,11 @@ void dispatch_command(int32_t id, int32_t arg) {
     case CMD_OPEN_SETTINGS: s.settings_open = true; break;
     case CMD_OPEN_LOG: open_log(); break;
     case CMD_OPEN_GAME_FOLDER: open_game_folder(); break;
-    case CMD_REMOVE_ENTRY: remove_disc(); break;
+    case CMD_REMOVE_ENTRY: {
+      int32_t removed = remove_disc(g_job.running ? g_job.entry_index : -1);
+      if (removed >= 0) job_entry_removed(removed);
+      break;
+    }
     case CMD_CLOSE_SETTINGS:
       s.settings_open = false;
       save_settings();

@@ -2,7 +2,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "app/text.h"
+#include "core/text.h"
 
 // Performs command id with its argument, then repaints. An id outside the
 // seventeen only repaints.

@@ -4,7 +4,8 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "app/state.h"
+#include "core/state.h"
+#include "library/disc_identify.h"
 #include "app/window.h"
 #include "ui/draw_kit.h"
 
@@ -15,7 +16,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   locate_launcher();
   read_screen_scale();
   create_fonts();
-  load_settings();  // identifies every image of the library before the window shows
+  load_settings(add_stored_disc);  // identifies every image of the library before the window shows
   register_window_class(instance);
   HWND window = create_main_window(instance);
   // Without a window no quit message would ever come: the loop would wait

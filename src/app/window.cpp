@@ -11,13 +11,16 @@
 #include <windowsx.h>
 
 #include "app/commands.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "launch/game_launch.h"
 #include "library/catalog.h"
 #include "library/library.h"
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"
 #include "ui/main_view.h"
+#include "ui/ui_state.h"
+#include "pipeline/job_status.h"
+#include "ui/hit_regions.h"
 
 const wchar_t WINDOW_CLASS[] = L"ProjectTelvarLauncher";
 const wchar_t WINDOW_TITLE[] = L"Project Telvar";
@@ -127,7 +130,7 @@ static void on_paint(HWND window) {
   // wheel event. The painter draws whatever offset it finds, so it is brought
   // back within the list here.
   int limit = scroll_limit(client.bottom);
-  if (g_state.scroll_offset > limit) g_state.scroll_offset = limit > 0 ? limit : 0;
+  if (g_ui.scroll_offset > limit) g_ui.scroll_offset = limit > 0 ? limit : 0;
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
   if (memory && bitmap) {
@@ -149,7 +152,7 @@ static void on_min_max_info(MINMAXINFO* info) {
 static void on_close(HWND window) {
   // The build is not cancelled: the process ends, and the job object takes
   // the build tool's processes with it.
-  if (g_state.job.running &&
+  if (g_job.running &&
       MessageBoxW(window, L"A game is being built. Stop the build and close?", WINDOW_TITLE,
                   MB_ICONQUESTION | MB_YESNO) != IDYES)
     return;
@@ -222,9 +225,9 @@ static void on_mouse_wheel(HWND window, WPARAM wparam) {
   RECT client;
   GetClientRect(window, &client);
   int limit = scroll_limit(client.bottom);
-  int offset = s.scroll_offset + px(WHEEL_STEP) * notches;
+  int offset = g_ui.scroll_offset + px(WHEEL_STEP) * notches;
   if (offset > limit) offset = limit;
-  s.scroll_offset = offset > 0 ? offset : 0;
+  g_ui.scroll_offset = offset > 0 ? offset : 0;
   repaint(window);
 }
 
@@ -242,9 +245,9 @@ static void on_mouse_move(HWND window, int x, int y) {
   const HitRegion* region = hit_test(x, y);
   int32_t id = region ? region->id : 0;
   int32_t arg = region ? region->arg : 0;
-  if (id != s.hovered_id || arg != s.hovered_arg) {
-    s.hovered_id = id;
-    s.hovered_arg = arg;
+  if (id != g_ui.hovered_id || arg != g_ui.hovered_arg) {
+    g_ui.hovered_id = id;
+    g_ui.hovered_arg = arg;
     repaint(window);
   }
   SetCursor(LoadCursorW(NULL, id ? IDC_HAND : IDC_ARROW));
@@ -256,14 +259,14 @@ static void on_mouse_move(HWND window, int x, int y) {
 }
 
 static void on_mouse_leave(HWND window) {
-  g_state.hovered_id = 0;
+  g_ui.hovered_id = 0;
   repaint(window);
 }
 
 static void on_button_down(HWND window, int x, int y) {
   const HitRegion* region = hit_test(x, y);
-  g_state.pressed_id = region ? region->id : 0;
-  g_state.pressed_arg = region ? region->arg : 0;
+  g_ui.pressed_id = region ? region->id : 0;
+  g_ui.pressed_arg = region ? region->arg : 0;
   SetCapture(window);
   repaint(window);
 }
@@ -271,8 +274,8 @@ static void on_button_down(HWND window, int x, int y) {
 static void on_button_up(HWND window, int x, int y) {
   LauncherState& s = g_state;
   const HitRegion* region = hit_test(x, y);
-  int32_t id = s.pressed_id, arg = s.pressed_arg;
-  s.pressed_id = 0;
+  int32_t id = g_ui.pressed_id, arg = g_ui.pressed_arg;
+  g_ui.pressed_id = 0;
   ReleaseCapture();
   if (region && id != 0 && region->id == id && region->arg == arg)
     dispatch_command(id, arg);
@@ -331,7 +334,7 @@ static void on_build_progress(HWND window, WPARAM ended) {
   LauncherState& s = g_state;
   if (ended == 1) {
     // A failed or cancelled build has its own texts; the status line stays.
-    if (!s.job.failed) {
+    if (!g_job.failed) {
       copy_text(s.status_text, STATUS_TEXT_UNITS, L"Built. Ready to play.");
       s.status_is_error = false;
       FlashWindow(window, TRUE);

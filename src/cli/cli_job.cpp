@@ -2,8 +2,9 @@
 #include <windows.h>
 #include <string.h>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "cli/cli.h"
+#include "pipeline/job_status.h"
 
 static wchar_t last_printed[STAGE_TEXT_UNITS];
 
@@ -19,7 +20,7 @@ static void print_stage_change() {
 
 static BOOL WINAPI on_console_break(DWORD type) {
   if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-  InterlockedExchange(&g_state.job.cancel_requested, 1);
+  InterlockedExchange(&g_job.cancel_requested, 1);
   job_terminate_object(1);
   return TRUE;
 }

@@ -13,11 +13,12 @@
 #include <windows.h>
 #include <string.h>
 
-#include "app/state.h"
-#include "build/build_job.h"
+#include "core/state.h"
+#include "pipeline/build_job.h"
 #include "cli/cli.h"
 #include "library/catalog.h"
 #include "library/disc_identify.h"
+#include "pipeline/job_status.h"
 
 static wchar_t last_stage[STAGE_TEXT_UNITS];
 
@@ -26,7 +27,7 @@ static void print_new_stage() {
   job_read_texts(stage, STAGE_TEXT_UNITS, NULL, 0);
   if (wcscmp(stage, last_stage) == 0) return;
   memcpy(last_stage, stage, sizeof stage);
-  double progress = g_state.job.progress;
+  double progress = g_job.progress;
   if (progress < 0.0) progress = 0.0;
   if (progress > 1.0) progress = 1.0;
   fprintf(stdout, "%3d%% ", (int)(progress * 100.0 + 0.5));
@@ -84,7 +85,7 @@ int cmd_build(int argc, wchar_t** argv) {
   SetConsoleCtrlHandler(on_break, FALSE);
   set_job_listener(NULL);
 
-  if (!g_state.job.failed) {
+  if (!g_job.failed) {
     fputs("Built\n", stdout);
     fflush(stdout);
     return EXIT_OK;

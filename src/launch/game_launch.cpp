@@ -7,9 +7,10 @@
 // fixed buffers on the stack.
 #include "launch/game_launch.h"
 
-#include "app/state.h"
+#include "core/state.h"
 #include "library/catalog.h"
 #include "library/disc_identify.h"
+#include "pipeline/job_status.h"
 
 static void repaint() {
   if (g_state.main_window) InvalidateRect(g_state.main_window, NULL, FALSE);
@@ -60,8 +61,8 @@ void set_game_environment() {
 
 bool game_is_being_built(int32_t index) {
   const LauncherState& s = g_state;
-  int32_t built = s.job.entry_index;
-  if (!s.job.running || index < 0 || index >= s.entry_count || built < 0 || built >= s.entry_count) return false;
+  int32_t built = g_job.entry_index;
+  if (!g_job.running || index < 0 || index >= s.entry_count || built < 0 || built >= s.entry_count) return false;
   return s.entries[built].catalog_row >= 0 && s.entries[built].catalog_row == s.entries[index].catalog_row;
 }
 

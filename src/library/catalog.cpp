@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "app/state.h"
+#include "core/state.h"
 
 static const wchar_t* const LEVEL_NAMES[LEVEL_COUNT] = {
     L"Launch Pad",        L"Comet Alley",      L"Moonbase Muddle",  L"Nebula Bazaar",

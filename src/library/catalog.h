@@ -4,7 +4,7 @@
 #include <stdint.h>
 #include <wchar.h>
 
-#include "app/text.h"
+#include "core/text.h"
 
 enum { CATALOG_ROWS = 9, LEVEL_COUNT = 19 };
 

@@ -7,7 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "library/catalog.h"
 #include "library/iso_image.h"
 #include "library/md5.h"
@@ -115,3 +115,5 @@ void add_disc(const wchar_t* path, bool select) {
   if (select) s.selected = s.entry_count;
   s.entry_count++;
 }
+
+void add_stored_disc(const wchar_t* path) { add_disc(path, false); }

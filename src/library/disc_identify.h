@@ -1,8 +1,8 @@
 // Identification of a disc image against the catalogue, and adding images to
 // the library.
 #pragma once
-#include "app/text.h"
-#include "library/library_types.h"
+#include "core/text.h"
+#include "core/library_types.h"
 
 // Reads the image at entry->path and sets serial, md5, catalog_row and status.
 // Never fails as a call: every problem ends as a status or an empty field.
@@ -17,6 +17,9 @@ bool full_disc_path(const wchar_t* path, wchar_t (&out)[PATH_UNITS]);
 // or the new entry becomes the selection. A full library, or a full path that
 // does not fit 259 units, adds nothing. Does not save.
 void add_disc(const wchar_t* path, bool select);
+
+// add_disc without selecting: how the settings file's stored paths come in.
+void add_stored_disc(const wchar_t* path);
 
 enum { BOOT_FILE_LIMIT = 67108863 };  // 2^26 - 1: larger boot files are not hashed
 enum { SYSTEM_CNF_LIMIT = 4095 };     // larger SYSTEM.CNF files are not read

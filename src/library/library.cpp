@@ -12,7 +12,7 @@
 #include <shlobj.h>
 #include <string.h>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "library/disc_identify.h"
 
 static void repaint() {
@@ -33,23 +33,27 @@ void add_chosen_files(const wchar_t* choice) {
   }
 }
 
+// The add-disc dialog's file-name buffer: a path, or a folder and names.
+enum { ADD_DISC_BUFFER_UNITS = 32768 };
+static wchar_t add_disc_names[ADD_DISC_BUFFER_UNITS];
+
 void add_disc_dialog() {
   LauncherState& s = g_state;
-  s.add_disc_names[0] = 0;
+  add_disc_names[0] = 0;
   OPENFILENAMEW dialog = {};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = s.main_window;
   dialog.lpstrFilter = L"PS2 disc images (*.iso)\0*.iso\0All files\0*.*\0";
-  dialog.lpstrFile = s.add_disc_names;
+  dialog.lpstrFile = add_disc_names;
   dialog.nMaxFile = ADD_DISC_BUFFER_UNITS;
   dialog.lpstrTitle = L"Add disc images";
   dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY;
   if (GetOpenFileNameW(&dialog)) {
     // The dialog leaves two terminators after the last text; make sure of it
     // even when the choice filled the buffer.
-    s.add_disc_names[ADD_DISC_BUFFER_UNITS - 2] = 0;
-    s.add_disc_names[ADD_DISC_BUFFER_UNITS - 1] = 0;
-    add_chosen_files(s.add_disc_names);
+    add_disc_names[ADD_DISC_BUFFER_UNITS - 2] = 0;
+    add_disc_names[ADD_DISC_BUFFER_UNITS - 1] = 0;
+    add_chosen_files(add_disc_names);
     save_settings();
   }
   s.settings_open = false;
@@ -142,29 +146,21 @@ void add_dropped_files(HDROP drop) {
   DragFinish(drop);
 }
 
-void remove_disc() {
+int32_t remove_disc(int32_t busy_entry) {
   LauncherState& s = g_state;
   int32_t removed = s.selected;
-  if (removed < 0 || removed >= s.entry_count || removed == s.running_entry) return;
+  if (removed < 0 || removed >= s.entry_count || removed == s.running_entry) return -1;
   // The entry being built keeps its row while the worker uses it.
-  if (s.job.running && removed == s.job.entry_index) return;
+  if (removed == busy_entry) return -1;
 
   memmove(&s.entries[removed], &s.entries[removed + 1],
           (size_t)(s.entry_count - removed - 1) * sizeof s.entries[0]);
   s.entry_count--;
   if (s.running_entry > removed) s.running_entry--;
 
-  // The build's entry index follows its entry, so that the progress block
-  // and the error text stay with the right row; a finished build's outcome
-  // leaves with its own entry instead of moving to the next one.
-  LONG built = s.job.entry_index;
-  if (built > removed)
-    InterlockedExchange(&s.job.entry_index, built - 1);
-  else if (built == removed)
-    InterlockedExchange(&s.job.entry_index, -1);
-
   if (s.selected >= s.entry_count) s.selected = s.entry_count - 1;
   s.status_text[0] = 0;
   save_settings();
   repaint();
+  return removed;
 }

@@ -37,6 +37,8 @@ void add_dropped_path(const wchar_t* path);
 void add_dropped_files(HDROP drop);
 
 // Removes the selected entry from the library (never the image file), unless
-// its game runs or it is being built. Moves the selection, the running entry
-// and the build's entry index with the entries that follow, and saves.
-void remove_disc();
+// its game runs or it is busy_entry (the one being built; -1 for none). Moves
+// the selection and the running entry with the entries that follow, and
+// saves. Returns the removed index, or -1 when nothing was removed; the caller
+// moves the build's entry index with it (job_entry_removed).
+int32_t remove_disc(int32_t busy_entry);

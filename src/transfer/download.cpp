@@ -19,7 +19,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/state.h"
+#include "core/state.h"
+#include "pipeline/job_status.h"
 
 enum {
   COPY_CHUNK_BYTES = 1048576,

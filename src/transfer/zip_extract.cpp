@@ -22,10 +22,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/state.h"
-#include "app/text.h"
-#include "build/build_tree.h"
-#include "build/job_status.h"
+#include "core/state.h"
+#include "core/text.h"
+#include "pipeline/build_tree.h"
+#include "pipeline/job_status.h"
 #include "transfer/inflate.h"
 #include "transfer/zip_records.h"
 
@@ -166,7 +166,7 @@ static bool extract_entry(const ZipArchive* archive, uint64_t cursor, const wcha
 
 bool extract_zip(const wchar_t* archive_path, const wchar_t* destination, double progress_from, double progress_to,
                  const wchar_t* label) {
-  volatile LONG* cancel = &g_state.job.cancel_requested;
+  volatile LONG* cancel = &g_job.cancel_requested;
   uint8_t* data = NULL;
   uint32_t size = 0;
   if (!read_archive(archive_path, &data, &size)) return false;

@@ -5,7 +5,7 @@
 // at all. Texts go into fixed stack buffers; no GDI object is made.
 #include <windows.h>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "library/catalog.h"
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"

@@ -4,8 +4,10 @@
 // own beyond the seven font handles in the state record.
 #include "ui/draw_kit.h"
 
-#include "app/state.h"
+#include "core/state.h"
 #include "ui/image_assets.h"
+#include "ui/ui_state.h"
+#include "ui/hit_regions.h"
 
 int px(int n) { return (int)((float)n * g_state.dpi_scale + 0.5f); }
 
@@ -22,19 +24,19 @@ static const FontStyle FONT_STYLES[FONT_COUNT] = {
 
 void create_fonts() {
   for (int i = 0; i < FONT_COUNT; i++) {
-    if (g_state.fonts[i]) DeleteObject(g_state.fonts[i]);
-    g_state.fonts[i] = NULL;
+    if (g_ui.fonts[i]) DeleteObject(g_ui.fonts[i]);
+    g_ui.fonts[i] = NULL;
   }
   for (int i = 0; i < FONT_COUNT; i++) {
     // A failed font stays null; text is then drawn in whatever font the DC holds.
-    g_state.fonts[i] = CreateFontW(-px(FONT_STYLES[i].size), 0, 0, 0, FONT_STYLES[i].weight, FALSE, FALSE,
+    g_ui.fonts[i] = CreateFontW(-px(FONT_STYLES[i].size), 0, 0, 0, FONT_STYLES[i].weight, FALSE, FALSE,
                                    FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                    CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
   }
 }
 
 static void select_font(HDC dc, FontRole font) {
-  if ((unsigned)font < FONT_COUNT && g_state.fonts[font]) SelectObject(dc, g_state.fonts[font]);
+  if ((unsigned)font < FONT_COUNT && g_ui.fonts[font]) SelectObject(dc, g_ui.fonts[font]);
 }
 
 void draw_text(HDC dc, const wchar_t* text, RECT rect, FontRole font, COLORREF colour, UINT flags) {
@@ -74,8 +76,8 @@ void draw_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t ar
                  bool enabled, int icon) {
   // A disabled button has no hover look, so the pointer over it shows
   // whatever region lies beneath without the button pretending to answer.
-  bool hovered = enabled && g_state.hovered_id == id && g_state.hovered_arg == arg;
-  bool pressed = hovered && g_state.pressed_id == id && g_state.pressed_arg == arg;
+  bool hovered = enabled && g_ui.hovered_id == id && g_ui.hovered_arg == arg;
+  bool pressed = hovered && g_ui.pressed_id == id && g_ui.pressed_arg == arg;
   COLORREF fill, outline, text;
   if (primary) {
     fill = !enabled ? COLOR_ACCENT_DISABLED : hovered ? COLOR_ACCENT_HOVER : COLOR_ACCENT;

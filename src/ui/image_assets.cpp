@@ -10,8 +10,9 @@
 // GDI DIB sections; the WIC factory is made once and kept for the process.
 #include "ui/image_assets.h"
 
-#include "app/state.h"
+#include "core/state.h"
 #include "ui/draw_kit.h"
+#include "ui/ui_state.h"
 
 // CLSID_WICImagingFactory1 and IID_IWICImagingFactory, spelled out so that
 // the factory class does not depend on which one the headers default to.
@@ -111,7 +112,7 @@ static HBITMAP decode_scaled(int id, int width, int height, bool tinted, COLORRE
 
 HBITMAP get_scaled_image(int id, int width, int height, bool tinted, COLORREF tint) {
   if (width < 1 || width > IMAGE_SIDE_MAX || height < 1 || height > IMAGE_SIDE_MAX) return NULL;
-  ImageCache& cache = g_state.image_cache;
+  ImageCache& cache = g_ui.image_cache;
   for (int i = 0; i < cache.count; i++) {
     const CachedImage& r = cache.records[i];
     if (r.id == id && r.width == width && r.height == height && r.tinted == (tinted ? 1 : 0) &&
@@ -152,10 +153,10 @@ bool draw_image(HDC dc, int id, int width, int height, int x, int y) {
 
 // The natural size of an image, measured once and remembered while there is room.
 static bool natural_size(int id, int* width, int* height) {
-  for (int i = 0; i < g_state.natural_size_count; i++) {
-    if (g_state.natural_sizes[i].id == id) {
-      *width = g_state.natural_sizes[i].width;
-      *height = g_state.natural_sizes[i].height;
+  for (int i = 0; i < g_ui.natural_size_count; i++) {
+    if (g_ui.natural_sizes[i].id == id) {
+      *width = g_ui.natural_sizes[i].width;
+      *height = g_ui.natural_sizes[i].height;
       return true;
     }
   }
@@ -167,8 +168,8 @@ static bool natural_size(int id, int* width, int* height) {
   if (FAILED(hr) || w == 0 || h == 0) return false;
   *width = (int)w;
   *height = (int)h;
-  if (g_state.natural_size_count < NATURAL_SIZE_CAPACITY) {
-    NaturalSize& n = g_state.natural_sizes[g_state.natural_size_count++];
+  if (g_ui.natural_size_count < NATURAL_SIZE_CAPACITY) {
+    NaturalSize& n = g_ui.natural_sizes[g_ui.natural_size_count++];
     n.id = id;
     n.width = (int)w;
     n.height = (int)h;
@@ -187,7 +188,7 @@ void draw_cover_image(HDC dc, int id, RECT rect) {
 
   // Keep one size of this image: resizing the window would otherwise fill
   // the cache with a banner per width.
-  ImageCache& cache = g_state.image_cache;
+  ImageCache& cache = g_ui.image_cache;
   for (int i = 0; i < cache.count;) {
     CachedImage& r = cache.records[i];
     if (r.id == id && !r.tinted && (r.width != sw || r.height != sh)) {
@@ -203,24 +204,24 @@ void draw_cover_image(HDC dc, int id, RECT rect) {
 
 HBRUSH get_background_brush() {
   int tile = px(171);
-  if (g_state.background_brush && g_state.background_tile == tile) return g_state.background_brush;
-  if (g_state.background_brush) DeleteObject(g_state.background_brush);
-  g_state.background_brush = NULL;
-  g_state.background_tile = 0;
+  if (g_ui.background_brush && g_ui.background_tile == tile) return g_ui.background_brush;
+  if (g_ui.background_brush) DeleteObject(g_ui.background_brush);
+  g_ui.background_brush = NULL;
+  g_ui.background_tile = 0;
   HBITMAP bitmap = get_scaled_image(104, tile, tile, false, 0);
   if (bitmap) {
-    g_state.background_brush = CreatePatternBrush(bitmap);
-    if (g_state.background_brush) g_state.background_tile = tile;
+    g_ui.background_brush = CreatePatternBrush(bitmap);
+    if (g_ui.background_brush) g_ui.background_tile = tile;
   }
-  return g_state.background_brush;
+  return g_ui.background_brush;
 }
 
 void flush_image_cache() {
   // The brush goes first: it tiles one of the bitmaps below.
-  if (g_state.background_brush) DeleteObject(g_state.background_brush);
-  g_state.background_brush = NULL;
-  g_state.background_tile = 0;
-  ImageCache& cache = g_state.image_cache;
+  if (g_ui.background_brush) DeleteObject(g_ui.background_brush);
+  g_ui.background_brush = NULL;
+  g_ui.background_tile = 0;
+  ImageCache& cache = g_ui.image_cache;
   for (int i = 0; i < cache.count; i++) DeleteObject(cache.records[i].bitmap);
   cache.count = 0;
 }

@@ -11,12 +11,15 @@
 #include <limits.h>
 #include <wchar.h>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "launch/game_launch.h"
 #include "library/catalog.h"
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"
 #include "ui/views.h"
+#include "ui/ui_state.h"
+#include "pipeline/job_status.h"
+#include "ui/hit_regions.h"
 
 static const wchar_t BUILDING_LABEL[] = L"Building\u2026";
 
@@ -40,7 +43,7 @@ StatusLabel status_label(int32_t index) {
   const LibraryEntry& e = g_state.entries[index];
   switch (e.status) {
     case DISC_OK: {
-      if (g_state.job.running && g_state.job.entry_index == index) return {BUILDING_LABEL, COLOR_ACCENT};
+      if (g_job.running && g_job.entry_index == index) return {BUILDING_LABEL, COLOR_ACCENT};
       const CatalogEntry* row = row_of(e);
       if (row && row->wrapper_exe && !files_present_this_paint(e.catalog_row)) {
         if (e.catalog_row < 2) return {L"Ready to build", COLOR_ACCENT};
@@ -73,7 +76,7 @@ static RECT rect_of(int left, int top, int right, int bottom) {
 }
 
 static int text_width(HDC dc, const wchar_t* text, FontRole font) {
-  if (g_state.fonts[font]) SelectObject(dc, g_state.fonts[font]);
+  if (g_ui.fonts[font]) SelectObject(dc, g_ui.fonts[font]);
   SIZE size = {0, 0};
   GetTextExtentPoint32W(dc, text, (int)wcslen(text), &size);
   return size.cx;
@@ -86,7 +89,7 @@ static void draw_library_row(HDC dc, int32_t i, int y, int b, int right) {
   bool selected = i == g_state.selected;
   if (selected)
     fill_round_rect(dc, row, COLOR_SURFACE_RAISED, COLOR_BORDER, 10);
-  else if (g_state.hovered_id == CMD_SELECT_ENTRY && g_state.hovered_arg == i)
+  else if (g_ui.hovered_id == CMD_SELECT_ENTRY && g_ui.hovered_arg == i)
     fill_round_rect(dc, row, COLOR_SURFACE, COLOR_SURFACE, 10);
   else
     fill_round_rect(dc, row, COLOR_SIDEBAR, COLOR_SIDEBAR, 10);
@@ -118,7 +121,7 @@ static void draw_library_row(HDC dc, int32_t i, int y, int b, int right) {
 static void draw_library_list(HDC dc, int H, int W, int bottom) {
   HRGN clip = CreateRectRgn(0, H + px(30), W - 1, bottom - px(116));
   if (clip) SelectClipRgn(dc, clip);
-  int y = H + px(32) - g_state.scroll_offset;
+  int y = H + px(32) - g_ui.scroll_offset;
   for (int32_t i = 0; i < g_state.entry_count; i++) {
     int b = y + px(68);
     // Rows wholly above the header or below the window cost nothing: no
@@ -147,7 +150,7 @@ static void draw_empty_state(HDC dc, int L, int R, int W, int client_right, int 
 static void draw_progress_block(HDC dc, int L, int R, int y) {
   int track_right = R - px(110) - px(12);
   fill_round_rect(dc, rect_of(L, y + px(30), track_right, y + px(38)), COLOR_SURFACE, COLOR_BORDER, 8);
-  double progress = g_state.job.progress;
+  double progress = g_job.progress;
   // Written "not NaN" so that a NaN fraction counts as nothing done.
   double f = !(progress > 0.0) ? 0.0 : progress > 1.0 ? 1.0 : progress;
   int w = (int)(f * (track_right - L));
@@ -169,7 +172,7 @@ static void draw_progress_block(HDC dc, int L, int R, int y) {
             DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER);
   draw_text(dc, percent, rect_of(R - px(110) - px(70), y, R - px(110) - px(12), y + px(24)), FONT_STRONG,
             COLOR_TEXT_SECONDARY, DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
-  bool stopping = g_state.job.cancel_requested != 0;
+  bool stopping = g_job.cancel_requested != 0;
   draw_button(dc, rect_of(R - px(110), y + px(4), R, y + px(44)), stopping ? L"Stopping\u2026" : L"Cancel",
               CMD_CANCEL_BUILD, 0, false, !stopping, 122);
 }
@@ -200,7 +203,7 @@ static void draw_button_row(HDC dc, const LibraryEntry& e, const EntryTraits& t,
   // No game starts while a build makes its files.
   bool enabled = (running || t.unsupported || t.built)
                      ? (!running && !t.unsupported && !game_is_being_built(g_state.selected))
-                     : (t.buildable && g_state.job.running == 0);
+                     : (t.buildable && g_job.running == 0);
   draw_button(dc, rect_of(L, y, L + px(170), y + px(48)), label, CMD_PRIMARY_ACTION, 0, true, enabled, icon);
 
   draw_button(dc, rect_of(L + px(182), y + px(4), L + px(182) + px(128), y + px(44)), L"Settings", CMD_OPEN_SETTINGS,
@@ -221,7 +224,7 @@ static void draw_message_line(HDC dc, const LibraryEntry& e, const EntryTraits& 
                               int R, int ym) {
   RECT line = rect_of(L, ym, R, ym + px(22));
   const UINT ellipsis = DT_END_ELLIPSIS | DT_SINGLELINE;
-  if (g_state.job.failed && g_state.job.entry_index == g_state.selected && !progress_drawn) {
+  if (g_job.failed && g_job.entry_index == g_state.selected && !progress_drawn) {
     wchar_t error[ERROR_TEXT_UNITS];
     job_read_texts(NULL, 0, error, ERROR_TEXT_UNITS);
     draw_text(dc, error, line, FONT_BODY, COLOR_ERROR, ellipsis);
@@ -280,7 +283,7 @@ static void draw_selected_view(HDC dc, int L, int R, int bottom) {
 
   EntryTraits t = traits_of(e);
   int y = T + px(150) + px(24);
-  bool progress_drawn = g_state.job.running && g_state.job.entry_index == index;
+  bool progress_drawn = g_job.running && g_job.entry_index == index;
   if (progress_drawn)
     draw_progress_block(dc, L, R, y);
   else
@@ -291,7 +294,7 @@ static void draw_selected_view(HDC dc, int L, int R, int bottom) {
 }
 
 void paint_window(HDC dc, const RECT* client) {
-  g_state.hit_region_count = 0;
+  g_ui.hit_region_count = 0;
   for (int8_t& answer : g_files_present) answer = -1;
   g_painting = true;
   int bottom = client->bottom, client_right = client->right;

@@ -6,11 +6,14 @@
 // Texts are formatted into fixed stack buffers; no GDI object is made.
 #include <windows.h>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "launch/game_launch.h"
 #include "library/catalog.h"
 #include "ui/draw_kit.h"
 #include "ui/views.h"
+#include "ui/ui_state.h"
+#include "pipeline/job_status.h"
+#include "ui/hit_regions.h"
 
 struct ToggleRow {
   const wchar_t* title;
@@ -24,7 +27,7 @@ static RECT rect_of(int left, int top, int right, int bottom) {
   return r;
 }
 
-static bool hovered(int32_t id, int32_t arg) { return g_state.hovered_id == id && g_state.hovered_arg == arg; }
+static bool hovered(int32_t id, int32_t arg) { return g_ui.hovered_id == id && g_ui.hovered_arg == arg; }
 
 // The whole monitor's height, not its work area: the game goes full screen.
 static int monitor_height() {
@@ -98,7 +101,7 @@ static bool rebuild_enabled() {
   if (s < 0 || s >= g_state.entry_count) return false;
   const LibraryEntry& e = g_state.entries[s];
   return (e.catalog_row == 0 || e.catalog_row == 1) && (e.status == DISC_OK || e.status == DISC_OTHER_REVISION) &&
-         g_state.job.running == 0 && g_state.running_entry < 0;
+         g_job.running == 0 && g_state.running_entry < 0;
 }
 
 void draw_settings_panel(HDC dc, int L, int R) {

@@ -7,10 +7,10 @@
 #include <sstream>
 #include <string>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "launch/game_launch.h"
 #include "library/catalog.h"
-#include "window/window_harness.h"
+#include "support/window_harness.h"
 
 // The stand-in's record: "name=value" lines.
 static std::map<std::string, std::string> parse_record(const std::string& text) {

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <string>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "library/catalog.h"
 #include "library/disc_identify.h"
 #include "library/iso_image.h"

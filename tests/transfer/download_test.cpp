@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "transfer/download.h"
+#include "pipeline/job_status.h"
 
 namespace {
 
@@ -69,9 +70,9 @@ std::vector<Heard> heard;
 int cancel_at_publication;
 
 void listen() {
-  heard.push_back({g_state.job.stage_text, g_state.job.progress});
+  heard.push_back({g_job.stage_text, g_job.progress});
   if (cancel_at_publication && (int)heard.size() == cancel_at_publication)
-    InterlockedExchange(&g_state.job.cancel_requested, 1);
+    InterlockedExchange(&g_job.cancel_requested, 1);
 }
 
 // A GET of our own, not through download_url, to steer the fixture.
@@ -140,6 +141,7 @@ class DownloadTest : public ::testing::Test {
 
   void SetUp() override {
     reset_state();
+    reset_job_status();
     heard.clear();
     cancel_at_publication = 0;
     set_job_listener(listen);
@@ -172,8 +174,8 @@ class DownloadTest : public ::testing::Test {
   // cancel), nothing at the destination, no memory handed out.
   void expect_failure(bool ok, const wchar_t* text, const std::wstring& destination, char* data) {
     EXPECT_FALSE(ok);
-    EXPECT_EQ(g_state.job.failed, text ? 1 : 0);
-    EXPECT_STREQ(g_state.job.error_text, text ? text : L"");
+    EXPECT_EQ(g_job.failed, text ? 1 : 0);
+    EXPECT_STREQ(g_job.error_text, text ? text : L"");
     if (!destination.empty()) {
       EXPECT_FALSE(file_exists(destination)) << "a partial file was left behind";
     }
@@ -205,8 +207,8 @@ std::string fetch_whole(const std::wstring& source, Target target, const std::ws
   uint32_t length = 0xDEADBEEF;
   bool ok = download_url(source.c_str(), target == TO_FILE ? destination.c_str() : NULL, 0.2, 0.6,
                          target == TO_MEMORY ? &data : NULL, target == TO_MEMORY ? &length : NULL, label);
-  EXPECT_TRUE(ok) << "error text: " << testing::PrintToString(std::wstring(g_state.job.error_text));
-  EXPECT_EQ(g_state.job.failed, 0);
+  EXPECT_TRUE(ok) << "error text: " << testing::PrintToString(std::wstring(g_job.error_text));
+  EXPECT_EQ(g_job.failed, 0);
   std::string got;
   if (target == TO_FILE) {
     EXPECT_TRUE(read_file(destination, &got)) << "no destination file";
@@ -243,9 +245,10 @@ TEST_F(DownloadTest, BodiesArriveWholeWithAndWithoutAnnouncedLength) {
         SCOPED_TRACE(testing::Message() << testing::PrintToString(std::wstring(kind.kind)) << " " << size
                                         << (target == TO_FILE ? " to a file" : " to memory"));
         reset_state();
+        reset_job_status();
         heard.clear();
-        g_state.job.progress = 0.25;
-        copy_text(g_state.job.stage_text, STAGE_TEXT_UNITS, L"Starting");
+        g_job.progress = 0.25;
+        copy_text(g_job.stage_text, STAGE_TEXT_UNITS, L"Starting");
         std::wstring destination = in_folder(L"body.bin");
         std::string got = fetch_whole(url(format(L"/%ls/%u", kind.kind, (unsigned)size).c_str()), target,
                                       destination, L"the file");
@@ -255,15 +258,15 @@ TEST_F(DownloadTest, BodiesArriveWholeWithAndWithoutAnnouncedLength) {
         double mb = size / 1048576.0;
         if (size == 0) {
           // No chunk, nothing to report.
-          EXPECT_STREQ(g_state.job.stage_text, L"Starting");
-          EXPECT_DOUBLE_EQ(g_state.job.progress, 0.25);
+          EXPECT_STREQ(g_job.stage_text, L"Starting");
+          EXPECT_DOUBLE_EQ(g_job.progress, 0.25);
         } else if (kind.announced) {
-          EXPECT_EQ(std::wstring(g_state.job.stage_text), format(L"the file (%.0f of %.0f MB)", mb, mb));
-          EXPECT_DOUBLE_EQ(g_state.job.progress, 0.6);
+          EXPECT_EQ(std::wstring(g_job.stage_text), format(L"the file (%.0f of %.0f MB)", mb, mb));
+          EXPECT_DOUBLE_EQ(g_job.progress, 0.6);
           expect_progress_within(0.2, 0.6);
         } else {
           // Unknown size: the text counts, the bar stays where it was.
-          EXPECT_EQ(std::wstring(g_state.job.stage_text), format(L"the file (%.0f MB)", mb));
+          EXPECT_EQ(std::wstring(g_job.stage_text), format(L"the file (%.0f MB)", mb));
           for (const Heard& h : heard) EXPECT_DOUBLE_EQ(h.progress, 0.25);
         }
         DeleteFileW(destination.c_str());
@@ -277,6 +280,7 @@ TEST_F(DownloadTest, OnlyStatus200IsAccepted) {
     for (Target target : {TO_FILE, TO_MEMORY}) {
       SCOPED_TRACE(testing::Message() << status << (target == TO_FILE ? " to a file" : " to memory"));
       reset_state();
+      reset_job_status();
       std::wstring destination = in_folder(L"refused.bin");
       // A destination that already held something is replaced, then removed.
       ASSERT_TRUE(write_file(destination, "old"));
@@ -302,6 +306,7 @@ TEST_F(DownloadTest, BodyShorterThanAnnouncedFails) {
       SCOPED_TRACE(testing::Message() << c.sent << " of " << c.announced
                                       << (target == TO_FILE ? " to a file" : " to memory"));
       reset_state();
+      reset_job_status();
       std::wstring destination = in_folder(L"short.bin");
       char* data = nullptr;
       uint32_t length = 0;
@@ -321,6 +326,7 @@ TEST_F(DownloadTest, ConnectionResetMidBodyFailsWithTheReadText) {
     for (Target target : {TO_FILE, TO_MEMORY}) {
       SCOPED_TRACE(testing::Message() << "announced " << announced << (target == TO_FILE ? " to a file" : " to memory"));
       reset_state();
+      reset_job_status();
       std::wstring destination = in_folder(L"reset.bin");
       char* data = nullptr;
       uint32_t length = 0;
@@ -328,8 +334,8 @@ TEST_F(DownloadTest, ConnectionResetMidBodyFailsWithTheReadText) {
                             destination, &data, &length, L"the game's build kit");
       EXPECT_FALSE(ok);
       unsigned long code = 0;
-      EXPECT_EQ(swscanf(g_state.job.error_text, L"The download of the game's build kit stopped (error %lu).", &code), 1)
-          << testing::PrintToString(std::wstring(g_state.job.error_text));
+      EXPECT_EQ(swscanf(g_job.error_text, L"The download of the game's build kit stopped (error %lu).", &code), 1)
+          << testing::PrintToString(std::wstring(g_job.error_text));
       EXPECT_NE(code, 0u);
       if (target == TO_FILE) {
         EXPECT_FALSE(file_exists(destination)) << "a partial file was left behind";
@@ -351,13 +357,14 @@ TEST_F(DownloadTest, BodyLongerThanAnnouncedKeepsTheAnnouncedBytes) {
       SCOPED_TRACE(testing::Message() << c.sent << " sent, " << c.announced << " announced"
                                       << (target == TO_FILE ? " to a file" : " to memory"));
       reset_state();
+      reset_job_status();
       heard.clear();
       std::wstring destination = in_folder(L"long.bin");
       std::string got = fetch_whole(url(format(L"/long/%u/%u", c.announced, c.sent).c_str()), target, destination,
                                     L"the file");
       EXPECT_EQ(got.size(), c.announced);
       EXPECT_TRUE(got == pattern(c.announced)) << "the body differs from the announced bytes";
-      EXPECT_DOUBLE_EQ(g_state.job.progress, 0.6);
+      EXPECT_DOUBLE_EQ(g_job.progress, 0.6);
       expect_progress_within(0.2, 0.6);
       DeleteFileW(destination.c_str());
     }
@@ -368,6 +375,7 @@ TEST_F(DownloadTest, CancelBetweenChunksIsSilentAndLeavesNothing) {
   for (Target target : {TO_FILE, TO_MEMORY}) {
     SCOPED_TRACE(target == TO_FILE ? "to a file" : "to memory");
     reset_state();
+    reset_job_status();
     heard.clear();
     cancel_at_publication = 2;
     std::wstring destination = in_folder(L"cancelled.bin");
@@ -382,7 +390,7 @@ TEST_F(DownloadTest, CancelBetweenChunksIsSilentAndLeavesNothing) {
 
 DWORD WINAPI cancel_after_400_ms(void*) {
   Sleep(400);
-  InterlockedExchange(&g_state.job.cancel_requested, 1);
+  InterlockedExchange(&g_job.cancel_requested, 1);
   return 0;
 }
 
@@ -414,6 +422,7 @@ TEST_F(DownloadTest, CancelWhileTheServerIsSilentEndsTheDownloadQuietly) {
   for (const wchar_t* path : paths) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(path)));
     reset_state();
+    reset_job_status();
     heard.clear();
     std::wstring destination = in_folder(L"silent.bin");
     HANDLE canceller = CreateThread(NULL, 0, cancel_after_400_ms, NULL, 0, NULL);
@@ -437,6 +446,7 @@ TEST_F(DownloadTest, DestinationThatCannotBeCreatedFailsBeforeAnyRequest) {
   for (const std::wstring& source : sources) {
     SCOPED_TRACE(testing::PrintToString(source));
     reset_state();
+    reset_job_status();
     int before = requests_served();
     ASSERT_GE(before, 0);
     bool ok = download_url(source.c_str(), missing_folder.c_str(), 0.0, 1.0, NULL, NULL, L"the file");
@@ -457,6 +467,7 @@ TEST_F(DownloadTest, AddressesThatDoNotParseAreNamedAsGiven) {
   for (const std::wstring& source : sources) {
     SCOPED_TRACE(testing::PrintToString(source));
     reset_state();
+    reset_job_status();
     std::wstring destination = in_folder(L"bad.bin");
     bool ok = download_url(source.c_str(), destination.c_str(), 0.0, 1.0, NULL, NULL, L"the file");
     expect_failure(ok, (L"Bad address: " + source).substr(0, ERROR_TEXT_UNITS - 1).c_str(), destination, nullptr);
@@ -468,6 +479,7 @@ TEST_F(DownloadTest, SchemeInAnyCaseGoesThroughHttp) {
   for (const wchar_t* scheme : {L"HTTP", L"hTtP"}) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(scheme)));
     reset_state();
+    reset_job_status();
     std::wstring source = format(L"%ls://127.0.0.1:%d/data/1000", scheme, port);
     EXPECT_TRUE(fetch_whole(source, TO_MEMORY, L"", L"the file") == pattern(1000));
   }
@@ -482,15 +494,16 @@ TEST_F(DownloadTest, ConnectionThatFailsAsksToCheckTheConnection) {
   for (const std::wstring& source : sources) {
     SCOPED_TRACE(testing::PrintToString(source));
     reset_state();
+    reset_job_status();
     std::wstring destination = in_folder(L"unreachable.bin");
     bool ok = download_url(source.c_str(), destination.c_str(), 0.0, 1.0, NULL, NULL, L"Downloading the build tools");
     EXPECT_FALSE(ok);
     unsigned long code = 0;
     wchar_t rest[64] = {};
-    EXPECT_EQ(swscanf(g_state.job.error_text,
+    EXPECT_EQ(swscanf(g_job.error_text,
                       L"Could not download Downloading the build tools (error %lu).%63l[^\n]", &code, rest),
               2)
-        << testing::PrintToString(std::wstring(g_state.job.error_text));
+        << testing::PrintToString(std::wstring(g_job.error_text));
     EXPECT_NE(code, 0u);
     EXPECT_STREQ(rest, L" Check your internet connection.");
     EXPECT_FALSE(file_exists(destination));
@@ -503,9 +516,10 @@ TEST_F(DownloadTest, LocalCopiesArriveWhole) {
     for (Target target : {TO_FILE, TO_MEMORY}) {
       SCOPED_TRACE(testing::Message() << size << (target == TO_FILE ? " to a file" : " to memory"));
       reset_state();
+      reset_job_status();
       heard.clear();
-      g_state.job.progress = 0.25;
-      copy_text(g_state.job.stage_text, STAGE_TEXT_UNITS, L"Starting");
+      g_job.progress = 0.25;
+      copy_text(g_job.stage_text, STAGE_TEXT_UNITS, L"Starting");
       std::wstring source = in_folder(L"source.bin");
       std::wstring destination = in_folder(L"copy.bin");
       ASSERT_TRUE(write_file(source, pattern(size)));
@@ -514,11 +528,11 @@ TEST_F(DownloadTest, LocalCopiesArriveWhole) {
       EXPECT_TRUE(got == pattern(size)) << "the copy differs from the source";
       if (size == 0) {
         EXPECT_TRUE(heard.empty()) << "progress for an empty file";
-        EXPECT_DOUBLE_EQ(g_state.job.progress, 0.25);
+        EXPECT_DOUBLE_EQ(g_job.progress, 0.25);
       } else {
         double mb = size / 1048576.0;
-        EXPECT_EQ(std::wstring(g_state.job.stage_text), format(L"the file (%.0f of %.0f MB)", mb, mb));
-        EXPECT_DOUBLE_EQ(g_state.job.progress, 0.6);
+        EXPECT_EQ(std::wstring(g_job.stage_text), format(L"the file (%.0f of %.0f MB)", mb, mb));
+        EXPECT_DOUBLE_EQ(g_job.progress, 0.6);
         EXPECT_EQ(heard.size(), (size + 1048575) / 1048576) << "one publication per 1 MiB chunk";
         expect_progress_within(0.2, 0.6);
       }
@@ -533,6 +547,7 @@ TEST_F(DownloadTest, MissingLocalSourceIsNamedAsGiven) {
     for (Target target : {TO_FILE, TO_MEMORY}) {
       SCOPED_TRACE(testing::PrintToString(source));
       reset_state();
+      reset_job_status();
       char* data = nullptr;
       uint32_t length = 0;
       bool ok = download_to(target, source, destination, &data, &length, L"the file");
@@ -548,9 +563,10 @@ TEST_F(DownloadTest, CopyOntoItselfKeepsTheSource) {
   for (const std::wstring& destination : destinations) {
     SCOPED_TRACE(testing::PrintToString(destination));
     reset_state();
+    reset_job_status();
     bool ok = download_url(source.c_str(), destination.c_str(), 0.0, 1.0, NULL, NULL, L"the file");
     EXPECT_FALSE(ok);
-    EXPECT_EQ(std::wstring(g_state.job.error_text), L"Could not write " + destination + L".");
+    EXPECT_EQ(std::wstring(g_job.error_text), L"Could not write " + destination + L".");
     std::string kept;
     EXPECT_TRUE(read_file(source, &kept) && kept == pattern(5000)) << "the source was damaged";
   }
@@ -575,6 +591,7 @@ TEST_F(DownloadTest, LocalSourceThatFailsWhileReadIsNamed) {
   for (Target target : {TO_FILE, TO_MEMORY}) {
     SCOPED_TRACE(target == TO_FILE ? "to a file" : "to memory");
     reset_state();
+    reset_job_status();
     HANDLE pipe = CreateNamedPipeW(source.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 65536, 65536,
                                    0, NULL);
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << "error " << GetLastError();
@@ -612,6 +629,7 @@ TEST_F(DownloadTest, DestinationThatStopsTakingBytesIsNamed) {
   for (const std::wstring& source : sources) {
     SCOPED_TRACE(testing::PrintToString(source));
     reset_state();
+    reset_job_status();
     HANDLE pipe = CreateNamedPipeW(destination.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096,
                                    0, NULL);
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << "error " << GetLastError();
@@ -631,6 +649,7 @@ TEST_F(DownloadTest, CancelDuringALocalCopyLeavesNothing) {
   for (Target target : {TO_FILE, TO_MEMORY}) {
     SCOPED_TRACE(target == TO_FILE ? "to a file" : "to memory");
     reset_state();
+    reset_job_status();
     heard.clear();
     cancel_at_publication = 1;
     std::wstring destination = in_folder(L"copy.bin");

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
-#include "build/job_status.h"
+#include "core/state.h"
+#include "pipeline/job_status.h"
 #include "fixtures.h"
 #include "support/temp_folder.h"
 #include "transfer/zip_extract.h"
@@ -98,6 +98,7 @@ void record_stage() {
 bool extract(const std::wstring& archive, const std::wstring& destination, const wchar_t* label = L"the archive",
              double from = 0.0, double to = 1.0) {
   reset_state();
+  reset_job_status();
   g_stages.clear();
   set_job_listener(record_stage);
   bool ok = extract_zip(archive.c_str(), destination.c_str(), from, to, label);
@@ -132,7 +133,7 @@ TEST(ZipExtract, ArchivesOfZipfileAndInfoZipGiveTheSourceTree) {
   for (const char* name : archives) {
     std::wstring dest = make_temp_folder(L"tree") + L"\\out";
     ASSERT_TRUE(extract(fixture(name), dest)) << name << ": " << narrow(error_text());
-    EXPECT_EQ(g_state.job.failed, 0) << name;
+    EXPECT_EQ(g_job.failed, 0) << name;
     std::map<std::wstring, std::string> unpacked = tree(dest);
     EXPECT_EQ(unpacked.size(), source.size()) << name;
     for (auto& entry : source) {
@@ -262,7 +263,7 @@ TEST(ZipExtract, FailuresGiveTheirTexts) {
     std::wstring dest = folder + L"\\dest";
     ASSERT_TRUE(write_file(archive, c.bytes));
     EXPECT_FALSE(extract(archive, dest)) << c.name;
-    EXPECT_EQ(g_state.job.failed, 1) << c.name;
+    EXPECT_EQ(g_job.failed, 1) << c.name;
     EXPECT_EQ(narrow(error_text()), narrow(c.text(archive, dest))) << c.name;
     EXPECT_EQ(read_file(archive), c.bytes) << c.name << ": the archive itself must stay as it was";
     // An entry before the fault stays written.
@@ -341,10 +342,11 @@ TEST(ZipExtract, CancelStopsBeforeTheNextEntryWithoutText) {
   std::wstring dest = folder + L"\\dest";
   ASSERT_TRUE(write_file(folder + L"\\a.zip", make_zip({stored_entry("a.txt", "a")}).bytes));
   reset_state();
-  g_state.job.cancel_requested = 1;
+  reset_job_status();
+  g_job.cancel_requested = 1;
   EXPECT_FALSE(extract_zip((folder + L"\\a.zip").c_str(), dest.c_str(), 0, 1, L"the archive"));
   EXPECT_EQ(error_text(), L"");
-  EXPECT_EQ(g_state.job.failed, 0);
+  EXPECT_EQ(g_job.failed, 0);
   EXPECT_FALSE(exists(dest + L"\\a.txt"));
 }
 
@@ -371,7 +373,7 @@ TEST(ZipExtract, ProgressEverySixteenthRecord) {
     ASSERT_TRUE(write_file(folder + L"\\a.zip", make_zip(entries).bytes));
     ASSERT_TRUE(extract(folder + L"\\a.zip", folder + L"\\dest", L"the archive", 0.2, 0.6)) << c.name;
     EXPECT_EQ(g_stages, c.stages) << c.name;
-    EXPECT_DOUBLE_EQ(g_state.job.progress, 0.2 + 0.4 * 33 / 40) << c.name;
+    EXPECT_DOUBLE_EQ(g_job.progress, 0.2 + 0.4 * 33 / 40) << c.name;
     EXPECT_EQ(read_file(folder + L"\\dest\\f39.txt"), "39");
     EXPECT_FALSE(exists(folder + L"\\up.txt"));
   }

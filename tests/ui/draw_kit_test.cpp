@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "ui/draw_kit.h"
 #include "ui_fixture.h"
+#include "ui/ui_state.h"
+#include "ui/hit_regions.h"
 
 namespace {
 
@@ -39,10 +41,10 @@ TEST(DrawKit, SevenFontsAtTheScaleAndTheOldOnesFreed) {
   for (float scale : {1.0f, 1.5f, 2.25f}) {
     fresh_state(scale);
     HFONT before[FONT_COUNT];
-    for (int i = 0; i < FONT_COUNT; i++) before[i] = g_state.fonts[i];
+    for (int i = 0; i < FONT_COUNT; i++) before[i] = g_ui.fonts[i];
     create_fonts();
     for (const Role& r : roles) {
-      HFONT font = g_state.fonts[r.role];
+      HFONT font = g_ui.fonts[r.role];
       ASSERT_NE(font, nullptr);
       LOGFONTW info = {};
       ASSERT_EQ(GetObjectW(font, sizeof info, &info), (int)sizeof info);
@@ -53,7 +55,7 @@ TEST(DrawKit, SevenFontsAtTheScaleAndTheOldOnesFreed) {
       EXPECT_EQ(GetObjectType(before[r.role]), 0u) << "the font made before was not deleted";
     }
     // Heading and strong share their parameters but are two handles.
-    EXPECT_NE(g_state.fonts[FONT_HEADING], g_state.fonts[FONT_STRONG]);
+    EXPECT_NE(g_ui.fonts[FONT_HEADING], g_ui.fonts[FONT_STRONG]);
   }
 }
 
@@ -82,7 +84,7 @@ std::vector<DrawnText> button_texts(RECT rect, const wchar_t* label, bool primar
 
 int label_width(const wchar_t* label, FontRole font) {
   HDC dc = CreateCompatibleDC(NULL);
-  SelectObject(dc, g_state.fonts[font]);
+  SelectObject(dc, g_ui.fonts[font]);
   SIZE size = {};
   GetTextExtentPoint32W(dc, label, (int)wcslen(label), &size);
   DeleteDC(dc);
@@ -126,29 +128,29 @@ TEST(DrawKit, OnlyAnEnabledButtonRecordsItsRegion) {
   Canvas canvas(200, 100);
   RECT rect = {10, 10, 110, 50};
   draw_button(canvas.dc, rect, L"Off", CMD_REBUILD, 0, false, false, 126);
-  EXPECT_EQ(g_state.hit_region_count, 0);
+  EXPECT_EQ(g_ui.hit_region_count, 0);
   draw_button(canvas.dc, rect, L"On", CMD_REBUILD, 3, true, true, 126);
-  ASSERT_EQ(g_state.hit_region_count, 1);
-  EXPECT_TRUE(EqualRect(&g_state.hit_regions[0].rect, &rect));
-  EXPECT_EQ(g_state.hit_regions[0].id, CMD_REBUILD);
-  EXPECT_EQ(g_state.hit_regions[0].arg, 3);
+  ASSERT_EQ(g_ui.hit_region_count, 1);
+  EXPECT_TRUE(EqualRect(&g_ui.hit_regions[0].rect, &rect));
+  EXPECT_EQ(g_ui.hit_regions[0].id, CMD_REBUILD);
+  EXPECT_EQ(g_ui.hit_regions[0].arg, 3);
   // Pressed elsewhere (another argument): drawn and recorded in place.
-  g_state.hovered_id = CMD_REBUILD;
-  g_state.hovered_arg = 3;
-  g_state.pressed_id = CMD_REBUILD;
-  g_state.pressed_arg = 4;
+  g_ui.hovered_id = CMD_REBUILD;
+  g_ui.hovered_arg = 3;
+  g_ui.pressed_id = CMD_REBUILD;
+  g_ui.pressed_arg = 4;
   draw_button(canvas.dc, rect, L"On", CMD_REBUILD, 3, true, true, 126);
-  ASSERT_EQ(g_state.hit_region_count, 2);
-  EXPECT_TRUE(EqualRect(&g_state.hit_regions[1].rect, &rect));
+  ASSERT_EQ(g_ui.hit_region_count, 2);
+  EXPECT_TRUE(EqualRect(&g_ui.hit_regions[1].rect, &rect));
   // Pressed and hovered: moved down by px(1).
-  g_state.pressed_arg = 3;
+  g_ui.pressed_arg = 3;
   draw_button(canvas.dc, rect, L"On", CMD_REBUILD, 3, true, true, 126);
-  ASSERT_EQ(g_state.hit_region_count, 3);
-  EXPECT_EQ(g_state.hit_regions[2].rect.top, 11);
-  EXPECT_EQ(g_state.hit_regions[2].rect.bottom, 51);
+  ASSERT_EQ(g_ui.hit_region_count, 3);
+  EXPECT_EQ(g_ui.hit_regions[2].rect.top, 11);
+  EXPECT_EQ(g_ui.hit_regions[2].rect.bottom, 51);
   // Pressed while disabled: no move, no region.
   draw_button(canvas.dc, rect, L"Off", CMD_REBUILD, 3, true, false, 126);
-  EXPECT_EQ(g_state.hit_region_count, 3);
+  EXPECT_EQ(g_ui.hit_region_count, 3);
 }
 
 TEST(DrawKit, TheRegionListStopsAtItsCapacity) {
@@ -156,8 +158,8 @@ TEST(DrawKit, TheRegionListStopsAtItsCapacity) {
   Canvas canvas(200, 100);
   for (int i = 0; i < HIT_REGION_CAPACITY + 5; i++)
     draw_button(canvas.dc, RECT{0, 0, 10, 10}, L"x", CMD_SELECT_ENTRY, i, false, true, 0);
-  EXPECT_EQ(g_state.hit_region_count, HIT_REGION_CAPACITY);
-  EXPECT_EQ(g_state.hit_regions[HIT_REGION_CAPACITY - 1].arg, HIT_REGION_CAPACITY - 1);
+  EXPECT_EQ(g_ui.hit_region_count, HIT_REGION_CAPACITY);
+  EXPECT_EQ(g_ui.hit_regions[HIT_REGION_CAPACITY - 1].arg, HIT_REGION_CAPACITY - 1);
 }
 
 }  // namespace

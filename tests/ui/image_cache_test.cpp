@@ -4,23 +4,24 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"
 #include "ui/main_view.h"
 #include "ui_fixture.h"
+#include "ui/ui_state.h"
 
 namespace {
 
 int count_of(int id) {
   int n = 0;
-  for (int i = 0; i < g_state.image_cache.count; i++) n += g_state.image_cache.records[i].id == id;
+  for (int i = 0; i < g_ui.image_cache.count; i++) n += g_ui.image_cache.records[i].id == id;
   return n;
 }
 
 const CachedImage* record_of(int id) {
-  for (int i = 0; i < g_state.image_cache.count; i++)
-    if (g_state.image_cache.records[i].id == id) return &g_state.image_cache.records[i];
+  for (int i = 0; i < g_ui.image_cache.count; i++)
+    if (g_ui.image_cache.records[i].id == id) return &g_ui.image_cache.records[i];
   return nullptr;
 }
 
@@ -109,16 +110,16 @@ TEST(ImageCache, OneRecordPerIdSizeAndTint) {
   ASSERT_NE(dark, nullptr);
   ASSERT_NE(light, nullptr);
   EXPECT_NE(dark, light);
-  EXPECT_EQ(g_state.image_cache.count, 2);
+  EXPECT_EQ(g_ui.image_cache.count, 2);
   HBITMAP plain = get_scaled_image(120, 18, 18, false, COLOR_TEXT);
-  EXPECT_EQ(g_state.image_cache.count, 3);
+  EXPECT_EQ(g_ui.image_cache.count, 3);
   // The tint of an untinted request is not compared.
   EXPECT_EQ(get_scaled_image(120, 18, 18, false, COLOR_ACCENT), plain);
   EXPECT_EQ(get_scaled_image(120, 18, 18, true, COLOR_BACKDROP), dark);
   EXPECT_EQ(get_scaled_image(120, 18, 18, true, COLOR_TEXT), light);
-  EXPECT_EQ(g_state.image_cache.count, 3);
+  EXPECT_EQ(g_ui.image_cache.count, 3);
   get_scaled_image(120, 19, 18, false, 0);
-  EXPECT_EQ(g_state.image_cache.count, 4);
+  EXPECT_EQ(g_ui.image_cache.count, 4);
 }
 
 TEST(ImageCache, RefusesSizesOutsideTheRangeAndMissingImages) {
@@ -128,7 +129,7 @@ TEST(ImageCache, RefusesSizesOutsideTheRangeAndMissingImages) {
   };
   const Case cases[] = {{120, 0, 18}, {120, 18, 0}, {120, -5, 18}, {120, 8193, 1}, {120, 1, 8193}, {99, 18, 18}};
   for (const Case& c : cases) EXPECT_EQ(get_scaled_image(c.id, c.width, c.height, false, 0), nullptr) << c.width;
-  EXPECT_EQ(g_state.image_cache.count, 0);
+  EXPECT_EQ(g_ui.image_cache.count, 0);
   EXPECT_NE(get_scaled_image(120, 8192, 1, false, 0), nullptr);
 
   // draw_image reports the failure and draws nothing.
@@ -141,18 +142,18 @@ TEST(ImageCache, TheHundredAndSixtyFirstRecordEmptiesTheCacheFirst) {
   fresh_state(1.0f, false);
   HBRUSH brush = get_background_brush();
   ASSERT_NE(brush, nullptr);
-  EXPECT_EQ(g_state.image_cache.count, 1);  // the tile
-  for (int w = 1; g_state.image_cache.count < IMAGE_CACHE_CAPACITY; w++)
+  EXPECT_EQ(g_ui.image_cache.count, 1);  // the tile
+  for (int w = 1; g_ui.image_cache.count < IMAGE_CACHE_CAPACITY; w++)
     ASSERT_NE(get_scaled_image(125, w, 2, false, 0), nullptr);
-  EXPECT_EQ(g_state.image_cache.count, 160);
-  EXPECT_EQ(g_state.background_brush, brush);
-  HBITMAP first = g_state.image_cache.records[1].bitmap;
+  EXPECT_EQ(g_ui.image_cache.count, 160);
+  EXPECT_EQ(g_ui.background_brush, brush);
+  HBITMAP first = g_ui.image_cache.records[1].bitmap;
   HBITMAP extra = get_scaled_image(125, 500, 2, false, 0);
   ASSERT_NE(extra, nullptr);
-  EXPECT_EQ(g_state.image_cache.count, 1);
-  EXPECT_EQ(g_state.image_cache.records[0].bitmap, extra);
+  EXPECT_EQ(g_ui.image_cache.count, 1);
+  EXPECT_EQ(g_ui.image_cache.records[0].bitmap, extra);
   // The brush went before the bitmap it tiles, and the old bitmaps are gone.
-  EXPECT_EQ(g_state.background_brush, nullptr);
+  EXPECT_EQ(g_ui.background_brush, nullptr);
   EXPECT_EQ(GetObjectType(first), 0u);
   // The next paint's request makes a new brush.
   EXPECT_NE(get_background_brush(), nullptr);
@@ -163,11 +164,11 @@ TEST(ImageCache, BrushIsRemadeOnlyWhenTheTileSizeChanges) {
   HBRUSH a = get_background_brush();
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(get_background_brush(), a);
-  EXPECT_EQ(g_state.background_tile, 171);
+  EXPECT_EQ(g_ui.background_tile, 171);
   g_state.dpi_scale = 1.5f;
   HBRUSH b = get_background_brush();
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(g_state.background_tile, 257);
+  EXPECT_EQ(g_ui.background_tile, 257);
   EXPECT_EQ(count_of(104), 2);
 }
 
@@ -234,20 +235,20 @@ TEST(ImageCache, DpiChangeDecodesAgainButKeepsTheBannersNaturalSize) {
     Canvas canvas(1100, 860);
     canvas.paint();
   }
-  ASSERT_GE(g_state.natural_size_count, 1);
-  ASSERT_EQ(g_state.natural_sizes[0].id, 100);
-  EXPECT_EQ(g_state.natural_sizes[0].width, 3840);
+  ASSERT_GE(g_ui.natural_size_count, 1);
+  ASSERT_EQ(g_ui.natural_sizes[0].id, 100);
+  EXPECT_EQ(g_ui.natural_sizes[0].width, 3840);
   ASSERT_NE(record_of(120), nullptr);
   EXPECT_EQ(record_of(120)->width, 18);
 
   // Tamper with the remembered size: if the next paint measured the image
   // again, the banner would come out at the true aspect.
-  g_state.natural_sizes[0].width = 1920;
+  g_ui.natural_sizes[0].width = 1920;
   g_state.dpi_scale = 1.5f;
   create_fonts();
   flush_image_cache();
-  EXPECT_EQ(g_state.image_cache.count, 0);
-  EXPECT_EQ(g_state.background_brush, nullptr);
+  EXPECT_EQ(g_ui.image_cache.count, 0);
+  EXPECT_EQ(g_ui.background_brush, nullptr);
   {
     Canvas canvas(1650, 1290);
     canvas.paint();
@@ -257,10 +258,10 @@ TEST(ImageCache, DpiChangeDecodesAgainButKeepsTheBannersNaturalSize) {
   ASSERT_NE(banner, nullptr);
   EXPECT_EQ(banner->width, 1128);
   EXPECT_EQ(banner->height, 423);
-  EXPECT_EQ(g_state.natural_size_count, 1);
+  EXPECT_EQ(g_ui.natural_size_count, 1);
   // Every visible image was made again at the new scale.
-  for (int i = 0; i < g_state.image_cache.count; i++) {
-    const CachedImage& r = g_state.image_cache.records[i];
+  for (int i = 0; i < g_ui.image_cache.count; i++) {
+    const CachedImage& r = g_ui.image_cache.records[i];
     if (r.id >= 120 && r.id <= 129) {
       EXPECT_EQ(r.width, 27) << r.id;
     } else if (r.id >= 140) {
@@ -269,8 +270,8 @@ TEST(ImageCache, DpiChangeDecodesAgainButKeepsTheBannersNaturalSize) {
       EXPECT_EQ(r.width, 390);
     }
   }
-  EXPECT_NE(g_state.background_brush, nullptr);
-  EXPECT_EQ(g_state.background_tile, 257);
+  EXPECT_NE(g_ui.background_brush, nullptr);
+  EXPECT_EQ(g_ui.background_tile, 257);
 }
 
 TEST(ImageCache, RepaintWithEverythingCachedMakesNoNewRecord) {
@@ -278,12 +279,12 @@ TEST(ImageCache, RepaintWithEverythingCachedMakesNoNewRecord) {
   library_of_two(0, DISC_OK);
   Canvas canvas(1100, 860);
   canvas.paint();
-  int count = g_state.image_cache.count;
+  int count = g_ui.image_cache.count;
   EXPECT_GT(count, 20);  // wordmark, tile, banner, six icons, twenty glyphs
   ASSERT_NE(record_of(100), nullptr);
   HBITMAP banner = record_of(100)->bitmap;
   canvas.paint();
-  EXPECT_EQ(g_state.image_cache.count, count);
+  EXPECT_EQ(g_ui.image_cache.count, count);
   EXPECT_EQ(record_of(100)->bitmap, banner);
 }
 

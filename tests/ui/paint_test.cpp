@@ -9,12 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "library/catalog.h"
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"
 #include "ui/main_view.h"
 #include "ui_fixture.h"
+#include "ui/ui_state.h"
+#include "pipeline/job_status.h"
+#include "ui/hit_regions.h"
 
 namespace {
 
@@ -42,8 +45,8 @@ std::string describe(const std::vector<Region>& list) {
 
 std::vector<Region> recorded() {
   std::vector<Region> out;
-  for (int i = 0; i < g_state.hit_region_count; i++)
-    out.push_back({g_state.hit_regions[i].id, g_state.hit_regions[i].arg, g_state.hit_regions[i].rect});
+  for (int i = 0; i < g_ui.hit_region_count; i++)
+    out.push_back({g_ui.hit_regions[i].id, g_ui.hit_regions[i].arg, g_ui.hit_regions[i].rect});
   return out;
 }
 
@@ -128,32 +131,32 @@ const StateCase STATE_CASES[] = {
     {"ready to build", [] { library_of_two(1, DISC_OK); }, 2, PANE_BUTTONS, ALL_BUTTONS},
     {"building", [] {
        library_of_two(0, DISC_OK);
-       g_state.job.running = 1;
-       g_state.job.entry_index = 0;
-       g_state.job.progress = 0.4;
+       g_job.running = 1;
+       g_job.entry_index = 0;
+       g_job.progress = 0.4;
      }, 2, PANE_CANCEL, 0},
     {"building, cancel asked", [] {
        library_of_two(0, DISC_OK);
-       g_state.job.running = 1;
-       g_state.job.cancel_requested = 1;
-       g_state.job.entry_index = 0;
+       g_job.running = 1;
+       g_job.cancel_requested = 1;
+       g_job.entry_index = 0;
      }, 2, PANE_NOTHING, 0},
     {"another entry building", [] {
        library_of_two(0, DISC_OK);
-       g_state.job.running = 1;
-       g_state.job.entry_index = 1;
+       g_job.running = 1;
+       g_job.entry_index = 1;
      }, 2, PANE_BUTTONS, SETTINGS | LOG | FOLDER | REMOVE},
     {"failed", [] {
        library_of_two(0, DISC_OK);
-       g_state.job.failed = 1;
-       g_state.job.entry_index = 0;
+       g_job.failed = 1;
+       g_job.entry_index = 0;
      }, 2, PANE_BUTTONS, ALL_BUTTONS},
     {"ready to play", [] { library_of_two(0, DISC_OK); use_built_folder(); }, 2, PANE_BUTTONS, ALL_BUTTONS},
     {"ready to play while another builds", [] {
        library_of_two(0, DISC_OK);
        use_built_folder();
-       g_state.job.running = 1;
-       g_state.job.entry_index = 1;
+       g_job.running = 1;
+       g_job.entry_index = 1;
      }, 2, PANE_BUTTONS, ALL_BUTTONS},
     {"running", [] {
        library_of_two(0, DISC_OK);
@@ -182,8 +185,8 @@ const StateCase STATE_CASES[] = {
     {"settings open, build running", [] {
        library_of_two(0, DISC_OK);
        g_state.settings_open = true;
-       g_state.job.running = 1;
-       g_state.job.entry_index = 0;
+       g_job.running = 1;
+       g_job.entry_index = 0;
      }, 2, PANE_SETTINGS_NO_REBUILD, 0},
     {"settings open, game running", [] {
        library_of_two(0, DISC_OK);
@@ -246,8 +249,8 @@ TEST(PaintRegions, LiteralRectanglesAtScaleOne) {
         {CMD_REMOVE_ENTRY, 0, {956, 202, 1076, 242}}}},
       {"building", [] {
          library_of_two(0, DISC_OK);
-         g_state.job.running = 1;
-         g_state.job.entry_index = 0;
+         g_job.running = 1;
+         g_job.entry_index = 0;
        },
        {{CMD_CANCEL_BUILD, 0, {966, 202, 1076, 242}}}},
       {"settings", [] { g_state.settings_open = true; },
@@ -300,12 +303,12 @@ TEST(PaintRegions, ScrolledListSkipsOnlyRowsWhollyOutside) {
     for (int i = 0; i < LIBRARY_CAPACITY; i++) set_entry(i, L"C:\\discs\\x.iso", "", "", -1, DISC_NOT_FOUND);
     g_state.entry_count = LIBRARY_CAPACITY;
     g_state.selected = 0;
-    g_state.scroll_offset = c.scroll;
+    g_ui.scroll_offset = c.scroll;
     Canvas canvas(1100, 860);
     canvas.paint();
     std::vector<int> rows;
-    for (int i = 0; i < g_state.hit_region_count; i++)
-      if (g_state.hit_regions[i].id == CMD_SELECT_ENTRY) rows.push_back(g_state.hit_regions[i].arg);
+    for (int i = 0; i < g_ui.hit_region_count; i++)
+      if (g_ui.hit_regions[i].id == CMD_SELECT_ENTRY) rows.push_back(g_ui.hit_regions[i].arg);
     ASSERT_FALSE(rows.empty()) << "scroll " << c.scroll;
     EXPECT_EQ(rows.front(), c.first) << "scroll " << c.scroll;
     EXPECT_EQ(rows.back(), c.last) << "scroll " << c.scroll;
@@ -371,8 +374,8 @@ TEST(PaintPixels, LibraryRowsBySelectionAndHover) {
       fresh_state(scale);
       library_of_two(0, DISC_OK);
       if (c.hovered >= 0) {
-        g_state.hovered_id = CMD_SELECT_ENTRY;
-        g_state.hovered_arg = c.hovered;
+        g_ui.hovered_id = CMD_SELECT_ENTRY;
+        g_ui.hovered_arg = c.hovered;
       }
       Canvas canvas(lay.cw, lay.ch);
       canvas.paint();
@@ -401,13 +404,13 @@ TEST(PaintPixels, PrimaryButtonFillByState) {
       {"ready to build", [] { library_of_two(0, DISC_OK); }, COLOR_ACCENT},
       {"hovered", [] {
          library_of_two(0, DISC_OK);
-         g_state.hovered_id = CMD_PRIMARY_ACTION;
+         g_ui.hovered_id = CMD_PRIMARY_ACTION;
        }, COLOR_ACCENT_HOVER},
       {"disabled and under the pointer: no hover look", [] {
          library_of_two(0, DISC_OK);
          use_built_folder();
          g_state.running_entry = 1;
-         g_state.hovered_id = CMD_PRIMARY_ACTION;
+         g_ui.hovered_id = CMD_PRIMARY_ACTION;
        }, COLOR_ACCENT_DISABLED},
   };
   for (float scale : {1.0f, 1.5f}) {
@@ -443,7 +446,7 @@ TEST(PaintPixels, SecondaryButtonFillAndOutlineByState) {
     for (const Case& c : cases) {
       fresh_state(scale);
       library_of_two(c.row, c.status);
-      g_state.hovered_id = c.hovered_id;
+      g_ui.hovered_id = c.hovered_id;
       Canvas canvas(lay.cw, lay.ch);
       canvas.paint();
       int left = lay.L() + (c.x_offset == 182 ? lay.P(182) : lay.P(182) + lay.P(140));
@@ -460,8 +463,8 @@ TEST(PaintPixels, PressedButtonMovesDownByOnePixelWithItsRegion) {
     int x = lay.L() + lay.P(20), y = lay.action_y();
     fresh_state(scale);
     library_of_two(0, DISC_OK);
-    g_state.hovered_id = CMD_PRIMARY_ACTION;
-    g_state.pressed_id = CMD_PRIMARY_ACTION;
+    g_ui.hovered_id = CMD_PRIMARY_ACTION;
+    g_ui.pressed_id = CMD_PRIMARY_ACTION;
     Canvas pressed(lay.cw, lay.ch);
     pressed.paint();
     int shift = lay.P(1);
@@ -469,14 +472,14 @@ TEST(PaintPixels, PressedButtonMovesDownByOnePixelWithItsRegion) {
     EXPECT_EQ(pressed.pixel(x, y + shift), COLOR_ACCENT_HOVER) << scale;
     EXPECT_EQ(pressed.pixel(x, y + lay.P(48) + shift - 1), COLOR_ACCENT_HOVER) << scale;
     const HitRegion* r = nullptr;
-    for (int i = 0; i < g_state.hit_region_count; i++)
-      if (g_state.hit_regions[i].id == CMD_PRIMARY_ACTION) r = &g_state.hit_regions[i];
+    for (int i = 0; i < g_ui.hit_region_count; i++)
+      if (g_ui.hit_regions[i].id == CMD_PRIMARY_ACTION) r = &g_ui.hit_regions[i];
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->rect.top, y + shift);
     EXPECT_EQ(r->rect.bottom, y + lay.P(48) + shift);
 
     // Pressed but no longer hovered: drawn in place again.
-    g_state.hovered_id = 0;
+    g_ui.hovered_id = 0;
     Canvas left(lay.cw, lay.ch);
     left.paint();
     EXPECT_EQ(left.pixel(x, y), COLOR_ACCENT) << scale;
@@ -503,9 +506,9 @@ TEST(PaintPixels, ProgressFillOnlyBeyondItsRoundedEnds) {
     for (const Case& c : cases) {
       fresh_state(scale);
       library_of_two(0, DISC_OK);
-      g_state.job.running = 1;
-      g_state.job.entry_index = 0;
-      g_state.job.progress = c.progress;
+      g_job.running = 1;
+      g_job.entry_index = 0;
+      g_job.progress = c.progress;
       Canvas canvas(lay.cw, lay.ch);
       canvas.paint();
       EXPECT_EQ(canvas.pixel(lay.L() + lay.P(2), y), c.start_filled ? COLOR_ACCENT : COLOR_SURFACE)
@@ -572,8 +575,8 @@ TEST(PaintPixels, ResolutionSegmentsSelectedAndHovered) {
     g_state.settings_open = true;
     g_state.upscaled = c.upscaled;
     if (c.hovered >= 0) {
-      g_state.hovered_id = CMD_SET_RESOLUTION;
-      g_state.hovered_arg = c.hovered;
+      g_ui.hovered_id = CMD_SET_RESOLUTION;
+      g_ui.hovered_arg = c.hovered;
     }
     Canvas canvas(lay.cw, lay.ch);
     canvas.paint();
@@ -671,10 +674,10 @@ TEST(PaintTexts, SelectedViewByState) {
        {}},
       {"building", [] {
          library_of_two(0, DISC_OK);
-         g_state.job.running = 1;
-         g_state.job.entry_index = 0;
-         g_state.job.progress = 0.004;
-         copy_text(g_state.job.stage_text, STAGE_TEXT_UNITS, L"Compiling");
+         g_job.running = 1;
+         g_job.entry_index = 0;
+         g_job.progress = 0.004;
+         copy_text(g_job.stage_text, STAGE_TEXT_UNITS, L"Compiling");
        },
        {{L"Building\u2026", COLOR_TEXT},
         {L"Compiling", COLOR_TEXT},
@@ -685,43 +688,43 @@ TEST(PaintTexts, SelectedViewByState) {
        {L"Settings", L"Remove"}},
       {"building past the end", [] {
          library_of_two(0, DISC_OK);
-         g_state.job.running = 1;
-         g_state.job.entry_index = 0;
-         g_state.job.progress = 1.2;
-         g_state.job.cancel_requested = 1;
+         g_job.running = 1;
+         g_job.entry_index = 0;
+         g_job.progress = 1.2;
+         g_job.cancel_requested = 1;
        },
        {{L"120%", COLOR_TEXT_SECONDARY}, {L"Stopping\u2026", COLOR_TEXT_MUTED}},
        {L"Cancel"}},
       {"a counter far past its total", [] {
          library_of_two(0, DISC_OK);
-         g_state.job.running = 1;
-         g_state.job.entry_index = 0;
-         g_state.job.progress = 2.1e9;
+         g_job.running = 1;
+         g_job.entry_index = 0;
+         g_job.progress = 2.1e9;
        },
        {{L"2147483647%", COLOR_TEXT_SECONDARY}},
        {}},
       {"a fraction that is no number", [] {
          library_of_two(0, DISC_OK);
-         g_state.job.running = 1;
-         g_state.job.entry_index = 0;
-         g_state.job.progress = std::nan("");
+         g_job.running = 1;
+         g_job.entry_index = 0;
+         g_job.progress = std::nan("");
        },
        {{L"0%", COLOR_TEXT_SECONDARY}},
        {}},
       {"failed", [] {
          library_of_two(0, DISC_OK);
-         g_state.job.failed = 1;
-         g_state.job.entry_index = 0;
-         copy_text(g_state.job.error_text, ERROR_TEXT_UNITS, L"Download failed.");
+         g_job.failed = 1;
+         g_job.entry_index = 0;
+         copy_text(g_job.error_text, ERROR_TEXT_UNITS, L"Download failed.");
          copy_text(g_state.status_text, STATUS_TEXT_UNITS, L"Status line");
        },
        {{L"Download failed.", COLOR_ERROR}},
        {L"Status line"}},
       {"failed build of another entry", [] {
          library_of_two(0, DISC_OK);
-         g_state.job.failed = 1;
-         g_state.job.entry_index = 1;
-         copy_text(g_state.job.error_text, ERROR_TEXT_UNITS, L"Download failed.");
+         g_job.failed = 1;
+         g_job.entry_index = 1;
+         copy_text(g_job.error_text, ERROR_TEXT_UNITS, L"Download failed.");
          copy_text(g_state.status_text, STATUS_TEXT_UNITS, L"Could not open the log.");
          g_state.status_is_error = true;
        },
@@ -905,8 +908,8 @@ TEST(StatusLabel, TextAndColourByStatus) {
     library_of_two(c.row, c.status);
     if (c.built) use_built_folder();
     if (c.building) {
-      g_state.job.running = 1;
-      g_state.job.entry_index = 0;
+      g_job.running = 1;
+      g_job.entry_index = 0;
     }
     StatusLabel label = status_label(0);
     EXPECT_STREQ(label.text, c.text) << c.status << " row " << c.row;
@@ -1020,7 +1023,7 @@ TEST(PaintPixels, StepperBoxesAndButtonHover) {
       fresh_state(scale);
       g_state.settings_open = true;
       g_state.start_level = c.start_level;
-      g_state.hovered_id = c.hovered_id;
+      g_ui.hovered_id = c.hovered_id;
       Canvas canvas(lay.cw, lay.ch);
       canvas.paint();
       int R = lay.R(), C = R - lay.P(200);
@@ -1135,9 +1138,9 @@ TEST(PaintResources, PaintsAndScaleChangesLeaveNoGdiObjectBehind) {
     for (int i = 0; i < 4 * rounds; i++) {
       g_state.settings_open = i % 4 == 1;
       g_state.selected = i % 4 == 2 ? -1 : 0;
-      g_state.job.running = i % 4 == 3;
-      g_state.job.entry_index = 0;
-      g_state.scroll_offset = i % 8 < 4 ? 0 : 50;
+      g_job.running = i % 4 == 3;
+      g_job.entry_index = 0;
+      g_ui.scroll_offset = i % 8 < 4 ? 0 : 50;
       canvas.paint();
     }
   };

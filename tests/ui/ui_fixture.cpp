@@ -5,10 +5,12 @@
 #include <objbase.h>
 #include <string.h>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"
 #include "ui/main_view.h"
+#include "ui/ui_state.h"
+#include "pipeline/job_status.h"
 
 namespace {
 
@@ -64,19 +66,21 @@ void fresh_state(float scale, bool keep_images) {
   ImageCache cache;
   NaturalSize sizes[NATURAL_SIZE_CAPACITY];
   if (!keep_images) flush_image_cache();
-  for (HFONT& font : g_state.fonts)
+  for (HFONT& font : g_ui.fonts)
     if (font) DeleteObject(font);
-  cache = g_state.image_cache;
-  HBRUSH brush = g_state.background_brush;
-  int32_t tile = g_state.background_tile, size_count = g_state.natural_size_count;
-  memcpy(sizes, g_state.natural_sizes, sizeof sizes);
+  cache = g_ui.image_cache;
+  HBRUSH brush = g_ui.background_brush;
+  int32_t tile = g_ui.background_tile, size_count = g_ui.natural_size_count;
+  memcpy(sizes, g_ui.natural_sizes, sizeof sizes);
   reset_state();
+  reset_job_status();
+  reset_ui_state();
   if (keep_images) {
-    g_state.image_cache = cache;
-    g_state.background_brush = brush;
-    g_state.background_tile = tile;
-    memcpy(g_state.natural_sizes, sizes, sizeof sizes);
-    g_state.natural_size_count = size_count;
+    g_ui.image_cache = cache;
+    g_ui.background_brush = brush;
+    g_ui.background_tile = tile;
+    memcpy(g_ui.natural_sizes, sizes, sizeof sizes);
+    g_ui.natural_size_count = size_count;
   }
   g_state.dpi_scale = scale;
   copy_text(g_state.launcher_dir, PATH_UNITS, g_empty_folder.c_str());

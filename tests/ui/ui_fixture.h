@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "library/library_types.h"
+#include "core/library_types.h"
 
 // Frees the fonts, resets the state record and makes the fonts again at
 // scale. launcher_dir is an empty folder: no game is built. The scaled images

@@ -8,9 +8,9 @@
 
 #include <string>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "ui/draw_kit.h"
-#include "window/window_harness.h"
+#include "support/window_harness.h"
 
 namespace {
 

@@ -1,0 +1,30 @@
+// The launcher's state record and its values at process start.
+#include "core/state.h"
+
+#include <string.h>
+
+LauncherState g_state;
+
+void reset_state() {
+  memset(&g_state, 0, sizeof g_state);
+  g_state.dpi_scale = 1.0f;
+  g_state.selected = -1;
+  g_state.upscaled = 1;
+  g_state.capture_seconds = 3;
+  g_state.start_level = -1;
+  g_state.minimize = 1;
+  g_state.running_entry = -1;
+}
+
+// The record is ready before main runs.
+static const bool state_ready = (reset_state(), true);
+
+void locate_launcher() {
+  wchar_t module[PATH_UNITS];
+  DWORD n = GetModuleFileNameW(NULL, module, PATH_UNITS);
+  module[n < PATH_UNITS ? n : PATH_UNITS - 1] = 0;
+  copy_text(g_state.launcher_dir, PATH_UNITS, module);
+  wchar_t* slash = wcsrchr(g_state.launcher_dir, L'\\');
+  if (slash) *slash = 0;
+  join_path(g_state.settings_path, g_state.launcher_dir, L"telvar.ini");
+}

@@ -1,0 +1,227 @@
+// The build job's stages; see build_job.h.
+#include "pipeline/build_job.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "core/state.h"
+#include "core/text.h"
+#include "pipeline/build_runner.h"
+#include "pipeline/build_tree.h"
+#include "pipeline/job_status.h"
+#include "pipeline/release.h"
+#include "pipeline/release_description.h"
+#include "library/catalog.h"
+#include "transfer/download.h"
+#include "transfer/sha256.h"
+#include "transfer/zip_extract.h"
+
+// What start_build hands to the worker: the entry as it was when asked.
+static wchar_t job_disc_path[PATH_UNITS];   // the disc image the script gets
+static int32_t job_catalog_row;             // 0 or 1
+
+// The worker's working storage, one job at a time.
+struct JobPaths {
+  wchar_t base[RELEASE_BASE_UNITS];         // release base, no trailing separator
+  const wchar_t* separator;                 // "/" or "\"
+  wchar_t downloads[PATH_UNITS];            // launcher_dir\downloads
+  wchar_t toolchain[PATH_UNITS];            // launcher_dir\toolchain
+  wchar_t interpreter[PATH_UNITS];          // toolchain\python\python.exe
+  wchar_t kit[PATH_UNITS];                  // launcher_dir\games\<game id>
+  wchar_t url[RELEASE_URL_UNITS];           // the address being fetched
+  wchar_t archive[PATH_UNITS];              // the archive being fetched, in downloads
+};
+static JobPaths paths;
+static ReleaseDescription description;
+
+static const wchar_t INVALID_DESCRIPTION[] = L"The build description from the release is not valid.";
+
+bool prepare_build(int32_t entry_index) {
+  JobStatus& job = g_job;
+  if (entry_index < 0 || entry_index >= g_state.entry_count || job.running) return false;
+  const LibraryEntry& entry = g_state.entries[entry_index];
+  if (!catalog_row_buildable(entry.catalog_row)) return false;
+
+  copy_text(job_disc_path, PATH_UNITS, entry.path);
+  job_catalog_row = entry.catalog_row;
+
+  job.running = 1;
+  job.cancel_requested = 0;
+  job.failed = 0;
+  job.entry_index = entry_index;
+  job.progress = 0.0;
+  AcquireSRWLockExclusive(&job.lock);
+  job.error_text[0] = 0;
+  copy_text(job.stage_text, STAGE_TEXT_UNITS, L"Starting");
+  ReleaseSRWLockExclusive(&job.lock);
+  g_state.status_text[0] = 0;
+  return true;
+}
+
+void start_build(int32_t entry_index) {
+  if (!prepare_build(entry_index)) return;
+  HANDLE thread = CreateThread(NULL, 0, build_worker, NULL, 0, NULL);
+  if (!thread) {
+    // No worker: the job must not stay marked as running.
+    fail_build(L"Could not start the build (thread).");
+    g_job.running = 0;
+    PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 1, 0);
+    return;
+  }
+  CloseHandle(thread);
+}
+
+void cancel_build() {
+  InterlockedExchange(&g_job.cancel_requested, 1);
+  job_terminate_object(1);
+}
+
+// True when the file's SHA-256 is expected (an empty checksum means none) and
+// differs; the archive is then deleted and the job failed with text.
+static bool checksum_fails(const wchar_t* archive, const char* expected, const wchar_t* text) {
+  if (!expected[0]) return false;
+  char actual[65];
+  if (sha256_file(archive, actual) && _stricmp(actual, expected) == 0) return false;
+  DeleteFileW(archive);
+  fail_build(L"%ls", text);
+  return true;
+}
+
+// The archive's address in the release and its path in the downloads folder.
+// The name must be a plain file name, and both must fit whole: a cut path
+// would name another file.
+static bool locate_archive(const wchar_t* game_id, const char* file_name) {
+  if (!archive_name_is_safe(file_name)) {
+    fail_build(INVALID_DESCRIPTION);
+    return false;
+  }
+  wchar_t name[RELEASE_FILE_BYTES];
+  utf8_to_wide(file_name, name, RELEASE_FILE_BYTES);
+  if (!name[0]) {
+    fail_build(INVALID_DESCRIPTION);
+    return false;
+  }
+  if (!release_file_url(paths.url, paths.base, paths.separator, game_id, name)) {
+    fail_build(L"Bad address: %ls", paths.url);
+    return false;
+  }
+  if (!join_path(paths.archive, paths.downloads, name)) {
+    fail_build(L"Could not write %ls.", paths.archive);
+    return false;
+  }
+  return true;
+}
+
+static bool fetch_toolchain(const wchar_t* game_id) {
+  if (!locate_archive(game_id, description.toolchain_file)) return false;
+  if (!download_url(paths.url, paths.archive, 0.01, 0.2, NULL, NULL, L"Downloading the build tools")) return false;
+  publish_progress(0.2, L"Checking the build tools");
+  if (checksum_fails(paths.archive, description.toolchain_sha256,
+                     L"The downloaded build tools are damaged (checksum). Try again."))
+    return false;
+  // The checksum of a large archive takes a while; a cancel given meanwhile
+  // must not still cost the tools that are installed (the downloads and the
+  // unpacking poll the flag themselves, the deletions do not).
+  if (cancel_requested()) return false;
+  delete_tree(paths.toolchain);
+  // A failed unpack keeps the archive and leaves no stamp: the next job fetches again.
+  if (!extract_zip(paths.archive, paths.toolchain, 0.2, 0.26, L"the build tools")) return false;
+  write_toolchain_stamp(paths.toolchain, description.toolchain_version);
+  DeleteFileW(paths.archive);
+  return true;
+}
+
+static bool toolchain_current() {
+  wchar_t stamp[STAMP_UNITS], wanted[STAMP_UNITS];
+  read_toolchain_stamp(paths.toolchain, stamp);
+  utf8_to_wide(description.toolchain_version, wanted, STAMP_UNITS);
+  return wcscmp(stamp, wanted) == 0 && GetFileAttributesW(paths.interpreter) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Every path the job uses must fit whole; a launcher folder so deep that they
+// do not cannot be built in.
+static bool form_paths(const wchar_t* game_id) {
+  const wchar_t* dir = g_state.launcher_dir;
+  bool whole = join_path(paths.downloads, dir, L"downloads") && join_path(paths.toolchain, dir, L"toolchain") &&
+               format_text(paths.interpreter, PATH_UNITS, L"%ls\\python\\python.exe", paths.toolchain) &&
+               format_text(paths.kit, PATH_UNITS, L"%ls\\games\\%ls", dir, game_id);
+  // Room for the longest names the job and the build script put in the kit folder.
+  wchar_t longest[PATH_UNITS];
+  whole = whole && join_path(longest, paths.kit, L"build\\windows_us\\mox1_wrapper.pdb");
+  if (!whole) fail_build(L"The launcher's folder path is too long to build in.");
+  return whole;
+}
+
+// The stages up to the script's success; false at the first failure or cancel.
+static bool run_stages(char** text) {
+  const CatalogEntry& row = CATALOG[job_catalog_row];
+  const wchar_t* game_id = row.game_id;
+
+  read_release_base(g_state.settings_path, paths.base, &paths.separator);
+  if (!form_paths(game_id)) return false;
+  create_directory_chain(paths.downloads);
+  publish_progress(0.0, L"Checking for the latest build files");
+
+  wchar_t description_name[RELEASE_FILE_BYTES];
+  format_text(description_name, RELEASE_FILE_BYTES, L"%ls.json", game_id);
+  release_file_url(paths.url, paths.base, paths.separator, game_id, description_name);
+  uint32_t length = 0;
+  if (!download_url(paths.url, NULL, 0.0, 0.01, text, &length, L"the build description")) return false;
+  if (!parse_release_description(*text, &description)) {
+    fail_build(INVALID_DESCRIPTION);
+    return false;
+  }
+  // Both names are checked before anything is fetched or deleted, and the
+  // versions before they reach the settings file or the stamp.
+  if (!archive_name_is_safe(description.toolchain_file) || !archive_name_is_safe(description.kit_file) ||
+      !version_text_is_plain(description.version) || !version_text_is_plain(description.toolchain_version)) {
+    fail_build(INVALID_DESCRIPTION);
+    return false;
+  }
+
+  if (!toolchain_current() && !fetch_toolchain(game_id)) return false;
+
+  if (!locate_archive(game_id, description.kit_file)) return false;
+  if (!download_url(paths.url, paths.archive, 0.26, 0.3, NULL, NULL, L"Downloading the game's build kit"))
+    return false;
+  if (checksum_fails(paths.archive, description.kit_sha256,
+                     L"The downloaded build kit is damaged (checksum). Try again."))
+    return false;
+
+  // Likewise the kit folder and its stamp stay as they are after a cancel.
+  if (cancel_requested()) return false;
+  wchar_t version[STAMP_UNITS];
+  utf8_to_wide(description.version, version, STAMP_UNITS);
+  create_directory_chain(paths.kit);
+  clear_stale_output(paths.kit, game_id, version);
+  clear_kit_folder(paths.kit);
+  if (!extract_zip(paths.archive, paths.kit, 0.3, 0.32, L"the build kit")) return false;
+  DeleteFileW(paths.archive);
+
+  wchar_t levels[LEVEL_LIST_UNITS];
+  read_level_list(g_state.settings_path, description.levels, levels);
+  publish_progress(0.32, L"Starting the build");
+  const wchar_t* region_word = row.region_suffix ? row.region_suffix : L"pal";
+  if (!run_build_tool(paths.kit, paths.toolchain, paths.interpreter, job_disc_path, region_word, levels))
+    return false;
+
+  publish_progress(0.99, L"Cleaning up");
+  clear_intermediate_output(paths.kit, region_word);
+  WritePrivateProfileStringW(game_id, row.region_suffix ? L"built_version_us" : L"built_version", version,
+                             g_state.settings_path);
+  publish_progress(1.0, L"Built");
+  return true;
+}
+
+DWORD WINAPI build_worker(void*) {
+  JobStatus& job = g_job;
+  char* text = NULL;
+  run_stages(&text);
+
+  free(text);
+  // A failure keeps its own text when a cancel comes after it.
+  if (job.cancel_requested && !job.failed) fail_build(L"Build cancelled.");
+  InterlockedExchange(&job.running, 0);
+  PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 1, 0);
+  return 0;
+}

@@ -1,0 +1,31 @@
+// The window's own state: what the last paint recorded for input, the pointer
+// and button state, the list's scroll, and the drawing resources kept between
+// paints. The main thread alone touches it; nothing below the window reads it.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+#include "ui/hit_regions.h"
+#include "ui/ui_types.h"
+
+struct UiState {
+  // Input
+  HitRegion hit_regions[HIT_REGION_CAPACITY];  // recorded by the last paint, in drawing order
+  int32_t hit_region_count;            // regions recorded
+  int32_t hovered_id, hovered_arg;     // region under the pointer; (0, 0) for none
+  int32_t pressed_id, pressed_arg;     // region where the left button went down; (0, 0) for none
+  int32_t scroll_offset;               // library list scroll in pixels, never negative
+
+  // Drawing (fonts per scale, scaled images, the tiled background)
+  HFONT fonts[FONT_COUNT];             // one handle per FontRole, made by create_fonts
+  ImageCache image_cache;              // scaled bitmaps, emptied whole when full or on a DPI change
+  HBRUSH background_brush;             // star-field pattern brush, or null; tiles a cached bitmap
+  int32_t background_tile;             // tile side in device pixels the brush was made for
+  NaturalSize natural_sizes[NATURAL_SIZE_CAPACITY];  // measured natural sizes, kept across flushes
+  int32_t natural_size_count;          // records in natural_sizes
+};
+
+extern UiState g_ui;
+
+// Sets every field to its value at process start (tests reuse one process).
+void reset_ui_state();

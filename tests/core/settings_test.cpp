@@ -1,0 +1,301 @@
+// The settings file: defaults, the load rules, renumbering on save, the
+// sections a save must keep, and paths of any characters.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <string>
+
+#include "core/state.h"
+#include "library/disc_identify.h"
+#include "support/temp_folder.h"
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_state();
+    folder = make_temp_folder(L"settings");
+    wcscpy(g_state.launcher_dir, folder.c_str());
+    wcscpy(g_state.settings_path, join(folder, L"telvar.ini").c_str());
+  }
+  void write_ini(const std::string& text) { ASSERT_TRUE(write_bytes(g_state.settings_path, text)); }
+  int read_int(const wchar_t* section, const wchar_t* key) {
+    return (int)GetPrivateProfileIntW(section, key, -999, g_state.settings_path);
+  }
+  std::wstring read_string(const wchar_t* section, const wchar_t* key) {
+    wchar_t value[PATH_UNITS];
+    GetPrivateProfileStringW(section, key, L"<missing>", value, PATH_UNITS, g_state.settings_path);
+    return value;
+  }
+  std::string missing(const char* name) {
+    std::string path;
+    for (wchar_t c : folder) path += (char)c;  // the temporary folder is ASCII
+    return path + "\\" + name;
+  }
+  std::wstring folder;
+};
+
+TEST_F(SettingsTest, NoFileGivesDefaultsAndTheFirstSaveCreatesIt) {
+  load_settings(add_stored_disc);
+  EXPECT_EQ(g_state.entry_count, 0);
+  EXPECT_EQ(g_state.selected, -1);
+  EXPECT_EQ(g_state.upscaled, 1);
+  EXPECT_EQ(g_state.vsync, 0);
+  EXPECT_EQ(g_state.no_gs_thread, 0);
+  EXPECT_EQ(g_state.no_gl_thread, 0);
+  EXPECT_EQ(g_state.fps_log, 0);
+  EXPECT_EQ(g_state.capture_seconds, 3);
+  EXPECT_EQ(g_state.start_level, -1);
+  EXPECT_EQ(g_state.minimize, 1);
+  save_settings();
+  EXPECT_EQ(read_int(L"library", L"count"), 0);
+  EXPECT_EQ(read_int(L"library", L"selected"), -1);
+  EXPECT_EQ(read_int(L"settings", L"capture_seconds"), 3);
+  EXPECT_EQ(read_int(L"settings", L"start_level"), -1);
+}
+
+TEST_F(SettingsTest, LoadRules) {
+  const struct {
+    const char* settings;
+    int capture_seconds;
+    int start_level;
+    int upscaled;
+  } cases[] = {
+      {"capture_seconds=0\nstart_level=19\n", 3, -1, 1},
+      {"capture_seconds=11\nstart_level=-2\n", 3, -1, 1},
+      {"capture_seconds=10\nstart_level=18\n", 10, 18, 1},
+      {"capture_seconds=1\nstart_level=-1\nupscaled=0\n", 1, -1, 0},
+      {"capture_seconds=many\nstart_level=x\nupscaled=7\n", 3, 0, 7},  // text reads as 0
+  };
+  for (const auto& c : cases) {
+    reset_state();
+    SetUp();
+    write_ini(std::string("[settings]\n") + c.settings);
+    load_settings(add_stored_disc);
+    EXPECT_EQ(g_state.capture_seconds, c.capture_seconds) << c.settings;
+    EXPECT_EQ(g_state.start_level, c.start_level) << c.settings;
+    EXPECT_EQ(g_state.upscaled, c.upscaled) << c.settings;
+  }
+}
+
+TEST_F(SettingsTest, LibraryGapsAreClosedAndSelectionClamped) {
+  write_ini("[library]\ncount=3\ndisc0=" + missing("a.iso") + "\ndisc2=" + missing("c.iso") +
+            "\nselected=7\nextra=kept?\n");
+  load_settings(add_stored_disc);
+  ASSERT_EQ(g_state.entry_count, 2);
+  EXPECT_EQ(g_state.selected, 1);  // above the last entry: clamped to it
+  EXPECT_EQ(g_state.entries[1].status, DISC_NOT_FOUND);
+  save_settings();
+  EXPECT_EQ(read_int(L"library", L"count"), 2);
+  EXPECT_EQ(read_string(L"library", L"disc1"), std::wstring(folder + L"\\c.iso"));
+  EXPECT_EQ(read_string(L"library", L"disc2"), L"<missing>");
+  EXPECT_EQ(read_string(L"library", L"extra"), L"<missing>");  // the section is written anew
+}
+
+TEST_F(SettingsTest, SelectionDefaultsAndNegativeValues) {
+  write_ini("[library]\ncount=1\ndisc0=" + missing("a.iso") + "\n");
+  load_settings(add_stored_disc);
+  EXPECT_EQ(g_state.selected, 0);  // missing key with a non-empty library
+
+  reset_state();
+  SetUp();
+  write_ini("[library]\ncount=3\ndisc0=" + missing("a.iso") + "\ndisc1=" + missing("b.iso") + "\ndisc2=" +
+            missing("c.iso") + "\nselected=-5\n");
+  load_settings(add_stored_disc);
+  EXPECT_EQ(g_state.selected, -5);  // negative means none and is kept as it is
+  save_settings();
+  EXPECT_EQ(read_int(L"library", L"selected"), -5);
+}
+
+TEST_F(SettingsTest, ACountBeyondTheSignedRangeStillReadsTheStoredPaths) {
+  // The profile function returns the count unsigned: 4294967295 (or -1, the
+  // same bits) is "more than 64", not "none", and the paths under it must not
+  // be dropped and then wiped by the next save.
+  for (const char* count : {"4294967295", "-1", "3000000000"}) {
+    reset_state();
+    SetUp();
+    write_ini(std::string("[library]\ncount=") + count + "\ndisc0=" + missing("a.iso") + "\ndisc1=" +
+              missing("b.iso") + "\n");
+    load_settings(add_stored_disc);
+    EXPECT_EQ(g_state.entry_count, 2) << count;
+    save_settings();
+    EXPECT_EQ(read_string(L"library", L"disc1"), folder + L"\\b.iso") << count;
+  }
+}
+
+TEST_F(SettingsTest, OnlySixtyFourPathsAreRead) {
+  std::string ini = "[library]\ncount=70\n";
+  for (int i = 0; i < 70; i++) ini += "disc" + std::to_string(i) + "=" + missing(("d" + std::to_string(i)).c_str()) + "\n";
+  write_ini(ini);
+  load_settings(add_stored_disc);
+  EXPECT_EQ(g_state.entry_count, 64);
+  EXPECT_EQ(std::wstring(g_state.entries[63].path), folder + L"\\d63");
+}
+
+TEST_F(SettingsTest, SaveKeepsOtherSectionsAndKeys) {
+  write_ini("[build]\nrelease_url=D:\\releases\nlevels=1,2\n[mox1]\nkit_version=7\nbuilt_version=7\n"
+            "[settings]\nvsync=1\nmy_key=mine\n");
+  load_settings(add_stored_disc);
+  EXPECT_EQ(g_state.vsync, 1);
+  g_state.fps_log = 1;
+  save_settings();
+  EXPECT_EQ(read_string(L"build", L"release_url"), L"D:\\releases");
+  EXPECT_EQ(read_string(L"build", L"levels"), L"1,2");
+  EXPECT_EQ(read_string(L"mox1", L"kit_version"), L"7");
+  EXPECT_EQ(read_string(L"mox1", L"built_version"), L"7");
+  EXPECT_EQ(read_string(L"settings", L"my_key"), L"mine");
+  EXPECT_EQ(read_int(L"settings", L"fps_log"), 1);
+}
+
+TEST_F(SettingsTest, PathsOfAnyCharactersSurviveSaveAndLoad) {
+  const std::wstring names[] = {L"Ünïcode диск 游戏.iso", L"emoji \U0001F680 disc.iso", L"a=b;c.iso"};
+  for (const std::wstring& name : names) {
+    LibraryEntry& e = g_state.entries[g_state.entry_count++];
+    wcscpy(e.path, join(folder, name).c_str());
+  }
+  g_state.selected = 2;
+  save_settings();
+  // A new file starts as UTF-16 with its byte-order mark.
+  EXPECT_EQ(read_bytes(g_state.settings_path).substr(0, 2), std::string("\xff\xfe"));
+
+  std::wstring ini = g_state.settings_path;
+  reset_state();
+  wcscpy(g_state.settings_path, ini.c_str());
+  load_settings(add_stored_disc);
+  ASSERT_EQ(g_state.entry_count, 3);
+  for (int i = 0; i < 3; i++) EXPECT_EQ(std::wstring(g_state.entries[i].path), join(folder, names[i]));
+  EXPECT_EQ(g_state.selected, 2);
+}
+
+// text as UTF-16 bytes without a byte-order mark, in either byte order.
+static std::string unmarked_utf16(const std::wstring& text, bool big_endian) {
+  std::string bytes;
+  for (wchar_t unit : text) {
+    char low = (char)(unit & 0xFF), high = (char)(unit >> 8);
+    bytes += big_endian ? high : low;
+    bytes += big_endian ? low : high;
+  }
+  return bytes;
+}
+
+TEST_F(SettingsTest, AFileWrittenByHandKeepsPathsOfAnyCharacters) {
+  // A user who sets the release address with a text editor leaves a file with
+  // no UTF-16 byte-order mark (plain 8-bit text, or UTF-8 with its own mark).
+  // The profile functions would go on writing such a file in the 8-bit code
+  // page, and a path that it cannot hold would come back as question marks.
+  const struct {
+    const char* label;
+    std::string bytes;
+    std::wstring release_url;
+  } cases[] = {
+      {"8-bit", "[build]\r\nrelease_url=D:\\releases\r\n[mox1]\r\nkit_version=7\r\n", L"D:\\releases"},
+      {"UTF-8 with mark", "\xEF\xBB\xBF[build]\r\nrelease_url=D:\\caf\xC3\xA9\r\n[mox1]\r\nkit_version=7\r\n",
+       L"D:\\caf\u00e9"},
+      // Read as 8-bit text these hold nothing, and the first save used to
+      // write over them.
+      {"UTF-16 without mark", unmarked_utf16(L"[build]\r\nrelease_url=D:\\\u6e38\r\n[mox1]\r\nkit_version=7\r\n", false),
+       L"D:\\\u6e38"},
+      {"UTF-16 big-endian without mark",
+       unmarked_utf16(L"[build]\r\nrelease_url=D:\\\u6e38\r\n[mox1]\r\nkit_version=7\r\n", true), L"D:\\\u6e38"},
+  };
+  const std::wstring names[] = {L"\u00dcn\u00efcode \u0434\u0438\u0441\u043a \u6e38\u620f.iso",
+                                L"emoji \U0001F680 disc.iso"};
+  for (const auto& c : cases) {
+    reset_state();
+    SetUp();
+    write_ini(c.bytes);
+    load_settings(add_stored_disc);
+    for (const std::wstring& name : names) {
+      LibraryEntry& e = g_state.entries[g_state.entry_count++];
+      wcscpy(e.path, join(folder, name).c_str());
+    }
+    save_settings();
+
+    std::wstring ini = g_state.settings_path;
+    reset_state();
+    wcscpy(g_state.settings_path, ini.c_str());
+    load_settings(add_stored_disc);
+    ASSERT_EQ(g_state.entry_count, 2) << c.label;
+    for (int i = 0; i < 2; i++) EXPECT_EQ(std::wstring(g_state.entries[i].path), join(folder, names[i])) << c.label;
+    // What the user wrote is still there for the build.
+    EXPECT_EQ(read_string(L"build", L"release_url"), c.release_url) << c.label;
+    EXPECT_EQ(read_string(L"mox1", L"kit_version"), L"7") << c.label;
+  }
+}
+
+TEST_F(SettingsTest, AStoredPathTooLongForTheLibraryIsNotReadCut) {
+  // The profile function cuts a value to the buffer; a cut path names another
+  // file and must not become an entry. A path of 259 units still fits.
+  std::string base = missing("");
+  std::string fits = base + std::string(259 - base.size() - 4, 'f') + ".iso";
+  std::string longer = base + std::string(300 - base.size() - 4, 'x') + ".iso";
+  ASSERT_EQ(fits.size(), 259u);
+  write_ini("[library]\ncount=3\ndisc0=" + longer + "\ndisc1=" + fits + "\ndisc2=" + missing("b.iso") + "\n");
+  load_settings(add_stored_disc);
+  ASSERT_EQ(g_state.entry_count, 2);
+  EXPECT_EQ(std::wstring(g_state.entries[0].path), std::wstring(fits.begin(), fits.end()));
+  EXPECT_EQ(std::wstring(g_state.entries[1].path), folder + L"\\b.iso");
+}
+
+TEST_F(SettingsTest, AReadOnlyFileIsLeftAsItIs) {
+  // The user made the file read-only: a save never replaces it with a UTF-16
+  // copy. (Wine running as root lets the profile functions write into it all
+  // the same, which Windows refuses; that part is not the launcher's.)
+  write_ini("[build]\r\nrelease_url=D:\\releases\r\n");
+  ASSERT_TRUE(SetFileAttributesW(g_state.settings_path, FILE_ATTRIBUTE_READONLY));
+  load_settings(add_stored_disc);
+  g_state.vsync = 1;
+  save_settings();
+  EXPECT_EQ(read_bytes(g_state.settings_path).substr(0, 9), "[build]\r\n");
+  EXPECT_NE(GetFileAttributesW(g_state.settings_path) & FILE_ATTRIBUTE_READONLY, 0u);
+  SetFileAttributesW(g_state.settings_path, FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(SettingsTest, AHandWrittenUtf8FileIsReadAsUtf8) {
+  // Text editors save UTF-8 without a mark by default; the profile functions
+  // would read such a file in the 8-bit code page and turn every non-ASCII
+  // character of a path or of the release address into something else.
+  const std::wstring disc = folder + L"\\\u0438\u0433\u0440\u044b \u00e9t\u00e9.iso";
+  std::string disc_utf8;
+  for (wchar_t c : disc) {
+    if (c < 0x80) {
+      disc_utf8 += (char)c;
+    } else {  // two-byte sequences cover the letters used here
+      disc_utf8 += (char)(0xC0 | (c >> 6));
+      disc_utf8 += (char)(0x80 | (c & 0x3F));
+    }
+  }
+  write_ini("[build]\r\nrelease_url=D:\\caf\xC3\xA9\r\n[library]\r\ncount=1\r\ndisc0=" + disc_utf8 + "\r\n");
+  load_settings(add_stored_disc);
+  ASSERT_EQ(g_state.entry_count, 1);
+  EXPECT_EQ(std::wstring(g_state.entries[0].path), disc);
+  EXPECT_EQ(read_string(L"build", L"release_url"), L"D:\\caf\u00e9");
+
+  // Bytes that are not UTF-8 are still read as the profile functions read them.
+  reset_state();
+  SetUp();
+  write_ini("[build]\r\nrelease_url=D:\\caf\xE9\r\n");
+  wchar_t expected[PATH_UNITS];
+  GetPrivateProfileStringW(L"build", L"release_url", L"", expected, PATH_UNITS, g_state.settings_path);
+  load_settings(add_stored_disc);
+  save_settings();
+  EXPECT_EQ(read_string(L"build", L"release_url"), expected);
+}
+
+TEST_F(SettingsTest, AFileThatIsNoTextIsKeptAsideAndNeverWrittenOver) {
+  // Bytes the profile functions cannot read: the launcher starts without
+  // settings, and what the file held is kept under the first free ".bad"
+  // name rather than lost to the next save.
+  const std::string first("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01", 12);  // a picture's first bytes
+  const std::string second("\x00\x00\x00\x00", 4);
+  const std::wstring bad = join(folder, L"telvar.ini.bad"), bad2 = join(folder, L"telvar.ini.bad2");
+  write_ini(first);
+  load_settings(add_stored_disc);
+  EXPECT_EQ(g_state.entry_count, 0);
+  EXPECT_EQ(read_bytes(bad), first);
+  save_settings();
+  EXPECT_EQ(read_int(L"library", L"count"), 0) << "a fresh file is written in its place";
+
+  write_ini(second);
+  load_settings(add_stored_disc);
+  EXPECT_EQ(read_bytes(bad), first) << "an older file set aside is never replaced";
+  EXPECT_EQ(read_bytes(bad2), second);
+}
