@@ -16,6 +16,13 @@ void utf8_to_wide(const char* text, wchar_t* out, int units) {
   if (MultiByteToWideChar(CP_UTF8, 0, text, -1, out, units) <= 0) out[0] = 0;
 }
 
+// A folder path that starts from the current folder: no drive ("D:"), no
+// root ("\" or "/") and no share ("\\server").
+static bool is_relative_folder(const wchar_t* path) {
+  if (path[0] == L'\\' || path[0] == L'/') return false;
+  return !(path[0] && path[1] == L':');
+}
+
 void read_release_base(const wchar_t* settings_path, wchar_t (&base)[RELEASE_BASE_UNITS],
                        const wchar_t** separator) {
   GetPrivateProfileStringW(BUILD_SECTION, L"release_url", DEFAULT_RELEASE_BASE, base, RELEASE_BASE_UNITS,
@@ -23,6 +30,22 @@ void read_release_base(const wchar_t* settings_path, wchar_t (&base)[RELEASE_BAS
   *separator = _wcsnicmp(base, L"http", 4) == 0 ? L"/" : L"\\";
   size_t length = wcslen(base);
   if (length > 0 && (base[length - 1] == L'\\' || base[length - 1] == L'/')) base[length - 1] = 0;
+
+  // A relative folder is taken from the launcher's folder (the settings
+  // file's), not from the current folder, which is whatever the shortcut,
+  // script or shell that started the launcher left: the release must not
+  // change with it. An empty base is the launcher's folder itself.
+  const wchar_t* last_slash = wcsrchr(settings_path, L'\\');
+  if ((*separator)[0] == L'/' || !is_relative_folder(base) || !last_slash) return;
+  wchar_t relative[RELEASE_BASE_UNITS];
+  copy_text(relative, RELEASE_BASE_UNITS, base);
+  int folder_units = (int)(last_slash - settings_path);
+  // A result cut by the buffer is far beyond the 259 units a folder path may
+  // have, so it names nothing that could be read.
+  if (relative[0])
+    format_text(base, RELEASE_BASE_UNITS, L"%.*ls\\%ls", folder_units, settings_path, relative);
+  else
+    format_text(base, RELEASE_BASE_UNITS, L"%.*ls", folder_units, settings_path);
 }
 
 bool release_file_url(wchar_t (&out)[RELEASE_URL_UNITS], const wchar_t* base, const wchar_t* separator,

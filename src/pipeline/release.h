@@ -28,7 +28,9 @@ extern const wchar_t DEFAULT_LEVEL_LIST[];
 
 // Reads "release_url" from the settings file (settings_path) and removes at
 // most one trailing separator. separator is "/" for an http(s) base and "\"
-// for a local folder, chosen before anything is removed.
+// for a local folder, chosen before anything is removed. A relative folder
+// (an empty one included) is taken from the settings file's folder, the
+// launcher's, never from the current folder.
 void read_release_base(const wchar_t* settings_path, wchar_t (&base)[RELEASE_BASE_UNITS],
                        const wchar_t** separator);
 

@@ -1,11 +1,15 @@
-// The release's build description: a small flat JSON object of string members
+// The release's build description: a small JSON object of string members
 // that names the build tools and the build kit of the current release.
 //
-// It is not parsed as JSON. Each key is looked up by a plain text search for
-// the key in double quotes, which is all the flat documents of our releases
-// need; escapes are not decoded and structure is not followed. Byte-level:
-// no Windows header, no allocation; every value lands in a fixed buffer and is
-// cut when longer.
+// The whole text must be one complete object, at most 1 MiB, with blanks
+// around it and nothing else: a body cut short or followed by anything is
+// refused. Keys count only where keys stand, each at most once; escapes are
+// decoded to UTF-8 (a lone surrogate, a bad escape, an escaped zero or text
+// that is not UTF-8 is refused). The members below must be strings that fit
+// their fields whole; other members may be strings, numbers, true, false or
+// null and are skipped, and nested arrays or objects are refused (the object
+// is flat). Byte-level: no Windows header, no allocation; values are decoded
+// straight into the fixed fields.
 #pragma once
 #include <stddef.h>
 
@@ -14,7 +18,10 @@ enum {
   RELEASE_FILE_BYTES = 128,      // toolchain_file, kit_file
   RELEASE_SHA256_BYTES = 80,     // toolchain_sha256, kit_sha256
   RELEASE_LEVELS_BYTES = 256,    // levels
-  JSON_PATTERN_BYTES = 96,       // the quoted key searched for
+};
+enum {
+  DESCRIPTION_TEXT_LIMIT = 1048576,  // bytes of description text at most
+  DESCRIPTION_MEMBER_LIMIT = 64,     // members of the object at most
 };
 
 struct ReleaseDescription {
@@ -27,14 +34,12 @@ struct ReleaseDescription {
   char levels[RELEASE_LEVELS_BYTES];              // level list for the script; empty: default
 };
 
-// Looks up "key" in text (zero-terminated) and copies its value into out, at
-// most capacity - 1 bytes and a terminator. A string value runs to the next
-// double quote; a bare value to a line end, blank, comma or closing brace.
-// When the key does not occur, out is left untouched.
-void find_json_field(const char* text, const char* key, char* out, size_t capacity);
-
-// Clears desc, fills it with the seven lookups and tells whether the three
-// required members (version, toolchain_file, kit_file) are all present.
+// Reads the description (zero-terminated) into desc and tells whether it is
+// valid: one whole object as above, version, toolchain_file and kit_file
+// present and not empty, levels only digits and commas. Blanks around the two
+// versions are trimmed, and a version that begins or ends with a quote or a
+// blank of another script is refused: the settings file would give its stamp
+// back changed. When not valid, desc is left all empty.
 bool parse_release_description(const char* text, ReleaseDescription* desc);
 
 // A version is written into the settings file and the toolchain stamp; a
