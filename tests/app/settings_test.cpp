@@ -235,15 +235,15 @@ TEST_F(SettingsTest, AStoredPathTooLongForTheLibraryIsNotReadCut) {
 }
 
 TEST_F(SettingsTest, AReadOnlyFileIsLeftAsItIs) {
-  // The user made the file read-only: a save never replaces it with a UTF-16
-  // copy. (Wine running as root lets the profile functions write into it all
-  // the same, which Windows refuses; that part is not the launcher's.)
+  // The user made the file read-only: a save never replaces it (with a UTF-16
+  // copy or anything else), and says that it could not save.
   write_ini("[build]\r\nrelease_url=D:\\releases\r\n");
   ASSERT_TRUE(SetFileAttributesW(g_state.settings_path, FILE_ATTRIBUTE_READONLY));
   load_settings();
   g_state.vsync = 1;
   save_settings();
-  EXPECT_EQ(read_bytes(g_state.settings_path).substr(0, 9), "[build]\r\n");
+  EXPECT_EQ(read_bytes(g_state.settings_path), "[build]\r\nrelease_url=D:\\releases\r\n");
+  EXPECT_EQ(std::wstring(g_state.status_text), L"Could not save the settings: telvar.ini is read-only.");
   EXPECT_NE(GetFileAttributesW(g_state.settings_path) & FILE_ATTRIBUTE_READONLY, 0u);
   SetFileAttributesW(g_state.settings_path, FILE_ATTRIBUTE_NORMAL);
 }

@@ -315,17 +315,29 @@ class LongPathTest(unittest.TestCase):
     builds would land there): it refuses to start, and says why."""
 
     def test_a_launcher_path_too_long_to_hold_refuses_to_start(self):
+        # The executable's own path cut at 260 units, and a shorter one whose
+        # settings path (the folder and "\\telvar.ini") would be cut instead.
+        cases = [("ProjectTelvar.exe", 270), ("t.exe", 258)]
+        for name, length in cases:
+            with self.subTest(executable=name):
+                self.refuses_to_start(name, length)
+
+    def refuses_to_start(self, name, length):
         work = os.path.join(ARGS.work, "long_path")
         shutil.rmtree(work, ignore_errors=True)
         deep = work
-        while len(windows_path(os.path.join(deep, "ProjectTelvar.exe"))) < 270:
-            deep = os.path.join(deep, "a-folder-with-a-rather-long-name-to-make-the-path-deep")
+        step = "a-folder-with-a-rather-long-name-to-make-the-path-deep"
+        while len(windows_path(os.path.join(deep, step, name))) < length:
+            deep = os.path.join(deep, step)
+        pad = length - len(windows_path(os.path.join(deep, "x", name))) + 1
+        deep = os.path.join(deep, "x" * max(pad, 1))
+        self.assertEqual(len(windows_path(os.path.join(deep, name))), length)
         os.makedirs(deep)
-        shutil.copy(ARGS.launcher, deep)
+        shutil.copy(ARGS.launcher, os.path.join(deep, name))
         shutil.copy(ARGS.cli, deep)
 
         before = launcher_windows()
-        process = subprocess.Popen([ARGS.wine, os.path.join(deep, "ProjectTelvar.exe")], cwd=deep,
+        process = subprocess.Popen([ARGS.wine, os.path.join(deep, name)], cwd=deep,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             self.assertTrue(wait_for(lambda: launcher_windows() - before, 60), "nothing was shown")
@@ -342,13 +354,14 @@ class LongPathTest(unittest.TestCase):
                 process.kill()
                 process.wait()
 
-        run = subprocess.run([ARGS.wine, os.path.join(deep, "telvar-cli.exe"), "build", "Z:\\nothing.iso"],
-                             cwd=deep, capture_output=True, timeout=120)
-        self.assertEqual(run.returncode, 1)
-        self.assertIn("too long", run.stderr.decode("utf-8", "replace").strip().splitlines()[-1])
+        if name == "ProjectTelvar.exe":
+            run = subprocess.run([ARGS.wine, os.path.join(deep, "telvar-cli.exe"), "build", "Z:\\nothing.iso"],
+                                 cwd=deep, capture_output=True, timeout=120)
+            self.assertEqual(run.returncode, 1)
+            self.assertIn("too long", run.stderr.decode("utf-8", "replace").strip().splitlines()[-1])
         # Nothing was written anywhere in the folders above.
         written = [os.path.join(d, f) for d, _, files in os.walk(work) for f in files
-                   if f not in ("ProjectTelvar.exe", "telvar-cli.exe")]
+                   if f not in (name, "telvar-cli.exe")]
         self.assertEqual(written, [])
 
 
