@@ -8,6 +8,7 @@
 #include "app/text.h"
 #include "build/build_runner.h"
 #include "build/build_tree.h"
+#include "build/folder_lock.h"
 #include "build/job_status.h"
 #include "build/release.h"
 #include "build/release_description.h"
@@ -41,6 +42,7 @@ bool prepare_build(int32_t entry_index) {
   if (entry_index < 0 || entry_index >= g_state.entry_count || job.running) return false;
   const LibraryEntry& entry = g_state.entries[entry_index];
   if (!catalog_row_buildable(entry.catalog_row)) return false;
+  if (!take_build_lock(g_state.launcher_dir)) return false;  // another program builds in this folder
 
   copy_text(job_disc_path, PATH_UNITS, entry.path);
   job_catalog_row = entry.catalog_row;
@@ -64,6 +66,7 @@ void start_build(int32_t entry_index) {
   if (!thread) {
     // No worker: the job must not stay marked as running.
     fail_build(L"Could not start the build (thread).");
+    release_build_lock();
     g_state.job.running = 0;
     PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 1, 0);
     return;
@@ -221,6 +224,7 @@ DWORD WINAPI build_worker(void*) {
   free(text);
   // A failure keeps its own text when a cancel comes after it.
   if (job.cancel_requested && !job.failed) fail_build(L"Build cancelled.");
+  release_build_lock();
   InterlockedExchange(&job.running, 0);
   PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 1, 0);
   return 0;
