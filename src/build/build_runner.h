@@ -7,6 +7,7 @@
 // Memory: static buffers only (the saved PATH, the command line, the read and
 // line buffers and the remembered lines); one run at a time.
 #pragma once
+#include <windows.h>
 #include <stdint.h>
 #include <wchar.h>
 
@@ -30,3 +31,18 @@ int job_count_for(int32_t processors, uint64_t total_memory, bool memory_known);
 // false without a text after a cancel.
 bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, const wchar_t* interpreter,
                     const wchar_t* disc_path, const wchar_t* region_word, const wchar_t* level_list);
+
+// The build log holds everything the script prints up to BUILD_LOG_CAP_BYTES;
+// beyond that it keeps the first and the last BUILD_LOG_KEEP_BYTES with a line
+// between them that says how many bytes were left out.
+const uint64_t BUILD_LOG_CAP_BYTES = 64ull << 20;
+const uint32_t BUILD_LOG_KEEP_BYTES = 1u << 20;
+// Tests: a smaller cap and kept part (keep at most BUILD_LOG_KEEP_BYTES, and
+// less than half the cap); 0, 0 restores the real ones.
+void set_build_log_limits(uint64_t cap_bytes, uint32_t keep_bytes);
+
+// Tests: the call that puts the script into its job object, in place of
+// AssignProcessToJobObject, to reach a job that cannot take the script; null
+// restores the platform's.
+typedef BOOL(WINAPI* JobAssignFunction)(HANDLE job, HANDLE process);
+void set_job_assign_function(JobAssignFunction assign);
