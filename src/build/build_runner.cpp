@@ -18,7 +18,7 @@ static char read_buffer[READ_CHUNK_BYTES];
 static LineSplitter splitter;
 static OutputTail tail;
 
-// ---- Test seams --------------------------------------------------------------
+// ---- Test seams -------------------------------------------------------------
 
 static uint64_t log_cap = BUILD_LOG_CAP_BYTES;
 static uint32_t log_keep = BUILD_LOG_KEEP_BYTES;
@@ -51,7 +51,7 @@ int build_job_count() {
   return job_count_for((int32_t)info.dwNumberOfProcessors, known ? memory.ullTotalPhys : 0, known);
 }
 
-// ---- The script's environment -------------------------------------------------
+// ---- The script's environment -----------------------------------------------
 
 // What the script's environment changes: PATH gets the toolchain's folders in
 // front, the interpreter runs in UTF-8 mode and writes no byte code, an
@@ -119,7 +119,8 @@ static wchar_t* script_environment(const wchar_t* kit_folder, const wchar_t* too
       {L"ZIG_GLOBAL_CACHE_DIR=", cache},
       {L"ZIG_LOCAL_CACHE_DIR=", cache},
   };
-  size_t added_units = wcslen(L"PATH=;\\python;") + wcslen(compiler_folder) + wcslen(toolchain_folder) + wcslen(path) + 1;
+  size_t added_units =
+      wcslen(L"PATH=;\\python;") + wcslen(compiler_folder) + wcslen(toolchain_folder) + wcslen(path) + 1;
   for (auto& entry : fixed) added_units += wcslen(entry[0]) + wcslen(entry[1]) + 1;
 
   // The added entries are formed apart, then every entry is copied into the
@@ -182,7 +183,7 @@ static void handle_line(const char* line, void*) {
 }
 
 
-// ---- The build log ---------------------------------------------------------------
+// ---- The build log ----------------------------------------------------------
 
 // Room for what the platform reports as an object's full path, its "\\?\"
 // prefix included.
@@ -291,6 +292,8 @@ static bool handle_is_at(HANDLE handle, const wchar_t* expected) {
 }
 
 enum LogOpening { LOG_OPEN, LOG_NONE, LOG_LINK };
+static const wchar_t LOG_LINK_TEXT[] =
+    L"The build log cannot be written: %ls is a link that could not be removed. Remove it, then build again.";
 
 static HANDLE create_new_log(const wchar_t* log_path) {
   // A new file only, and never through a link: an existing name, link or
@@ -353,7 +356,7 @@ static LogOpening open_log(const wchar_t* kit_folder, const wchar_t* log_path, H
   return is_link_there(log_path, expected) ? LOG_LINK : LOG_NONE;
 }
 
-// ---- A script outside its job object -------------------------------------------
+// ---- A script outside its job object ----------------------------------------
 
 // When the job object cannot take the script (the launcher itself runs in a
 // job that forbids nesting), a cancel would terminate an empty job and the
@@ -467,7 +470,7 @@ static void end_on_cancel() {
   end_loose_tree();
 }
 
-// ---- The run ---------------------------------------------------------------------
+// ---- The run ----------------------------------------------------------------
 
 // Copies the script's output to the log and reads it line by line until every
 // process of the build has closed its end of the pipe.
@@ -477,7 +480,8 @@ static void read_output(HANDLE read_end, BuildLog* log) {
   while (ReadFile(read_end, read_buffer, sizeof read_buffer, &got, NULL) && got > 0) {
     log_write(log, read_buffer, got);
     splitter_feed(&splitter, read_buffer, got, handle_line, NULL);
-    // Covers a cancel that came before the job object existed.
+    // Covers a cancel that came before the job object existed, and a script
+    // outside it whose watcher has not looked yet.
     end_on_cancel();
   }
 }
@@ -517,8 +521,7 @@ bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, 
 
   wchar_t log_path[PATH_UNITS];
   if (join_path(log_path, kit_folder, L"build_log.txt") && open_log(kit_folder, log_path, &log.file) == LOG_LINK) {
-    fail_build(L"The build log cannot be written: %ls is a link that could not be removed. Remove it, then build again.",
-               log_path);
+    fail_build(LOG_LINK_TEXT, log_path);
     goto release;
   }
 

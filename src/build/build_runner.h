@@ -1,19 +1,27 @@
 // Running the build kit's script "build.py" with the toolchain's interpreter:
-// the script's environment, its command line, a job object that holds its
-// whole process tree, and its joined output, which is copied byte for byte to
-// "build_log.txt" in the kit folder and read for progress lines and for the
-// last lines of ordinary output. Runs on the build worker.
+// the script's own environment block (the launcher's environment is never
+// changed, so a game started later does not inherit the toolchain's), its
+// command line, a job object that holds its whole process tree, and its
+// joined output, which is copied to "build_log.txt" in the kit folder (byte
+// for byte up to a cap, its first and last part beyond) and read whole for
+// progress lines and for the last lines of ordinary output. Runs on the build
+// worker.
 //
-// Memory: static buffers only (the saved PATH, the command line, the read and
-// line buffers and the remembered lines); one run at a time.
+// Refuses to write the log through a link at its name: a link that cannot be
+// removed stops the job. When the job object cannot take the script, the
+// runner ends the script's processes itself on a cancel, at the run's end and
+// when the launcher exits.
+//
+// Memory: static buffers (the command line, the read and line buffers, the
+// remembered lines, the log's kept tail of at most 1 MiB, the process tree of
+// a script outside its job) and one heap block for the environment, released
+// within the run; one run at a time.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 #include <wchar.h>
 
 enum {
-  SAVED_PATH_UNITS = 8192,     // the launcher's own PATH, saved once per process
-  SCRIPT_PATH_UNITS = 9000,    // the PATH the script gets
   COMMAND_LINE_UNITS = 4096,   // the script's command line
   READ_CHUNK_BYTES = 4096,     // one read from the pipe
 };

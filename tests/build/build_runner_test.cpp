@@ -122,7 +122,7 @@ TEST(BuildRunner, RunsTheScriptWithItsCommandLineAndEnvironment) {
     std::string path = record_value(f.kit, "PATH");
     std::string front = narrow(f.toolchain) + "\\zig;" + narrow(f.toolchain) + "\\python;";
     EXPECT_EQ(path.compare(0, front.size(), front), 0) << path;
-    // The second run starts from the saved PATH again: it does not grow.
+    // The second run starts from the launcher's own PATH again: it does not grow.
     if (round == 0) first_path = path;
     else EXPECT_EQ(path, first_path);
     EXPECT_EQ(record_value(f.kit, "PYTHONUTF8"), "1");
