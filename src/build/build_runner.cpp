@@ -319,7 +319,8 @@ static bool is_link_there(const wchar_t* log_path, const wchar_t* expected) {
 // its name, is removed first (a link as the link itself); a link that cannot
 // be removed must not be written through: LOG_LINK, and the job stops. A log
 // that cannot be made for another reason (the name is a folder, or a file
-// another program holds) leaves the build to run without one.
+// another program holds without sharing it for writing) leaves the build to
+// run without one.
 static LogOpening open_log(const wchar_t* kit_folder, const wchar_t* log_path, HANDLE* log) {
   *log = INVALID_HANDLE_VALUE;
   wchar_t expected[FINAL_PATH_UNITS];
@@ -352,6 +353,21 @@ static LogOpening open_log(const wchar_t* kit_folder, const wchar_t* log_path, H
         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
       return LOG_NONE;  // a folder of that name is not the runner's to delete
     delete_tree(log_path);  // removes a file, or a link as the link, never its target
+  }
+  // Still there: an older log that another program holds open (an editor
+  // showing it) is written over in place, once the handle proves to hold
+  // that file and not a link's target; a link is never written through.
+  HANDLE handle = CreateFileW(log_path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  if (handle != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(handle, &info) &&
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+        handle_is_at(handle, expected) && SetEndOfFile(handle)) {
+      *log = handle;
+      return LOG_OPEN;
+    }
+    CloseHandle(handle);
   }
   return is_link_there(log_path, expected) ? LOG_LINK : LOG_NONE;
 }

@@ -278,6 +278,45 @@ TEST(BuildRunner, NeverWritesTheLogThroughALink) {
   }
 }
 
+// What may already stand at the log's name: an older log is replaced, also
+// while another program shows it (holding it open, sharing it for writing but
+// not for deleting); one held without sharing it for writing, or a folder of
+// that name, is left as it is and the build runs without a log.
+TEST(BuildRunner, ReplacesAnOlderLogAndLeavesWhatItCannotReplace) {
+  struct Case {
+    const char* name;
+    bool folder;   // a folder named build_log.txt, else an older log file
+    DWORD shared;  // the older log is held open with this sharing; 0: not held
+    bool replaced;
+  } cases[] = {
+      {"older log", false, 0, true},
+      {"log shown in an editor", false, FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+      {"log held for reading only", false, FILE_SHARE_READ, false},
+      {"folder", true, 0, false},
+  };
+  for (const Case& c : cases) {
+    RunnerFolders f = prepare("log_in_the_way", L"success");
+    std::wstring log = join(f.kit, L"build_log.txt");
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (c.folder) {
+      std::filesystem::create_directories(std::filesystem::path(log));
+      write_file_w(join(log, L"inside.txt"), "kept");
+    } else {
+      write_file_w(log, "older log");
+      if (c.shared)
+        held = CreateFileW(log.c_str(), GENERIC_READ, c.shared, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    }
+    EXPECT_TRUE(run(f)) << c.name << ": " << narrow(error_text());
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    if (c.folder)
+      EXPECT_EQ(read_file_w(join(log, L"inside.txt")), "kept") << c.name;
+    else if (c.replaced)
+      EXPECT_EQ(read_file_w(log), read_file_w(join(f.kit, L"standin_output.bin"))) << c.name;
+    else
+      EXPECT_EQ(read_file_w(log), "older log") << c.name;
+  }
+}
+
 TEST(BuildRunner, FailedScriptsNameTheirLastLine) {
   std::string five_thousand;
   for (int i = 0; i < 5000; i++) five_thousand += (char)('a' + i % 26);
