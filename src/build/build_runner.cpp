@@ -542,9 +542,8 @@ bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, 
   }
 
   environment = script_environment(kit_folder, toolchain_folder, compiler_folder);
-  if (!environment) {
-    DWORD error = GetLastError();
-    fail_build(L"Could not start the build tools (error %lu).", error ? error : (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+  if (!environment) {  // only memory can be missing for it
+    fail_build(L"Could not start the build tools (error %lu).", (DWORD)ERROR_NOT_ENOUGH_MEMORY);
     goto release;
   }
 
