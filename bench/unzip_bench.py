@@ -109,7 +109,7 @@ def main():
 
     dest_t = os.path.join(args.work, "out_telvar")
     dest_u = os.path.join(args.work, "out_unzip")
-    telvar_cmd = ["wine", cli, "unzip", archive, dest_t]
+    telvar_cmd = [os.environ.get("TELVAR_WINE", "wine"), cli, "unzip", archive, dest_t]
     unzip_cmd = ["unzip", "-q", archive, "-d", dest_u]
 
     def fresh(d):

@@ -9,7 +9,8 @@ OUT=${TELVAR_OUT:-$TOP/out}
 JOBS=${TELVAR_JOBS:-$(nproc)}
 
 PACKAGES=(cmake ninja-build python3 g++-mingw-w64-i686-posix mingw-w64-i686-dev
-          binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils xdotool
+          binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+          binutils-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xauth x11-utils xdotool
           imagemagick xorriso zip unzip curl clang libclang-rt-14-dev googletest)
 
 # A compiler cache, when the machine has one: several checkouts of the
@@ -37,11 +38,41 @@ ensure_packages() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# The Windows build: ProjectTelvar.exe, telvar-cli.exe and the test programs.
+# The programs are 32-bit. Some virtual machines cannot execute 32-bit code at
+# all (no 32-bit user mode: even Wine's own 32-bit loader fails with "Exec
+# format error"); there the same sources are built and tested as 64-bit
+# Windows programs under wine64, and the 32-bit programs are built beside them.
+can_run_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+if [ -z "${TELVAR_WINE:-}" ]; then
+  if can_run_32bit || [ ! -x /usr/lib/wine/wine64 ]; then TELVAR_WINE=wine; else TELVAR_WINE=/usr/lib/wine/wine64; fi
+fi
+export TELVAR_WINE
+wine() { "$TELVAR_WINE" "$@"; }
+
+# Configures and builds one Windows build folder with a toolchain file; a
+# folder configured for another compiler is made afresh.
+build_windows_in() {
+  local dir=$1 toolchain=$2 bin=$3; shift 3
+  local compiler
+  compiler=$(sed -n 's/^set(CMAKE_CXX_COMPILER \(.*\))$/\1/p' "$TOP/cmake/$toolchain")
+  if [ -f "$dir/CMakeCache.txt" ] && ! grep -q "^CMAKE_CXX_COMPILER:[A-Z]*=.*$compiler\$" "$dir/CMakeCache.txt"; then
+    rm -rf "$dir"
+  fi
+  cmake -S "$TOP" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/$toolchain" -DTELVAR_BIN_DIR="$bin" "${LAUNCHER[@]}" >/dev/null
+  cmake --build "$dir" -j "$JOBS" "$@"
+}
+
+# The Windows build the tests run: ProjectTelvar.exe, telvar-cli.exe and the
+# test programs in $OUT/build, the two programs in $OUT/bin. Where they must be
+# 64-bit, the shipped 32-bit programs go to $OUT/bin32.
 build_windows() {
-  cmake -S "$TOP" -B "$OUT/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw32.cmake" -DTELVAR_BIN_DIR="$OUT/bin" "${LAUNCHER[@]}" >/dev/null
-  cmake --build "$OUT/build" -j "$JOBS"
+  if [ "$TELVAR_WINE" = wine ]; then
+    build_windows_in "$OUT/build" mingw32.cmake "$OUT/bin"
+  else
+    build_windows_in "$OUT/build" mingw64.cmake "$OUT/bin"
+    build_windows_in "$OUT/build32" mingw32.cmake "$OUT/bin32" --target ProjectTelvar telvar-cli
+  fi
 }
 
 # The byte-level modules built for this machine with sanitizers, plus fuzzers.
@@ -74,9 +105,9 @@ start_wine() {
   # long as the server and inherit the first Wine program's output handles. If
   # a test started them, ctest would wait for its output pipe forever.
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1 </dev/null || true
+    wine wineboot -i >/dev/null 2>&1 </dev/null || true
   else
-    wineboot >/dev/null 2>&1 </dev/null || true
+    wine wineboot >/dev/null 2>&1 </dev/null || true
   fi
 }
 
