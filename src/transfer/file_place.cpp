@@ -54,6 +54,12 @@ void discard_file(HANDLE file) {
 // Removes what stands at path as itself: a file, or a link of any kind, but
 // never a real folder and never anything that a link points to.
 static PlaceResult remove_in_place(const wchar_t* path, const wchar_t* expected, DWORD* error) {
+  // Where the platform cannot tell places, a link cannot be told from a file
+  // either, and deleting through it could reach its target: nothing goes.
+  if (!expected[0]) {
+    *error = ERROR_ACCESS_DENIED;
+    return PLACE_FAILED;
+  }
   HANDLE handle = CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
   if (handle == INVALID_HANDLE_VALUE) {

@@ -5,7 +5,8 @@
 // the link is removed as itself, never its target; where the platform cannot
 // do that (Wine opens a host link only at its target), the caller stops with
 // a text. A "place" is what GetFinalPathNameByHandleW reports for an object;
-// an empty place means the platform cannot tell, and is trusted.
+// an empty place means the platform cannot tell: what stands there is then
+// used as it is, but never deleted.
 #pragma once
 #include <windows.h>
 
