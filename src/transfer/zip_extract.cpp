@@ -172,13 +172,21 @@ static bool already_verified(const wchar_t* relative, size_t length) {
 // link that cannot be removed; other failures are left to the file that
 // needs the folder, whose creation then fails with its own text.
 static bool enter_folders(const wchar_t* relative) {
-  wchar_t path[PATH_UNITS], part[PATH_UNITS];
+  wchar_t joined[PATH_UNITS], path[PATH_UNITS], part[PATH_UNITS];
   size_t n = wcslen(relative);
   for (size_t i = 1; i <= n; i++) {
     if (i < n && relative[i] != L'\\') continue;
     if (already_verified(relative, i)) continue;
     copy_text(part, i + 1, relative);
-    if (!join_path(path, zip_destination, part) || !expect_place(part)) return true;
+    if (!join_path(joined, zip_destination, part)) return true;
+    // Made and opened, a folder's name loses trailing dots and blanks: its
+    // place is that of its full path.
+    DWORD full = GetFullPathNameW(joined, PATH_UNITS, path, NULL);
+    size_t n_dest = wcslen(zip_destination);
+    if (n_dest > 0 && zip_destination[n_dest - 1] == L'\\') n_dest--;
+    if (full == 0 || full >= PATH_UNITS || _wcsnicmp(path, zip_destination, n_dest) != 0 || path[n_dest] != L'\\' ||
+        !expect_place(path + n_dest + 1))
+      return true;
     DWORD error = 0;
     PlaceResult result = make_folder_in_place(path, zip_expected, &error);
     if (result == PLACE_LINK) {
