@@ -568,6 +568,8 @@ TEST(ZipExtract, ArchivesTooLargeForMemorySaySo) {
       {5ll << 30, L"the archive is too large to unpack (5120 MB)."},
   };
   for (const auto& c : cases) {
+    // A 64-bit test build could hold 3 GB, and would read all of it.
+    if (c.size < (4ll << 30) && sizeof(void*) > 4) continue;
     std::wstring folder = make_temp_folder(L"huge");
     std::wstring archive = folder + L"\\huge.zip";
     HANDLE f = CreateFileW(archive.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
