@@ -168,7 +168,7 @@ static bool run_stages(char** text) {
   format_text(description_name, RELEASE_FILE_BYTES, L"%ls.json", game_id);
   release_file_url(paths.url, paths.base, paths.separator, game_id, description_name);
   uint32_t length = 0;
-  if (!download_url(paths.url, NULL, 0.0, 0.01, text, &length, L"Downloading the build description",
+  if (!download_url(paths.url, NULL, 0.0, 0.01, text, &length, L"Fetching the build description",
                     L"the build description", DOWNLOAD_TEXT_LIMIT))
     return false;
   if (!parse_release_description(*text, &description)) {
