@@ -117,7 +117,9 @@ static bool locate_archive(const wchar_t* game_id, const char* file_name) {
 
 static bool fetch_toolchain(const wchar_t* game_id) {
   if (!locate_archive(game_id, description.toolchain_file)) return false;
-  if (!download_url(paths.url, paths.archive, 0.01, 0.2, NULL, NULL, L"Downloading the build tools")) return false;
+  if (!download_url(paths.url, paths.archive, 0.01, 0.2, NULL, NULL, L"Downloading the build tools", L"the build tools",
+                    DOWNLOAD_ARCHIVE_LIMIT))
+    return false;
   publish_progress(0.2, L"Checking the build tools");
   if (checksum_fails(paths.archive, description.toolchain_sha256,
                      L"The downloaded build tools are damaged (checksum). Try again."))
@@ -169,7 +171,9 @@ static bool run_stages(char** text) {
   format_text(description_name, RELEASE_FILE_BYTES, L"%ls.json", game_id);
   release_file_url(paths.url, paths.base, paths.separator, game_id, description_name);
   uint32_t length = 0;
-  if (!download_url(paths.url, NULL, 0.0, 0.01, text, &length, L"the build description")) return false;
+  if (!download_url(paths.url, NULL, 0.0, 0.01, text, &length, L"Fetching the build description",
+                    L"the build description", DOWNLOAD_TEXT_LIMIT))
+    return false;
   if (!parse_release_description(*text, &description)) {
     fail_build(INVALID_DESCRIPTION);
     return false;
@@ -185,7 +189,8 @@ static bool run_stages(char** text) {
   if (!toolchain_current() && !fetch_toolchain(game_id)) return false;
 
   if (!locate_archive(game_id, description.kit_file)) return false;
-  if (!download_url(paths.url, paths.archive, 0.26, 0.3, NULL, NULL, L"Downloading the game's build kit"))
+  if (!download_url(paths.url, paths.archive, 0.26, 0.3, NULL, NULL, L"Downloading the game's build kit",
+                    L"the build kit", DOWNLOAD_ARCHIVE_LIMIT))
     return false;
   if (checksum_fails(paths.archive, description.kit_sha256,
                      L"The downloaded build kit is damaged (checksum). Try again."))
