@@ -12,6 +12,7 @@
 
 #include "app/commands.h"
 #include "core/state.h"
+#include "pipeline/folder_lock.h"
 #include "launch/game_launch.h"
 #include "library/catalog.h"
 #include "library/library.h"
@@ -93,14 +94,55 @@ static void darken_title_bar(HWND window) {
   set_attribute(window, DWM_CAPTION_COLOR, &caption, sizeof caption);
 }
 
+// The window carries its launcher folder's key, so that a second launcher
+// started in that folder finds this window among those of other folders.
+static const wchar_t FOLDER_PROPERTY[] = L"ProjectTelvar.Folder";
+
+static HANDLE folder_property_value() {
+  uint64_t key = launcher_folder_key(g_state.launcher_dir);
+  return (HANDLE)(UINT_PTR)((uint32_t)(key ^ (key >> 32)) | 1);  // never null, which means "none"
+}
+
 HWND create_main_window(HINSTANCE instance) {
   HWND window = CreateWindowExW(WS_EX_ACCEPTFILES, WINDOW_CLASS, WINDOW_TITLE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                 CW_USEDEFAULT, px(1100), px(860), NULL, NULL, instance, NULL);
   g_state.main_window = window;
   if (!window) return NULL;
+  SetPropW(window, FOLDER_PROPERTY, folder_property_value());
   correct_window_scale(window);
   darken_title_bar(window);
   return window;
+}
+
+struct FolderWindowSearch {
+  HANDLE value;  // the folder's property value
+  HWND found;    // the first launcher window of the folder, or null
+};
+
+static BOOL CALLBACK match_folder_window(HWND window, LPARAM context) {
+  FolderWindowSearch* search = (FolderWindowSearch*)context;
+  wchar_t class_name[64];
+  if (!GetClassNameW(window, class_name, 64) || wcscmp(class_name, WINDOW_CLASS) != 0) return TRUE;
+  if (GetPropW(window, FOLDER_PROPERTY) != search->value) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+bool bring_first_launcher_forward(int timeout_ms) {
+  // The first launcher identifies its whole library before its window
+  // exists, so the window may be a while coming.
+  FolderWindowSearch search = {folder_property_value(), NULL};
+  DWORD start = GetTickCount();
+  for (;;) {
+    EnumWindows(match_folder_window, (LPARAM)&search);
+    if (search.found || (int)(GetTickCount() - start) >= timeout_ms) break;
+    Sleep(100);
+  }
+  if (!search.found) return false;
+  if (IsIconic(search.found)) ShowWindow(search.found, SW_RESTORE);
+  SetForegroundWindow(search.found);
+  BringWindowToTop(search.found);
+  return true;
 }
 
 int run_message_loop() {

@@ -22,6 +22,11 @@ bool register_window_class(HINSTANCE instance);
 // Not shown yet. Null when the platform refused it.
 HWND create_main_window(HINSTANCE instance);
 
+// Another launcher of this folder has the folder's lock: finds its window
+// (waiting up to timeout_ms while that one is still starting), restores it
+// when minimised and brings it forward. False when no window was found.
+bool bring_first_launcher_forward(int timeout_ms);
+
 // Runs until the window is destroyed; the program's exit code.
 int run_message_loop();
 

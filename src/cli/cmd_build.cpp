@@ -10,6 +10,7 @@
 // "Built". On failure or cancel the job's error text is the last line of
 // standard error. Ctrl+C cancels the build (the script's processes end).
 // Exit code 0 when built, 1 when failed or cancelled, 2 for a usage error.
+// Refused while a launcher (or another telvar-cli) builds in the same folder.
 #include <windows.h>
 #include <string.h>
 
@@ -51,7 +52,10 @@ int cmd_build(int argc, wchar_t** argv) {
     fputs("usage: telvar-cli build IMAGE\n", stderr);
     return EXIT_USAGE;
   }
-  locate_launcher();
+  if (!locate_launcher()) {
+    fputs("telvar-cli: the path of telvar-cli.exe is too long; move it to a folder with a shorter path\n", stderr);
+    return EXIT_FAILED;
+  }
   prepare_settings_file();
 
   LibraryEntry& entry = g_state.entries[0];
@@ -72,8 +76,15 @@ int cmd_build(int argc, wchar_t** argv) {
     fputs("\n", stderr);
     return EXIT_FAILED;
   }
+  g_state.status_text[0] = 0;
   if (!prepare_build(0)) {
-    fputs("telvar-cli: the build could not be started\n", stderr);
+    // The refusal's own text when there is one: another build in this folder.
+    fputs("telvar-cli: ", stderr);
+    if (g_state.status_text[0])
+      print_utf8(stderr, g_state.status_text);
+    else
+      fputs("the build could not be started", stderr);
+    fputs("\n", stderr);
     return EXIT_FAILED;
   }
 

@@ -19,12 +19,23 @@ void reset_state() {
 // The record is ready before main runs.
 static const bool state_ready = (reset_state(), true);
 
-void locate_launcher() {
+bool locate_launcher() {
   wchar_t module[PATH_UNITS];
   DWORD n = GetModuleFileNameW(NULL, module, PATH_UNITS);
-  module[n < PATH_UNITS ? n : PATH_UNITS - 1] = 0;
+  // A path that fills the buffer was cut: its last backslash would make a
+  // parent folder the launcher's, where later deletions would act.
+  if (n == 0 || n >= PATH_UNITS) {
+    g_state.launcher_dir[0] = 0;
+    g_state.settings_path[0] = 0;
+    return false;
+  }
+  module[n] = 0;
   copy_text(g_state.launcher_dir, PATH_UNITS, module);
   wchar_t* slash = wcsrchr(g_state.launcher_dir, L'\\');
   if (slash) *slash = 0;
-  join_path(g_state.settings_path, g_state.launcher_dir, L"telvar.ini");
+  if (!join_path(g_state.settings_path, g_state.launcher_dir, L"telvar.ini")) {
+    g_state.settings_path[0] = 0;  // a cut name would be another file
+    return false;
+  }
+  return true;
 }

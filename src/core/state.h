@@ -57,8 +57,10 @@ extern LauncherState g_state;
 // Sets every field to its value at process start (tests reuse one process).
 void reset_state();
 
-// Sets launcher_dir and settings_path from the executable's own path.
-void locate_launcher();
+// Sets launcher_dir and settings_path from the executable's own path. False
+// when either would be cut by its buffer: a cut path names a parent folder
+// or another file, and nothing may be kept or deleted there.
+bool locate_launcher();
 
 // Turns an existing 8-bit telvar.ini (one written by hand) into UTF-16, so
 // that its non-ASCII values read as written and stay so. Call before the file
@@ -72,4 +74,6 @@ typedef void (*StoredDiscSink)(const wchar_t* path);
 void load_settings(StoredDiscSink add_stored_disc);
 
 // Writes the library and the settings; keeps every other section as it is.
-void save_settings();
+// The file is replaced whole or not at all: false when the save failed, with
+// "Could not save the settings: ..." and its reason in the status line.
+bool save_settings();

@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "pipeline/build_runner.h"
 #include "pipeline/build_tree.h"
+#include "pipeline/folder_lock.h"
 #include "pipeline/job_status.h"
 #include "pipeline/release.h"
 #include "pipeline/release_description.h"
@@ -41,6 +42,7 @@ bool prepare_build(int32_t entry_index) {
   if (entry_index < 0 || entry_index >= g_state.entry_count || job.running) return false;
   const LibraryEntry& entry = g_state.entries[entry_index];
   if (!catalog_row_buildable(entry.catalog_row)) return false;
+  if (!take_build_lock(g_state.launcher_dir)) return false;  // another program builds in this folder
 
   copy_text(job_disc_path, PATH_UNITS, entry.path);
   job_catalog_row = entry.catalog_row;
@@ -64,6 +66,7 @@ void start_build(int32_t entry_index) {
   if (!thread) {
     // No worker: the job must not stay marked as running.
     fail_build(L"Could not start the build (thread).");
+    release_build_lock();
     g_job.running = 0;
     PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 1, 0);
     return;
@@ -114,7 +117,9 @@ static bool locate_archive(const wchar_t* game_id, const char* file_name) {
 
 static bool fetch_toolchain(const wchar_t* game_id) {
   if (!locate_archive(game_id, description.toolchain_file)) return false;
-  if (!download_url(paths.url, paths.archive, 0.01, 0.2, NULL, NULL, L"Downloading the build tools")) return false;
+  if (!download_url(paths.url, paths.archive, 0.01, 0.2, NULL, NULL, L"Downloading the build tools", L"the build tools",
+                    DOWNLOAD_ARCHIVE_LIMIT))
+    return false;
   publish_progress(0.2, L"Checking the build tools");
   if (checksum_fails(paths.archive, description.toolchain_sha256,
                      L"The downloaded build tools are damaged (checksum). Try again."))
@@ -166,7 +171,9 @@ static bool run_stages(char** text) {
   format_text(description_name, RELEASE_FILE_BYTES, L"%ls.json", game_id);
   release_file_url(paths.url, paths.base, paths.separator, game_id, description_name);
   uint32_t length = 0;
-  if (!download_url(paths.url, NULL, 0.0, 0.01, text, &length, L"the build description")) return false;
+  if (!download_url(paths.url, NULL, 0.0, 0.01, text, &length, L"Fetching the build description",
+                    L"the build description", DOWNLOAD_TEXT_LIMIT))
+    return false;
   if (!parse_release_description(*text, &description)) {
     fail_build(INVALID_DESCRIPTION);
     return false;
@@ -182,7 +189,8 @@ static bool run_stages(char** text) {
   if (!toolchain_current() && !fetch_toolchain(game_id)) return false;
 
   if (!locate_archive(game_id, description.kit_file)) return false;
-  if (!download_url(paths.url, paths.archive, 0.26, 0.3, NULL, NULL, L"Downloading the game's build kit"))
+  if (!download_url(paths.url, paths.archive, 0.26, 0.3, NULL, NULL, L"Downloading the game's build kit",
+                    L"the build kit", DOWNLOAD_ARCHIVE_LIMIT))
     return false;
   if (checksum_fails(paths.archive, description.kit_sha256,
                      L"The downloaded build kit is damaged (checksum). Try again."))
@@ -221,6 +229,7 @@ DWORD WINAPI build_worker(void*) {
   free(text);
   // A failure keeps its own text when a cancel comes after it.
   if (job.cancel_requested && !job.failed) fail_build(L"Build cancelled.");
+  release_build_lock();
   InterlockedExchange(&job.running, 0);
   PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 1, 0);
   return 0;

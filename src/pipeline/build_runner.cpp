@@ -2,21 +2,36 @@
 #include "pipeline/build_runner.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "core/state.h"
 #include "core/text.h"
+#include "pipeline/build_tree.h"
 #include "pipeline/job_status.h"
 #include "pipeline/progress_line.h"
 
-static wchar_t saved_path[SAVED_PATH_UNITS];  // the launcher's PATH before any build touched it
-static bool path_saved;                        // saved_path holds it
 static wchar_t command_line[COMMAND_LINE_UNITS];
-static wchar_t script_path_value[SCRIPT_PATH_UNITS];
 static char read_buffer[READ_CHUNK_BYTES];
 static LineSplitter splitter;
 static OutputTail tail;
+
+// ---- Test seams -------------------------------------------------------------
+
+static uint64_t log_cap = BUILD_LOG_CAP_BYTES;
+static uint32_t log_keep = BUILD_LOG_KEEP_BYTES;
+
+void set_build_log_limits(uint64_t cap_bytes, uint32_t keep_bytes) {
+  bool usable = keep_bytes > 0 && keep_bytes <= BUILD_LOG_KEEP_BYTES && cap_bytes / 2 > keep_bytes;
+  log_cap = usable ? cap_bytes : BUILD_LOG_CAP_BYTES;
+  log_keep = usable ? keep_bytes : BUILD_LOG_KEEP_BYTES;
+}
+
+static JobAssignFunction assign_to_job = AssignProcessToJobObject;
+
+void set_job_assign_function(JobAssignFunction assign) { assign_to_job = assign ? assign : AssignProcessToJobObject; }
 
 int job_count_for(int32_t processors, uint64_t total_memory, bool memory_known) {
   int32_t jobs = processors;
@@ -36,27 +51,117 @@ int build_job_count() {
   return job_count_for((int32_t)info.dwNumberOfProcessors, known ? memory.ullTotalPhys : 0, known);
 }
 
-// The script inherits the launcher's environment. These stay set after the
-// run; the next run sets them again from the saved PATH, so PATH never grows.
-static void prepare_environment(const wchar_t* kit_folder, const wchar_t* toolchain_folder,
-                                const wchar_t* compiler_folder) {
-  if (!path_saved) {
-    DWORD n = GetEnvironmentVariableW(L"PATH", saved_path, SAVED_PATH_UNITS);
-    // 0 (unset) or a PATH too long for the buffer: the saved PATH is empty.
-    if (n == 0 || n >= SAVED_PATH_UNITS) saved_path[0] = 0;
-    path_saved = true;
-  }
-  format_text(script_path_value, SCRIPT_PATH_UNITS, L"%ls;%ls\\python;%ls", compiler_folder, toolchain_folder,
-              saved_path);
-  SetEnvironmentVariableW(L"PATH", script_path_value);
-  SetEnvironmentVariableW(L"PYTHONUTF8", L"1");
-  SetEnvironmentVariableW(L"PYTHONDONTWRITEBYTECODE", L"1");
-  SetEnvironmentVariableW(L"PYTHONHOME", NULL);
-  SetEnvironmentVariableW(L"PYTHONPATH", NULL);
+// ---- The script's environment -----------------------------------------------
+
+// What the script's environment changes: PATH gets the toolchain's folders in
+// front, the interpreter runs in UTF-8 mode and writes no byte code, an
+// installed Python's PYTHONHOME and PYTHONPATH are kept away from it, and the
+// compiler keeps its cache in the kit folder.
+static const wchar_t* const CHANGED_VARIABLES[] = {
+    L"PATH", L"PYTHONUTF8", L"PYTHONDONTWRITEBYTECODE", L"PYTHONHOME", L"PYTHONPATH",
+    L"ZIG_GLOBAL_CACHE_DIR", L"ZIG_LOCAL_CACHE_DIR",
+};
+enum { ADDED_VARIABLES = 5 };  // all of CHANGED_VARIABLES but the two removed
+
+// Length of the name of an entry "NAME=value"; a name may begin with "="
+// (the "=C:=C:\..." entries that keep a drive's current folder).
+static size_t name_length(const wchar_t* entry) {
+  const wchar_t* equals = wcschr(entry + (entry[0] == L'=' ? 1 : 0), L'=');
+  return equals ? (size_t)(equals - entry) : wcslen(entry);
+}
+
+// Names compare without regard to letter case, as the platform looks them up
+// and as it wants the block sorted.
+static int compare_names(const wchar_t* a, const wchar_t* b) {
+  return CompareStringOrdinal(a, (int)name_length(a), b, (int)name_length(b), TRUE) - CSTR_EQUAL;
+}
+
+static int compare_entries(const void* a, const void* b) {
+  return compare_names(*(const wchar_t* const*)a, *(const wchar_t* const*)b);
+}
+
+static bool is_changed(const wchar_t* entry) {
+  for (const wchar_t* name : CHANGED_VARIABLES)
+    if (name_length(entry) == wcslen(name) &&
+        CompareStringOrdinal(entry, (int)wcslen(name), name, -1, TRUE) == CSTR_EQUAL)
+      return true;
+  return false;
+}
+
+static wchar_t* append(wchar_t* at, const wchar_t* text) {
+  size_t n = wcslen(text);
+  memcpy(at, text, n * sizeof(wchar_t));
+  return at + n;
+}
+
+// The script's own environment block: the launcher's environment with the
+// changes above, sorted by name, as CreateProcessW takes it with
+// CREATE_UNICODE_ENVIRONMENT. The launcher's own environment is never
+// changed: a game started later inherits it. PATH is taken whole, however
+// long. A heap block that the caller frees with HeapFree; null when there is
+// no memory for it.
+static wchar_t* script_environment(const wchar_t* kit_folder, const wchar_t* toolchain_folder,
+                                   const wchar_t* compiler_folder) {
   wchar_t cache[PATH_UNITS];
   join_path(cache, kit_folder, L"zig-cache");
-  SetEnvironmentVariableW(L"ZIG_GLOBAL_CACHE_DIR", cache);
-  SetEnvironmentVariableW(L"ZIG_LOCAL_CACHE_DIR", cache);
+  wchar_t* own = GetEnvironmentStringsW();
+  size_t count = 0, own_units = 0;
+  const wchar_t* path = L"";  // an unset PATH leaves an empty third part
+  for (const wchar_t* entry = own; entry && *entry; entry += wcslen(entry) + 1) {
+    count++;
+    own_units += wcslen(entry) + 1;
+    if (name_length(entry) == 4 && CompareStringOrdinal(entry, 4, L"PATH", 4, TRUE) == CSTR_EQUAL)
+      path = entry + 5;
+  }
+  const wchar_t* fixed[][2] = {
+      {L"PYTHONUTF8=1", L""},
+      {L"PYTHONDONTWRITEBYTECODE=1", L""},
+      {L"ZIG_GLOBAL_CACHE_DIR=", cache},
+      {L"ZIG_LOCAL_CACHE_DIR=", cache},
+  };
+  size_t added_units =
+      wcslen(L"PATH=;\\python;") + wcslen(compiler_folder) + wcslen(toolchain_folder) + wcslen(path) + 1;
+  for (auto& entry : fixed) added_units += wcslen(entry[0]) + wcslen(entry[1]) + 1;
+
+  // The added entries are formed apart, then every entry is copied into the
+  // block in the order of its name.
+  HANDLE heap = GetProcessHeap();
+  wchar_t* added = (wchar_t*)HeapAlloc(heap, 0, added_units * sizeof(wchar_t));
+  const wchar_t** order = (const wchar_t**)HeapAlloc(heap, 0, (count + ADDED_VARIABLES) * sizeof(wchar_t*));
+  wchar_t* block = (wchar_t*)HeapAlloc(heap, 0, (own_units + added_units + 1) * sizeof(wchar_t));
+  wchar_t* result = NULL;
+  if (added && order && block) {
+    size_t n = 0;
+    for (const wchar_t* entry = own; entry && *entry; entry += wcslen(entry) + 1)
+      if (!is_changed(entry)) order[n++] = entry;
+    wchar_t* at = added;
+    order[n++] = at;
+    at = append(at, L"PATH=");
+    at = append(at, compiler_folder);
+    at = append(at, L";");
+    at = append(at, toolchain_folder);
+    at = append(at, L"\\python;");
+    at = append(at, path);
+    *at++ = 0;
+    for (auto& entry : fixed) {
+      order[n++] = at;
+      at = append(append(at, entry[0]), entry[1]);
+      *at++ = 0;
+    }
+    qsort(order, n, sizeof *order, compare_entries);
+    wchar_t* out = block;
+    for (size_t i = 0; i < n; i++) {
+      out = append(out, order[i]);
+      *out++ = 0;
+    }
+    *out = 0;
+    result = block;
+  }
+  if (block && !result) HeapFree(heap, 0, block);
+  if (order) HeapFree(heap, 0, order);
+  if (added) HeapFree(heap, 0, added);
+  if (own) FreeEnvironmentStringsW(own);
+  return result;
 }
 
 // One complete output line: progress, or remembered for the error text.
@@ -78,19 +183,322 @@ static void handle_line(const char* line, void*) {
 }
 
 
+// ---- The build log ----------------------------------------------------------
+
+// Room for what the platform reports as an object's full path, its "\\?\"
+// prefix included.
+enum { FINAL_PATH_UNITS = 1024 };
+
+// The log file and what has been written to it. Up to the cap the log is
+// every byte the script printed; past it the file is cut back to its head,
+// the last bytes are kept in log_ring, and the run's end writes a line saying
+// how much was left out, then that tail.
+struct BuildLog {
+  HANDLE file;          // INVALID_HANDLE_VALUE: the build runs without a log
+  uint64_t total;       // bytes the script printed in this run
+  bool cut;             // the file was cut back to its first log_keep bytes
+  char head_last;       // the last byte of that head
+};
+static char log_ring[BUILD_LOG_KEEP_BYTES];  // the last log_keep bytes printed, from total % log_keep on
+
+static void write_all(HANDLE file, const char* bytes, DWORD count) {
+  DWORD written = 0;
+  WriteFile(file, bytes, count, &written, NULL);
+}
+
+static void ring_put(const char* bytes, DWORD count, uint64_t before) {
+  if (count > log_keep) {  // only the last log_keep bytes can stay
+    bytes += count - log_keep;
+    before += count - log_keep;
+    count = log_keep;
+  }
+  uint32_t at = (uint32_t)(before % log_keep);
+  uint32_t first = count < log_keep - at ? count : log_keep - at;
+  memcpy(log_ring + at, bytes, first);
+  memcpy(log_ring, bytes + first, count - first);
+}
+
+static void log_write(BuildLog* log, const char* bytes, DWORD count) {
+  uint64_t before = log->total;
+  log->total += count;
+  ring_put(bytes, count, before);
+  if (log->file == INVALID_HANDLE_VALUE || log->cut) return;
+  if (before < log_keep && log->total >= log_keep) log->head_last = bytes[log_keep - 1 - before];
+  if (log->total <= log_cap) {
+    write_all(log->file, bytes, count);
+    return;
+  }
+  // Past the cap: only the head stays in the file (this chunk may still
+  // finish it); the tail follows at the end of the run.
+  if (before < log_keep) write_all(log->file, bytes, (DWORD)(log_keep - before));
+  LARGE_INTEGER head;
+  head.QuadPart = log_keep;
+  SetFilePointerEx(log->file, head, NULL, FILE_BEGIN);
+  SetEndOfFile(log->file);
+  log->cut = true;
+}
+
+static char* decimal(char* at, uint64_t value) {
+  char digits[24];
+  int n = 0;
+  do digits[n++] = (char)('0' + value % 10);
+  while ((value /= 10) != 0);
+  while (n > 0) *at++ = digits[--n];
+  return at;
+}
+
+static char* append_bytes(char* at, const char* text) {
+  size_t n = strlen(text);
+  memcpy(at, text, n);
+  return at + n;
+}
+
+// A cut log gets the line that says how much was left out, then its tail.
+static void log_finish(BuildLog* log) {
+  if (log->file == INVALID_HANDLE_VALUE || !log->cut) return;
+  char line[160];
+  char* at = line;
+  if (log->head_last != '\n') *at++ = '\n';  // the line starts a line of its own
+  at = append_bytes(at, "--- ");
+  at = decimal(at, log->total - 2ull * log_keep);
+  at = append_bytes(at, " bytes of output left out here; the log keeps the first and last ");
+  at = decimal(at, log_keep);
+  at = append_bytes(at, " bytes ---\n");
+  write_all(log->file, line, (DWORD)(at - line));
+  uint32_t start = (uint32_t)(log->total % log_keep);
+  write_all(log->file, log_ring + start, log_keep - start);
+  write_all(log->file, log_ring, start);
+}
+
+// Where the platform says the object of handle really is; empty when it
+// cannot tell. False when the place does not fit.
+static bool final_place(HANDLE handle, wchar_t (&place)[FINAL_PATH_UNITS]) {
+  place[0] = 0;
+  DWORD length = GetFinalPathNameByHandleW(handle, place, FINAL_PATH_UNITS, 0);
+  if (length >= FINAL_PATH_UNITS) return false;
+  if (length == 0) place[0] = 0;
+  return true;
+}
+
+// True when handle holds the object at expected, not the target of a link
+// the platform followed to open it (Wine shows a host link to a file as a
+// plain file and opens its target even when asked for the link itself). An
+// empty expected place (the platform cannot name its objects) is trusted.
+static bool handle_is_at(HANDLE handle, const wchar_t* expected) {
+  if (!expected[0]) return true;
+  wchar_t place[FINAL_PATH_UNITS];
+  if (!final_place(handle, place) || !place[0]) return false;
+  return CompareStringOrdinal(place, -1, expected, -1, TRUE) == CSTR_EQUAL;
+}
+
+enum LogOpening { LOG_OPEN, LOG_NONE, LOG_LINK };
+static const wchar_t LOG_LINK_TEXT[] =
+    L"The build log cannot be written: %ls is a link that could not be removed. Remove it, then build again.";
+
+static HANDLE create_new_log(const wchar_t* log_path) {
+  // A new file only, and never through a link: an existing name, link or
+  // not, makes this fail.
+  return CreateFileW(log_path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+}
+
+// What stands at the log's name after it could not be removed: a link (or
+// something the platform cannot open as itself) or a real file or folder.
+static bool is_link_there(const wchar_t* log_path, const wchar_t* expected) {
+  HANDLE handle = CreateFileW(log_path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  if (handle == INVALID_HANDLE_VALUE) return true;  // a name that cannot be opened: a dangling host link
+  BY_HANDLE_FILE_INFORMATION info;
+  bool link = !GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+              !handle_is_at(handle, expected);
+  CloseHandle(handle);
+  return link;
+}
+
+// Opens a new "build_log.txt" in the kit folder. An older log, or a link at
+// its name, is removed first (a link as the link itself); a link that cannot
+// be removed must not be written through: LOG_LINK, and the job stops. A log
+// that cannot be made for another reason (the name is a folder, or a file
+// another program holds without sharing it for writing) leaves the build to
+// run without one.
+static LogOpening open_log(const wchar_t* kit_folder, const wchar_t* log_path, HANDLE* log) {
+  *log = INVALID_HANDLE_VALUE;
+  wchar_t expected[FINAL_PATH_UNITS];
+  HANDLE folder = CreateFileW(kit_folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  if (folder == INVALID_HANDLE_VALUE) return LOG_NONE;
+  bool placed = final_place(folder, expected);
+  CloseHandle(folder);
+  if (!placed) return LOG_NONE;
+  if (expected[0]) {
+    bool root = expected[wcslen(expected) - 1] == L'\\';  // a drive root keeps its separator
+    if (!format_text(expected, FINAL_PATH_UNITS, root ? L"%ls%ls" : L"%ls\\%ls", expected, L"build_log.txt"))
+      return LOG_NONE;
+  }
+  for (int attempt = 0; attempt < 2; attempt++) {
+    HANDLE handle = create_new_log(log_path);
+    if (handle != INVALID_HANDLE_VALUE) {
+      if (handle_is_at(handle, expected)) {
+        *log = handle;
+        return LOG_OPEN;
+      }
+      CloseHandle(handle);
+      return LOG_LINK;
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return LOG_NONE;
+    if (attempt > 0) break;
+    DWORD attributes = GetFileAttributesW(log_path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      return LOG_NONE;  // a folder of that name is not the runner's to delete
+    delete_tree(log_path);  // removes a file, or a link as the link, never its target
+  }
+  // Still there: an older log that another program holds open (an editor
+  // showing it) is written over in place, once the handle proves to hold
+  // that file and not a link's target; a link is never written through.
+  HANDLE handle = CreateFileW(log_path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  if (handle != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(handle, &info) &&
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+        handle_is_at(handle, expected) && SetEndOfFile(handle)) {
+      *log = handle;
+      return LOG_OPEN;
+    }
+    CloseHandle(handle);
+  }
+  return is_link_there(log_path, expected) ? LOG_LINK : LOG_NONE;
+}
+
+// ---- A script outside its job object ----------------------------------------
+
+// When the job object cannot take the script (the launcher itself runs in a
+// job that forbids nesting), a cancel would terminate an empty job and the
+// end of the launcher would leave the build running. The runner then ends
+// the script's processes itself: the script's process, and every process
+// whose parent is one of the tree's, found in process snapshots. A process
+// counts as a child only when it was created after its parent, so that a
+// parent id the platform reused does not take in a stranger; the handles of
+// the ended processes stay open until the run's end so that their ids are not
+// reused meanwhile. A process whose parent ended before it was seen cannot be
+// found: the platform keeps no further trace of the tree.
+enum { LOOSE_TREE_PROCESSES = 256 };
+struct LooseTree {
+  HANDLE root;                                  // the script's process (the runner's handle), or null
+  int count;                                    // processes of the tree found, the root first
+  DWORD ids[LOOSE_TREE_PROCESSES];              // their ids
+  FILETIME created[LOOSE_TREE_PROCESSES];       // their creation times
+  HANDLE handles[LOOSE_TREE_PROCESSES];         // handles of all but the root, held until the run ends
+};
+static LooseTree loose;
+static SRWLOCK loose_lock = SRWLOCK_INIT;
+static bool exit_hook_set;
+
+static int tree_index(DWORD id) {
+  for (int i = 0; i < loose.count; i++)
+    if (loose.ids[i] == id) return i;
+  return -1;
+}
+
+// One snapshot: ends and adds every process whose parent is in the tree.
+// True when it found one.
+static bool end_children_once() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  bool found = false;
+  PROCESSENTRY32W entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    int parent = tree_index(entry.th32ParentProcessID);
+    if (parent < 0 || tree_index(entry.th32ProcessID) >= 0 || loose.count == LOOSE_TREE_PROCESSES) continue;
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+                                 entry.th32ProcessID);
+    if (!process) continue;
+    FILETIME created, unused[3];
+    if (!GetProcessTimes(process, &created, &unused[0], &unused[1], &unused[2]) ||
+        CompareFileTime(&created, &loose.created[parent]) < 0) {
+      CloseHandle(process);
+      continue;
+    }
+    TerminateProcess(process, 1);
+    loose.ids[loose.count] = entry.th32ProcessID;
+    loose.created[loose.count] = created;
+    loose.handles[loose.count] = process;
+    loose.count++;
+    found = true;
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+// Ends the script outside its job and every process it started that can be
+// found; a few snapshots, so that a process started during one is found by
+// the next. Nothing when no script runs outside its job.
+static void end_loose_tree() {
+  AcquireSRWLockExclusive(&loose_lock);
+  if (loose.root) {
+    TerminateProcess(loose.root, 1);  // first, so that it starts nothing more
+    for (int pass = 0; pass < 8 && end_children_once(); pass++) {
+    }
+  }
+  ReleaseSRWLockExclusive(&loose_lock);
+}
+
+// The launcher's end (its entry point returns and exit runs) takes a script
+// outside its job with it, as closing the job object would.
+static void end_loose_tree_at_exit() { end_loose_tree(); }
+
+static void loose_tree_begin(HANDLE process, DWORD id) {
+  AcquireSRWLockExclusive(&loose_lock);
+  FILETIME unused[3];
+  memset(&loose.created[0], 0, sizeof loose.created[0]);
+  GetProcessTimes(process, &loose.created[0], &unused[0], &unused[1], &unused[2]);
+  loose.ids[0] = id;
+  loose.handles[0] = NULL;
+  loose.count = 1;
+  loose.root = process;
+  if (!exit_hook_set) exit_hook_set = atexit(end_loose_tree_at_exit) == 0;
+  ReleaseSRWLockExclusive(&loose_lock);
+}
+
+static void loose_tree_end() {
+  AcquireSRWLockExclusive(&loose_lock);
+  for (int i = 1; i < loose.count; i++) CloseHandle(loose.handles[i]);
+  loose.count = 0;
+  loose.root = NULL;
+  ReleaseSRWLockExclusive(&loose_lock);
+}
+
+// The window's cancel reaches only the job object; for a script outside it
+// the flag is polled here while the script runs.
+static DWORD WINAPI watch_for_cancel(void* stop) {
+  while (WaitForSingleObject((HANDLE)stop, 50) == WAIT_TIMEOUT)
+    if (cancel_requested()) end_loose_tree();
+  return 0;
+}
+
+// A cancel ends the script's processes, in the job object or outside it.
+static void end_on_cancel() {
+  if (!cancel_requested()) return;
+  job_terminate_object(1);
+  end_loose_tree();
+}
+
+// ---- The run ----------------------------------------------------------------
+
 // Copies the script's output to the log and reads it line by line until every
 // process of the build has closed its end of the pipe.
-static void read_output(HANDLE read_end, HANDLE log) {
+static void read_output(HANDLE read_end, BuildLog* log) {
   splitter_reset(&splitter);
   DWORD got = 0;
   while (ReadFile(read_end, read_buffer, sizeof read_buffer, &got, NULL) && got > 0) {
-    if (log != INVALID_HANDLE_VALUE) {
-      DWORD written = 0;
-      WriteFile(log, read_buffer, got, &written, NULL);
-    }
+    log_write(log, read_buffer, got);
     splitter_feed(&splitter, read_buffer, got, handle_line, NULL);
-    // Covers a cancel that came before the job object existed.
-    if (cancel_requested()) job_terminate_object(1);
+    // Covers a cancel that came before the job object existed, and a script
+    // outside it whose watcher has not looked yet.
+    end_on_cancel();
   }
 }
 
@@ -112,20 +520,32 @@ bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, 
   format_text(command_line, COMMAND_LINE_UNITS,
               L"\"%ls\" -u build.py --platform windows --region %ls --levels %ls --iso \"%ls\" --repo decomp -j %d",
               interpreter, region_word, level_list, disc_path, build_job_count());
-  prepare_environment(kit_folder, toolchain_folder, compiler_folder);
   tail_reset(&tail);
 
-  HANDLE log = INVALID_HANDLE_VALUE;
+  BuildLog log;
+  memset(&log, 0, sizeof log);
+  log.file = INVALID_HANDLE_VALUE;
+  wchar_t* environment = NULL;
   HANDLE read_end = NULL, write_end = NULL;
   HANDLE job = NULL;
+  HANDLE stop_watch = NULL, watcher = NULL;
+  bool loose_started = false;
   PROCESS_INFORMATION process;
   memset(&process, 0, sizeof process);
   DWORD exit_code = 1;
   bool ok = false;
 
   wchar_t log_path[PATH_UNITS];
-  if (join_path(log_path, kit_folder, L"build_log.txt"))
-    log = CreateFileW(log_path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (join_path(log_path, kit_folder, L"build_log.txt") && open_log(kit_folder, log_path, &log.file) == LOG_LINK) {
+    fail_build(LOG_LINK_TEXT, log_path);
+    goto release;
+  }
+
+  environment = script_environment(kit_folder, toolchain_folder, compiler_folder);
+  if (!environment) {  // only memory can be missing for it
+    fail_build(L"Could not start the build tools (error %lu).", (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+    goto release;
+  }
 
   SECURITY_ATTRIBUTES inherit;
   memset(&inherit, 0, sizeof inherit);
@@ -159,8 +579,9 @@ bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, 
       job_set_object(job);
     }
 
-    if (!CreateProcessW(interpreter, command_line, NULL, NULL, TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED, NULL,
-                        kit_folder, &startup, &process)) {
+    if (!CreateProcessW(interpreter, command_line, NULL, NULL, TRUE,
+                        CREATE_NO_WINDOW | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, environment, kit_folder,
+                        &startup, &process)) {
       DWORD error = GetLastError();
       fail_build(L"Could not start the build tools (error %lu).", error);
       goto release;
@@ -168,9 +589,17 @@ bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, 
   }
 
   // Suspended until it is in the job, so that every process it starts is too.
-  if (job) AssignProcessToJobObject(job, process.hProcess);
+  if (!job || !assign_to_job(job, process.hProcess)) {
+    // The job holds nothing: the runner ends the script's processes itself.
+    if (job) job_close_object();
+    job = NULL;
+    loose_tree_begin(process.hProcess, process.dwProcessId);
+    loose_started = true;
+    stop_watch = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (stop_watch) watcher = CreateThread(NULL, 0, watch_for_cancel, stop_watch, 0, NULL);
+  }
   // A cancel that came while the script was being set up ends it right here.
-  if (cancel_requested()) job_terminate_object(1);
+  end_on_cancel();
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
   process.hThread = NULL;
@@ -178,7 +607,7 @@ bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, 
   CloseHandle(write_end);
   write_end = NULL;
 
-  read_output(read_end, log);
+  read_output(read_end, &log);
 
   CloseHandle(read_end);
   read_end = NULL;
@@ -197,10 +626,25 @@ bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, 
   }
 
 release:
+  if (watcher) {
+    SetEvent(stop_watch);
+    WaitForSingleObject(watcher, INFINITE);
+    CloseHandle(watcher);
+  }
+  if (stop_watch) CloseHandle(stop_watch);
+  if (loose_started) {
+    // What the script left running ends with the run, as the job object's
+    // closing would end it.
+    end_loose_tree();
+    loose_tree_end();
+  }
+  if (process.hThread) CloseHandle(process.hThread);
   if (process.hProcess) CloseHandle(process.hProcess);
   if (job) job_close_object();
   if (write_end) CloseHandle(write_end);
   if (read_end) CloseHandle(read_end);
-  if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
+  if (environment) HeapFree(GetProcessHeap(), 0, environment);
+  log_finish(&log);
+  if (log.file != INVALID_HANDLE_VALUE) CloseHandle(log.file);
   return ok;
 }

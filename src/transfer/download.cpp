@@ -3,11 +3,14 @@
 // destination file or into a heap block handed to the caller.
 //
 // Refuses: a destination that cannot be created (before any request is
-// made), an address that does not parse, any status but 200, a body shorter
-// than its announced Content-Length, a read or write that fails. Bytes a
-// server sends past its Content-Length are not kept. Each refusal
-// is one fail_build text; a cancel is silent. Whatever the outcome, a failed
-// call leaves no destination file and no memory behind.
+// made) or that is a link which cannot be removed as itself, an address that
+// does not parse, any status but 200, a body shorter than its announced
+// Content-Length, a body larger than the caller's limit, a read or write that
+// fails. Bytes a server sends past its Content-Length are not kept; a
+// Content-Length that is not a plain decimal number counts as none. Each
+// refusal is one fail_build text; a cancel is silent. Whatever the outcome, a
+// failed call leaves no destination file and no memory behind: the file it
+// made is deleted through its own handle, so nothing else can be reached.
 // Memory: two static chunk buffers for the life of the process (1 MiB for
 // local copies, 64 KiB per HTTP read), so one download runs at a time; a
 // memory result is one malloc block that doubles as it grows and always ends
@@ -20,6 +23,7 @@
 #include <string.h>
 
 #include "core/state.h"
+#include "transfer/file_place.h"
 #include "pipeline/job_status.h"
 
 enum {
@@ -39,7 +43,9 @@ static const double BYTES_PER_MB = 1048576.0;
 // One call's bookkeeping.
 struct Transfer {
   const wchar_t* destination;  // file being written, or null when collecting in memory
-  const wchar_t* label;        // names the download in texts
+  const wchar_t* label;        // begins the progress texts
+  const wchar_t* name;         // names the download in error texts
+  uint64_t limit;              // the most bytes this download may bring
   double progress_from;        // job fraction at the start
   double progress_to;          // job fraction when complete
   HANDLE file;                 // open destination, or INVALID_HANDLE_VALUE
@@ -59,7 +65,7 @@ static bool append_to_memory(Transfer* t, const uint8_t* bytes, uint32_t count) 
     uint64_t capacity = needed * 2;
     char* grown = capacity <= SIZE_MAX ? (char*)realloc(t->data, (size_t)capacity) : NULL;
     if (!grown) {
-      fail_build(L"Not enough memory to download %ls.", t->label);
+      fail_build(L"Not enough memory to download %ls.", t->name);
       return false;
     }
     t->data = grown;
@@ -70,7 +76,17 @@ static bool append_to_memory(Transfer* t, const uint8_t* bytes, uint32_t count) 
   return true;
 }
 
+static void fail_too_large(const Transfer* t) {
+  fail_build(L"The download of %ls stopped: it is larger than %.0f MB.", t->name, (double)t->limit / BYTES_PER_MB);
+}
+
 static bool store_chunk(Transfer* t, const uint8_t* bytes, uint32_t count) {
+  // A server that never says how much it sends, or a local file that keeps
+  // growing, must not fill the disk or the memory.
+  if (t->done + count > t->limit) {
+    fail_too_large(t);
+    return false;
+  }
   t->done += count;
   if (t->file == INVALID_HANDLE_VALUE) return append_to_memory(t, bytes, count);
   DWORD written = 0;
@@ -96,6 +112,10 @@ static void publish_transfer_progress(const Transfer* t, uint64_t total) {
 static bool copy_local(Transfer* t, const wchar_t* source, HANDLE input) {
   LARGE_INTEGER size;
   if (!GetFileSizeEx(input, &size)) size.QuadPart = 0;
+  if ((uint64_t)size.QuadPart > t->limit) {
+    fail_too_large(t);
+    return false;
+  }
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(input, copy_buffer, COPY_CHUNK_BYTES, &got, NULL)) {
@@ -117,7 +137,7 @@ static bool receive_body(Transfer* t, HINTERNET request, uint64_t expected) {
       DWORD error = GetLastError();
       // A read that ends after the user cancelled is the cancel, not a fault.
       if (!cancel_requested())
-        fail_build(L"The download of %ls stopped (error %lu).", t->label, (unsigned long)error);
+        fail_build(L"The download of %ls stopped (error %lu).", t->name, (unsigned long)error);
       return false;
     }
     if (got == 0) break;
@@ -132,10 +152,25 @@ static bool receive_body(Transfer* t, HINTERNET request, uint64_t expected) {
   // A connection that closes early ends the body like a complete one does;
   // only the announced length tells a cut-off file from a whole one.
   if (expected != 0 && t->done < expected) {
-    fail_build(L"The download of %ls ended early.", t->label);
+    fail_build(L"The download of %ls ended early.", t->name);
     return false;
   }
   return true;
+}
+
+// The announced length: plain decimal digits, with blanks around them at
+// most. A sign, another character or a value of 20 digits or more is no
+// length at all (0): "-1" read as unsigned would announce 16 million TB.
+static uint64_t parse_content_length(const wchar_t* text) {
+  while (*text == L' ' || *text == L'\t') text++;
+  uint64_t value = 0;
+  int digits = 0;
+  for (; *text >= L'0' && *text <= L'9'; text++) {
+    if (++digits >= 20) return 0;
+    value = value * 10 + (uint64_t)(*text - L'0');
+  }
+  while (*text == L' ' || *text == L'\t') text++;
+  return digits > 0 && *text == 0 ? value : 0;
 }
 
 static bool fetch_http(Transfer* t, const wchar_t* source) {
@@ -179,7 +214,7 @@ static bool fetch_http(Transfer* t, const wchar_t* source) {
       !WinHttpReceiveResponse(request, NULL)) {
     DWORD error = GetLastError();
     if (!cancel_requested())
-      fail_build(L"Could not download %ls (error %lu). Check your internet connection.", t->label,
+      fail_build(L"Could not download %ls (error %lu). Check your internet connection.", t->name,
                  (unsigned long)error);
     goto done;
   }
@@ -191,9 +226,13 @@ static bool fetch_http(Transfer* t, const wchar_t* source) {
   size = sizeof length_text;
   if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, length_text, &size,
                           WINHTTP_NO_HEADER_INDEX))
-    expected = _wcstoui64(length_text, NULL, 10);
+    expected = parse_content_length(length_text);
   if (status != 200) {
-    fail_build(L"Could not download %ls (the server answered %lu).", t->label, (unsigned long)status);
+    fail_build(L"Could not download %ls (the server answered %lu).", t->name, (unsigned long)status);
+    goto done;
+  }
+  if (expected > t->limit) {
+    fail_too_large(t);
     goto done;
   }
   if (cancel_requested()) goto done;
@@ -206,12 +245,49 @@ done:
   return ok;
 }
 
+// Creates the destination where its path says, never through a link. False
+// with the text set.
+static bool create_destination(Transfer* t) {
+  wchar_t full[PLACE_UNITS], folder[PLACE_UNITS], place[PLACE_UNITS], expected[PLACE_UNITS];
+  DWORD error = 0;
+  PlaceResult result = PLACE_FAILED;
+  DWORD length = GetFullPathNameW(t->destination, PLACE_UNITS, full, NULL);
+  wchar_t* name = length > 0 && length < PLACE_UNITS ? wcsrchr(full, L'\\') : NULL;
+  if (name && wcsncmp(full, L"\\\\.\\", 4) == 0) {
+    // A device ("\\.\pipe\...", NUL) is no file in a folder and can be no
+    // link: it is opened as it is, and never deleted.
+    t->file = CreateFileW(full, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    result = t->file != INVALID_HANDLE_VALUE ? PLACE_OK : PLACE_FAILED;
+  } else if (name) {
+    size_t folder_length = (size_t)(name - full);
+    memcpy(folder, full, folder_length * sizeof(wchar_t));
+    folder[folder_length] = 0;
+    if (folder_length == 2) wcscat(folder, L"\\");  // "C:" alone is the current folder of drive C
+    // A folder that cannot be opened holds no file either: the creation
+    // below fails and says so.
+    if (!folder_place(folder, place)) place[0] = 0;
+    if (join_place(expected, place, name + 1))
+      result = create_file_in_place(full, expected, &t->file, &error);
+  }
+  if (result == PLACE_LINK) {
+    fail_build(L"%ls is a link to another place and could not be removed. Remove it and try again.", t->destination);
+    return false;
+  }
+  if (result != PLACE_OK) {
+    fail_build(L"Could not write %ls.", t->destination);
+    return false;
+  }
+  return true;
+}
+
 bool download_url(const wchar_t* source, const wchar_t* destination, double progress_from, double progress_to,
-                  char** data_out, uint32_t* length_out, const wchar_t* label) {
+                  char** data_out, uint32_t* length_out, const wchar_t* label, const wchar_t* name, uint64_t limit) {
   Transfer t;
   memset(&t, 0, sizeof t);
   t.destination = destination;
   t.label = label;
+  t.name = name;
+  t.limit = limit;
   t.progress_from = progress_from;
   t.progress_to = progress_to;
   t.file = INVALID_HANDLE_VALUE;
@@ -224,14 +300,13 @@ bool download_url(const wchar_t* source, const wchar_t* destination, double prog
   HANDLE input = INVALID_HANDLE_VALUE;
   if (!is_url) input = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
 
-  if (destination) {
-    t.file = CreateFileW(destination, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (t.file == INVALID_HANDLE_VALUE) {
-      fail_build(L"Could not write %ls.", destination);
-      if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
-      return false;
-    }
+  if (destination && !create_destination(&t)) {
+    if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+    return false;
   }
+  // The stage shows what is being fetched from the start: a server that is
+  // slow to answer must not leave the previous stage's text on the bar.
+  publish_progress(-1.0, L"%ls", label);
 
   bool ok = false;
   if (is_url) {
@@ -243,19 +318,20 @@ bool download_url(const wchar_t* source, const wchar_t* destination, double prog
     CloseHandle(input);
   }
 
-  if (t.file != INVALID_HANDLE_VALUE) CloseHandle(t.file);
   // A cancel that came during the last chunk still wins.
   if (ok && cancel_requested()) ok = false;
   if (!ok) {
     free(t.data);
-    if (destination) DeleteFileW(destination);
+    // Deleted through the handle that made it: never anything a link reaches.
+    if (t.file != INVALID_HANDLE_VALUE) discard_file(t.file);
     return false;
   }
+  if (t.file != INVALID_HANDLE_VALUE) CloseHandle(t.file);
   if (data_out) {
     // An empty body still gives a block: the caller reads a zero-terminated text.
     if (!t.data) t.data = (char*)malloc(1);
     if (!t.data) {
-      fail_build(L"Not enough memory to download %ls.", label);
+      fail_build(L"Not enough memory to download %ls.", name);
       return false;
     }
     t.data[t.data_length] = 0;
@@ -265,4 +341,10 @@ bool download_url(const wchar_t* source, const wchar_t* destination, double prog
     free(t.data);
   }
   return true;
+}
+
+bool download_url(const wchar_t* source, const wchar_t* destination, double progress_from, double progress_to,
+                  char** data_out, uint32_t* length_out, const wchar_t* label) {
+  return download_url(source, destination, progress_from, progress_to, data_out, length_out, label, label,
+                      DOWNLOAD_ARCHIVE_LIMIT);
 }

@@ -1,16 +1,24 @@
 // Unpacking a zip archive into a folder; see zip_extract.h.
 //
-// What it does: reads the whole archive into one heap block, walks the
-// central directory in order (zip_records.h) and writes every entry as a
-// file: stored entries straight from the archive block, deflated ones through
-// inflate_raw into one block of the entry's size. Each file gets its entry's
-// DOS time stamp, taken as local time, as its last-write time.
+// What it does: reads the whole archive into one heap block, surveys every
+// entry it will write before writing any, walks the central directory in
+// order (zip_records.h) and writes every entry as a file: stored entries
+// straight from the archive block, deflated ones through inflate_raw into one
+// block of the entry's size. Each file gets its entry's DOS time stamp, taken
+// as local time, as its last-write time.
 //
 // What it refuses: names that could reach outside the destination (".."
 // anywhere, a leading / or \, a colon, a device name as a component) are
-// skipped without a word; an output path longer than 259 characters, damaged
-// records, unknown methods and data that do not decode stop the extraction
-// with the failure's text. It never writes outside the destination.
+// skipped without a word; before anything is written, entries whose bytes
+// overlap (the records of a zip bomb sharing one local header) and archives
+// whose files add up to more than 8 GiB; an output path longer than 259
+// characters, damaged records, unknown methods and data that do not decode
+// stop the extraction with the failure's text. It never writes outside the
+// destination, nor through a link: the destination, every folder it creates
+// or enters and every file it writes are checked to be where their paths say
+// (file_place.h); a link in the way is removed as itself, or the extraction
+// stops when that cannot be done. Names in texts are decoded and stripped of
+// control characters.
 //
 // Memory: the archive block and, for a deflated entry, one block of its
 // uncompressed size, both released before the call returns; the per-entry
@@ -26,21 +34,43 @@
 #include "core/text.h"
 #include "pipeline/build_tree.h"
 #include "pipeline/job_status.h"
+#include "transfer/file_place.h"
 #include "transfer/inflate.h"
 #include "transfer/zip_records.h"
 
 static const DWORD ZIP_IO_CHUNK = 1u << 30;     // largest single ReadFile or WriteFile: 1 GiB
 static const uint32_t ZIP_PROGRESS_EVERY = 16;  // progress is published for every 16th central record
+static const double ZIP_BYTES_PER_MB = 1048576.0;
 
 // Working records of the one extraction that runs at a time.
 static ZipEntry zip_entry;                     // the central header being handled
 static wchar_t zip_wide_name[ZIP_NAME_UNITS];  // its name converted from UTF-8, \ separators
 static wchar_t zip_output_path[PATH_UNITS];    // destination\name
-static wchar_t zip_parent_path[PATH_UNITS];    // the folder that holds the output file
+static wchar_t zip_full_path[PATH_UNITS];      // the same with "." parts and trailing dots resolved
+static ZipSpan zip_spans[ZIP_MAX_ENTRIES];     // the survey's spans
+static wchar_t zip_destination[PATH_UNITS];    // the destination as a full path
+static wchar_t zip_destination_place[PLACE_UNITS];  // where the destination really is ("" = cannot tell)
+static wchar_t zip_verified[PATH_UNITS];       // the folder (below the destination) last found in place
+static wchar_t zip_expected[PLACE_UNITS];      // where the object being made must be
+static char zip_display[ZIP_DISPLAY_NAME_BYTES];      // the entry's name for a text, UTF-8
+static wchar_t zip_display_wide[ZIP_DISPLAY_NAME_BYTES];  // the same in UTF-16
+static wchar_t zip_shown_path[PATH_UNITS];     // a path for a text, control characters replaced
+
+// A path for a text: a name may hold control characters (an escape sequence
+// sent to a terminal by telvar-cli), which become '?'.
+static const wchar_t* shown(const wchar_t* path) {
+  size_t i = 0;
+  for (; path[i] && i + 1 < PATH_UNITS; i++) {
+    wchar_t c = path[i];
+    zip_shown_path[i] = c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) ? L'?' : c;
+  }
+  zip_shown_path[i] = 0;
+  return zip_shown_path;
+}
 
 // Reads the whole file into a malloc block (1 byte for an empty file). False
 // when it cannot be opened or read whole; the failure text is set.
-static bool read_archive(const wchar_t* path, uint8_t** data_out, uint32_t* size_out) {
+static bool read_archive(const wchar_t* path, const wchar_t* label, uint8_t** data_out, uint32_t* size_out) {
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) {
     fail_build(L"Could not open %ls.", path);
@@ -50,18 +80,33 @@ static bool read_archive(const wchar_t* path, uint8_t** data_out, uint32_t* size
   uint32_t done = 0;
   LARGE_INTEGER size;
   size.QuadPart = 0;
+  if (!GetFileSizeEx(file, &size)) {
+    CloseHandle(file);
+    fail_build(L"Could not read %ls.", path);
+    return false;
+  }
   // A file of 4 GiB or more cannot be a zip archive without ZIP64; taking
   // only its low 32 bits would read a piece of it as if it were the whole.
-  bool sized = GetFileSizeEx(file, &size) && size.HighPart == 0;
-  if (sized) data = (uint8_t*)malloc(size.LowPart ? size.LowPart : 1);
-  while (data && done < size.LowPart) {
+  double megabytes = (double)size.QuadPart / ZIP_BYTES_PER_MB;
+  if (size.HighPart != 0) {
+    CloseHandle(file);
+    fail_build(L"%ls is too large to unpack (%.0f MB).", label, megabytes);
+    return false;
+  }
+  data = (uint8_t*)malloc(size.LowPart ? size.LowPart : 1);
+  if (!data) {
+    CloseHandle(file);
+    fail_build(L"Not enough memory to unpack %ls (%.0f MB).", label, megabytes);
+    return false;
+  }
+  while (done < size.LowPart) {
     DWORD want = size.LowPart - done < ZIP_IO_CHUNK ? size.LowPart - done : ZIP_IO_CHUNK;
     DWORD got = 0;
     if (!ReadFile(file, data + done, want, &got, NULL) || got == 0) break;
     done += got;
   }
   CloseHandle(file);
-  if (!data || done < size.LowPart) {
+  if (done < size.LowPart) {
     free(data);
     fail_build(L"Could not read %ls.", path);
     return false;
@@ -71,13 +116,114 @@ static bool read_archive(const wchar_t* path, uint8_t** data_out, uint32_t* size
   return true;
 }
 
-// Writes the entry's bytes to zip_output_path and stamps its last-write time.
-// False with the failure text set when the file cannot be created or is
-// written short.
-static bool write_entry_file(const uint8_t* bytes, uint32_t length, uint16_t dos_date, uint16_t dos_time) {
-  HANDLE file = CreateFileW(zip_output_path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) {
-    fail_build(L"Could not write %ls.", zip_output_path);
+static void fail_link(const wchar_t* path) {
+  fail_build(L"%ls is a link to another place and could not be removed. Remove it and try again.", shown(path));
+}
+
+// Makes the destination and finds where it really is. A destination that is
+// a link (a toolchain folder pointing elsewhere) is removed as itself and
+// made afresh; false with the text set when that cannot be done.
+static bool prepare_destination(const wchar_t* destination) {
+  create_directory_chain(destination);
+  zip_verified[0] = 0;
+  zip_destination_place[0] = 0;
+  DWORD length = GetFullPathNameW(destination, PATH_UNITS, zip_destination, NULL);
+  if (length == 0 || length >= PATH_UNITS) {
+    copy_text(zip_destination, PATH_UNITS, destination);
+    return true;  // nothing to compare with: the paths below are trusted as they are
+  }
+  size_t n = wcslen(zip_destination);
+  if (n > 3 && zip_destination[n - 1] == L'\\') zip_destination[--n] = 0;
+  wchar_t* name = wcsrchr(zip_destination, L'\\');
+  if (!name || !name[1]) {  // a drive root: nothing above it to compare with
+    if (!folder_place(zip_destination, zip_destination_place)) zip_destination_place[0] = 0;
+    return true;
+  }
+  wchar_t parent[PATH_UNITS], parent_place[PLACE_UNITS];
+  size_t parent_length = (size_t)(name - zip_destination);
+  memcpy(parent, zip_destination, parent_length * sizeof(wchar_t));
+  parent[parent_length] = 0;
+  if (parent_length == 2) wcscat(parent, L"\\");  // "C:" alone is drive C's current folder
+  if (!folder_place(parent, parent_place)) parent_place[0] = 0;
+  if (!join_place(zip_destination_place, parent_place, name + 1)) zip_destination_place[0] = 0;
+  DWORD error = 0;
+  PlaceResult result = make_folder_in_place(zip_destination, zip_destination_place, &error);
+  if (result == PLACE_LINK) {
+    fail_link(zip_destination);
+    return false;
+  }
+  return true;  // a destination that could not be made fails at its first file
+}
+
+// Expected place of relative (below the destination) into zip_expected.
+static bool expect_place(const wchar_t* relative) {
+  return join_place(zip_expected, zip_destination_place, relative);
+}
+
+// True when the folder relative[0, length) was found in place already: the
+// last folder verified and all the folders above it were.
+static bool already_verified(const wchar_t* relative, size_t length) {
+  return wcslen(zip_verified) >= length && _wcsnicmp(zip_verified, relative, length) == 0 &&
+         (zip_verified[length] == 0 || zip_verified[length] == L'\\');
+}
+
+// Creates or enters every folder of relative (below the destination), each
+// checked to be where its path says. False with the text set only for a
+// link that cannot be removed; other failures are left to the file that
+// needs the folder, whose creation then fails with its own text.
+static bool enter_folders(const wchar_t* relative) {
+  wchar_t joined[PATH_UNITS], path[PATH_UNITS], part[PATH_UNITS];
+  size_t n = wcslen(relative);
+  for (size_t i = 1; i <= n; i++) {
+    if (i < n && relative[i] != L'\\') continue;
+    if (already_verified(relative, i)) continue;
+    copy_text(part, i + 1, relative);
+    if (!join_path(joined, zip_destination, part)) return true;
+    // Made and opened, a folder's name loses trailing dots and blanks: its
+    // place is that of its full path.
+    DWORD full = GetFullPathNameW(joined, PATH_UNITS, path, NULL);
+    size_t n_dest = wcslen(zip_destination);
+    if (n_dest > 0 && zip_destination[n_dest - 1] == L'\\') n_dest--;
+    if (full == 0 || full >= PATH_UNITS || _wcsnicmp(path, zip_destination, n_dest) != 0 || path[n_dest] != L'\\' ||
+        !expect_place(path + n_dest + 1))
+      return true;
+    DWORD error = 0;
+    PlaceResult result = make_folder_in_place(path, zip_expected, &error);
+    if (result == PLACE_LINK) {
+      fail_link(path);
+      return false;
+    }
+    if (result != PLACE_OK) return true;
+  }
+  copy_text(zip_verified, PATH_UNITS, relative);
+  return true;
+}
+
+// The part of zip_full_path below the destination, or null when it is not
+// below it (a name of "." names the destination itself).
+static const wchar_t* relative_part() {
+  size_t n = wcslen(zip_destination);
+  if (n > 0 && zip_destination[n - 1] == L'\\') n--;  // a drive root keeps its separator
+  if (_wcsnicmp(zip_full_path, zip_destination, n) != 0) return NULL;
+  if (zip_full_path[n] != L'\\' || !zip_full_path[n + 1]) return NULL;
+  return zip_full_path + n + 1;
+}
+
+// Creates zip_output_path in its place, writes the entry's bytes and stamps
+// its last-write time. False with the failure text set when the file cannot
+// be created or is written short.
+static bool write_entry_file(const wchar_t* relative, const uint8_t* bytes, uint32_t length, uint16_t dos_date,
+                             uint16_t dos_time) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  DWORD error = 0;
+  PlaceResult result = expect_place(relative) ? create_file_in_place(zip_full_path, zip_expected, &file, &error)
+                                              : PLACE_FAILED;
+  if (result == PLACE_LINK) {
+    fail_link(zip_output_path);
+    return false;
+  }
+  if (result != PLACE_OK) {
+    fail_build(L"Could not write %ls.", shown(zip_output_path));
     return false;
   }
   uint32_t written = 0;
@@ -94,10 +240,18 @@ static bool write_entry_file(const uint8_t* bytes, uint32_t length, uint16_t dos
     SetFileTime(file, NULL, NULL, &utc_time);
   CloseHandle(file);
   if (written < length) {
-    fail_build(L"Could not write %ls (disk full?).", zip_output_path);
+    fail_build(L"Could not write %ls (disk full?).", shown(zip_output_path));
     return false;
   }
   return true;
+}
+
+// The entry's name for a text: decoded, with no control characters.
+static const wchar_t* display_name() {
+  zip_display_name(&zip_entry, zip_display);
+  if (MultiByteToWideChar(CP_UTF8, 0, zip_display, -1, zip_display_wide, ZIP_DISPLAY_NAME_BYTES) == 0)
+    zip_display_wide[0] = 0;
+  return zip_display_wide;
 }
 
 // Handles one central record at cursor: skips it, makes its folder, or
@@ -124,18 +278,31 @@ static bool extract_entry(const ZipArchive* archive, uint64_t cursor, const wcha
 
   // A cut path names another file: such an entry is refused, not written.
   if (!join_path(zip_output_path, destination, zip_wide_name)) {
-    fail_build(L"Could not write %ls.", zip_output_path);
+    fail_build(L"Could not write %ls.", shown(zip_output_path));
     return false;
   }
   size_t length = wcslen(zip_output_path);
-  if (zip_output_path[length - 1] == L'\\') {  // a folder entry: only folders
-    zip_output_path[length - 1] = 0;
-    create_directory_chain(zip_output_path);
-    return true;
+  bool folder_entry = zip_output_path[length - 1] == L'\\';
+  if (folder_entry) zip_output_path[length - 1] = 0;
+  // The full path resolves what the platform would resolve on opening ("."
+  // parts, trailing dots and blanks), so that it can be compared with where
+  // the object really is.
+  DWORD full = GetFullPathNameW(zip_output_path, PATH_UNITS, zip_full_path, NULL);
+  const wchar_t* relative = full > 0 && full < PATH_UNITS ? relative_part() : NULL;
+  if (folder_entry) {  // only folders
+    return !relative || enter_folders(relative);
   }
-  wcscpy(zip_parent_path, zip_output_path);
-  *wcsrchr(zip_parent_path, L'\\') = 0;  // join_path put one there
-  create_directory_chain(zip_parent_path);
+  if (!relative) {  // names the destination itself, or no path at all
+    fail_build(L"Could not write %ls.", shown(zip_output_path));
+    return false;
+  }
+  wchar_t parent[PATH_UNITS];
+  copy_text(parent, PATH_UNITS, relative);
+  wchar_t* last = wcsrchr(parent, L'\\');
+  if (last) {
+    *last = 0;
+    if (!enter_folders(parent)) return false;
+  }
 
   const uint8_t* data = NULL;
   if (!zip_locate_data(archive, &zip_entry, &data)) {
@@ -150,7 +317,7 @@ static bool extract_entry(const ZipArchive* archive, uint64_t cursor, const wcha
     block = (uint8_t*)malloc(zip_entry.uncompressed_size ? zip_entry.uncompressed_size : 1);
     if (!block || !inflate_raw(data, zip_entry.compressed_size, block, zip_entry.uncompressed_size)) {
       free(block);
-      fail_build(L"%ls is damaged (%hs).", label, zip_entry.name);
+      fail_build(L"%ls is damaged (%ls).", label, display_name());
       return false;
     }
     bytes = block;
@@ -158,7 +325,7 @@ static bool extract_entry(const ZipArchive* archive, uint64_t cursor, const wcha
     fail_build(L"%ls uses an unknown compression.", label);
     return false;
   }
-  bool ok = write_entry_file(bytes, zip_entry.uncompressed_size, zip_entry.dos_date, zip_entry.dos_time);
+  bool ok = write_entry_file(relative, bytes, zip_entry.uncompressed_size, zip_entry.dos_date, zip_entry.dos_time);
   free(block);
   *wrote_file = ok;
   return ok;
@@ -169,7 +336,7 @@ bool extract_zip(const wchar_t* archive_path, const wchar_t* destination, double
   volatile LONG* cancel = &g_job.cancel_requested;
   uint8_t* data = NULL;
   uint32_t size = 0;
-  if (!read_archive(archive_path, &data, &size)) return false;
+  if (!read_archive(archive_path, label, &data, &size)) return false;
 
   ZipArchive archive;
   if (!zip_open(&archive, data, size)) {
@@ -186,7 +353,23 @@ bool extract_zip(const wchar_t* archive_path, const wchar_t* destination, double
     fail_build(L"Could not write %ls.", cut);
     return false;
   }
-  create_directory_chain(destination);
+  // Before anything is written: a few hundred kilobytes of records that
+  // share their data would unpack to gigabytes.
+  uint64_t unpacked = 0;
+  ZipSurveyResult survey = zip_survey(&archive, zip_spans, &unpacked);
+  if (survey != ZIP_SURVEY_OK) {
+    free(data);
+    if (survey == ZIP_SURVEY_OVERLAP)
+      fail_build(L"%ls is damaged.", label);
+    else
+      fail_build(L"%ls is too large: its files add up to %.0f MB, more than %.0f MB.", label,
+                 (double)unpacked / ZIP_BYTES_PER_MB, (double)ZIP_MAX_TOTAL_BYTES / ZIP_BYTES_PER_MB);
+    return false;
+  }
+  if (!prepare_destination(destination)) {
+    free(data);
+    return false;
+  }
 
   uint32_t total = archive.entry_total;
   uint64_t cursor = archive.central_offset;

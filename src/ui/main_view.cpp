@@ -82,7 +82,7 @@ static int text_width(HDC dc, const wchar_t* text, FontRole font) {
   return size.cx;
 }
 
-static void draw_library_row(HDC dc, int32_t i, int y, int b, int right) {
+static void draw_library_row(HDC dc, int32_t i, int y, int b, int right, const RECT& list) {
   const LibraryEntry& e = g_state.entries[i];
   int left = px(12);
   RECT row = rect_of(left, y, right, b);
@@ -115,18 +115,22 @@ static void draw_library_row(HDC dc, int32_t i, int y, int b, int right) {
   draw_dot(dc, rect_of(x, y + px(42), x + px(7), y + px(49)), label.colour);
   draw_text(dc, label.text, rect_of(x + px(12), y + px(36), right - px(12), y + px(56)), FONT_SMALL,
             COLOR_TEXT_SECONDARY, DT_END_ELLIPSIS | DT_SINGLELINE);
-  add_hit_region(row, CMD_SELECT_ENTRY, i);
+  // Only the part of the row that the list shows is clickable: under the
+  // header and the footer a click must reach no row that nobody can see.
+  RECT visible;
+  if (IntersectRect(&visible, &row, &list)) add_hit_region(visible, CMD_SELECT_ENTRY, i);
 }
 
 static void draw_library_list(HDC dc, int H, int W, int bottom) {
-  HRGN clip = CreateRectRgn(0, H + px(30), W - 1, bottom - px(116));
+  RECT list = rect_of(0, H + px(30), W - 1, bottom - px(116));
+  HRGN clip = CreateRectRgn(list.left, list.top, list.right, list.bottom);
   if (clip) SelectClipRgn(dc, clip);
   int y = H + px(32) - g_ui.scroll_offset;
   for (int32_t i = 0; i < g_state.entry_count; i++) {
     int b = y + px(68);
     // Rows wholly above the header or below the window cost nothing: no
     // label, no file test, no region.
-    if (!(b < H || y > bottom)) draw_library_row(dc, i, y, b, W - px(12));
+    if (!(b < H || y > bottom)) draw_library_row(dc, i, y, b, W - px(12), list);
     y = b + px(6);
   }
   SelectClipRgn(dc, NULL);

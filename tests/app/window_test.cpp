@@ -10,6 +10,7 @@
 #include "app/commands.h"
 #include "core/state.h"
 #include "app/window.h"
+#include "pipeline/folder_lock.h"
 #include "ui/main_view.h"
 #include "library/catalog.h"
 #include "support/window_harness.h"
@@ -891,6 +892,40 @@ TEST_F(WindowTest, PrimaryActionBuildsAMissingGameAndRebuildBuildsAgain) {
     EXPECT_EQ(g_state.settings_open, c.id != CMD_REBUILD);  // only rebuild closes the panel
     EXPECT_FALSE(saved());
   }
+}
+
+// Another program (telvar-cli) holds the folder's build lock: the launcher
+// starts no build and says who builds; once that one ends, the launcher
+// builds, and its own job lets the lock go when it ends.
+TEST_F(WindowTest, NoBuildWhileAnotherProgramBuildsInTheFolder) {
+  int unbuilt = unbuilt_entry();
+  ASSERT_GE(unbuilt, 0);
+  wchar_t name[64];
+  swprintf(name, 64, L"ProjectTelvar.Build.%016llx", (unsigned long long)launcher_folder_key(g_state.launcher_dir));
+  HANDLE other = CreateFileMappingW(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 128, name);
+  ASSERT_TRUE(other != NULL);
+  wchar_t* block = (wchar_t*)MapViewOfFile(other, FILE_MAP_WRITE, 0, 0, 0);
+  ASSERT_TRUE(block != NULL);
+  wcscpy(block, L"telvar-cli.exe");
+  UnmapViewOfFile(block);
+
+  g_state.selected = unbuilt;
+  dispatch_command(CMD_PRIMARY_ACTION, 0);
+  EXPECT_EQ(g_job.running, 0);
+  EXPECT_EQ(g_job.entry_index, -1) << "a job was prepared";
+  EXPECT_STREQ(g_state.status_text,
+               L"Another build is running in this folder (telvar-cli.exe). Wait until it has finished, then try again.");
+  EXPECT_TRUE(g_state.status_is_error);
+  CloseHandle(other);
+
+  dispatch_command(CMD_PRIMARY_ACTION, 0);
+  EXPECT_EQ(g_job.entry_index, unbuilt);
+  EXPECT_TRUE(pump_until([] { return g_job.running == 0; }, 20000));
+  HANDLE again = CreateFileMappingW(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 128, name);
+  DWORD error = GetLastError();
+  ASSERT_TRUE(again != NULL);
+  EXPECT_NE(error, (DWORD)ERROR_ALREADY_EXISTS) << "the ended job kept the lock";
+  CloseHandle(again);
 }
 
 TEST_F(WindowTest, CancelledDialogsOnlyCloseThePanel) {

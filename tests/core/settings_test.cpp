@@ -236,15 +236,15 @@ TEST_F(SettingsTest, AStoredPathTooLongForTheLibraryIsNotReadCut) {
 }
 
 TEST_F(SettingsTest, AReadOnlyFileIsLeftAsItIs) {
-  // The user made the file read-only: a save never replaces it with a UTF-16
-  // copy. (Wine running as root lets the profile functions write into it all
-  // the same, which Windows refuses; that part is not the launcher's.)
+  // The user made the file read-only: a save never replaces it (with a UTF-16
+  // copy or anything else), and says that it could not save.
   write_ini("[build]\r\nrelease_url=D:\\releases\r\n");
   ASSERT_TRUE(SetFileAttributesW(g_state.settings_path, FILE_ATTRIBUTE_READONLY));
   load_settings(add_stored_disc);
   g_state.vsync = 1;
   save_settings();
-  EXPECT_EQ(read_bytes(g_state.settings_path).substr(0, 9), "[build]\r\n");
+  EXPECT_EQ(read_bytes(g_state.settings_path), "[build]\r\nrelease_url=D:\\releases\r\n");
+  EXPECT_EQ(std::wstring(g_state.status_text), L"Could not save the settings: telvar.ini is read-only.");
   EXPECT_NE(GetFileAttributesW(g_state.settings_path) & FILE_ATTRIBUTE_READONLY, 0u);
   SetFileAttributesW(g_state.settings_path, FILE_ATTRIBUTE_NORMAL);
 }
@@ -298,4 +298,181 @@ TEST_F(SettingsTest, AFileThatIsNoTextIsKeptAsideAndNeverWrittenOver) {
   load_settings(add_stored_disc);
   EXPECT_EQ(read_bytes(bad), first) << "an older file set aside is never replaced";
   EXPECT_EQ(read_bytes(bad2), second);
+}
+
+TEST_F(SettingsTest, AReadableFileWithAZeroTailIsKeptAndConverted) {
+  // A write cut short by a power failure leaves the file's text followed by
+  // zero bytes. The text before the first zero byte is what the profile
+  // functions read: its library and release address must survive. Only a
+  // file with no section before its first zero byte is set aside.
+  const std::string disc = missing("a.iso");
+  const std::string body = "[build]\r\nrelease_url=D:\\releases\r\n[library]\r\ncount=1\r\ndisc0=" + disc + "\r\n";
+  const std::string zeros(300, '\0');
+  const struct {
+    const char* label;
+    std::string bytes;
+    int entries;        // library entries read
+    bool release_kept;  // release_url reads D:\releases
+    bool copy_aside;    // the original bytes are also kept as telvar.ini.bad
+    bool moved_aside;   // the file was set aside (telvar.ini is gone)
+  } cases[] = {
+      {"8-bit text and a zero tail", body + zeros, 1, true, false, false},
+      {"UTF-8 with mark and a zero tail", "\xEF\xBB\xBF" + body + zeros, 1, true, false, false},
+      {"cut in the middle of a key", body + "selec" + zeros, 1, true, false, false},
+      {"text after the zeros", body + zeros + "[more]\r\nkey=1\r\n", 1, true, true, false},
+      {"no section before the first zero", std::string("count=1\r\n") + zeros + body, 0, false, false, true},
+      {"a header cut before its bracket", "[buil" + zeros + body, 0, false, false, true},
+  };
+  for (const auto& c : cases) {
+    reset_state();
+    SetUp();
+    write_ini(c.bytes);
+    const std::wstring bad = join(folder, L"telvar.ini.bad");
+    load_settings();
+    EXPECT_EQ(g_state.entry_count, c.entries) << c.label;
+    EXPECT_EQ(read_string(L"build", L"release_url"), c.release_kept ? L"D:\\releases" : L"<missing>") << c.label;
+    if (c.moved_aside || c.copy_aside)
+      EXPECT_EQ(read_bytes(bad), c.bytes) << c.label;
+    else
+      EXPECT_EQ(GetFileAttributesW(bad.c_str()), INVALID_FILE_ATTRIBUTES) << c.label << ": set aside";
+    if (!c.moved_aside) {
+      // Converted without its zero tail: UTF-16 with a mark, no zero unit.
+      std::string now = read_bytes(g_state.settings_path);
+      ASSERT_GE(now.size(), 2u) << c.label;
+      EXPECT_EQ(now.substr(0, 2), "\xff\xfe") << c.label;
+      bool zero_unit = false;
+      for (size_t i = 2; i + 1 < now.size(); i += 2) zero_unit |= now[i] == 0 && now[i + 1] == 0;
+      EXPECT_FALSE(zero_unit) << c.label;
+    }
+  }
+}
+
+TEST_F(SettingsTest, SaveRewritesOnlyTheLibraryAndTheLaunchersSettings) {
+  // Every line of other sections, comments and the user's own keys of the
+  // settings section stay as they were written; section names are matched
+  // regardless of letter case; the launcher's keys take the place of their
+  // first line; a second library section (which the profile functions never
+  // read) goes.
+  write_ini("; my notes\r\n[build]\r\nrelease_url=D:\\releases\r\nlevels = 1,2\r\n"
+            "[Settings]\r\nVSYNC = 1\r\nmy_key=mine\r\nvsync=1\r\n\r\n"
+            "[mox1]\r\nkit_version=7\r\n[LIBRARY]\r\ncount=1\r\ndisc0=" + missing("a.iso") + "\r\nextra=x\r\n"
+            "[other]\r\nk=v\r\n[library]\r\ndisc5=" + missing("z.iso"));
+  load_settings();
+  ASSERT_EQ(g_state.entry_count, 1);
+  EXPECT_EQ(g_state.vsync, 1);
+  g_state.vsync = 0;
+  g_state.fps_log = 1;
+  save_settings();
+  EXPECT_EQ(g_state.status_text[0], 0) << "a save that worked says nothing";
+
+  std::string bytes = read_bytes(g_state.settings_path);
+  ASSERT_GE(bytes.size(), 2u);
+  ASSERT_EQ(bytes.substr(0, 2), "\xff\xfe");
+  std::string text;  // the ASCII of the UTF-16 text
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2) text += bytes[i + 1] ? '?' : bytes[i];
+  EXPECT_EQ(text.find("; my notes\r\n[build]\r\nrelease_url=D:\\releases\r\nlevels = 1,2\r\n[Settings]\r\n"), 0u)
+      << text;
+  EXPECT_NE(text.find("\r\nvsync=0\r\nmy_key=mine\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\r\nminimize=1\r\n\r\n[mox1]\r\nkit_version=7\r\n[library]\r\ncount=1\r\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("[other]\r\nk=v\r\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("disc5"), std::string::npos) << text;
+  EXPECT_EQ(text.find("extra"), std::string::npos) << text;
+  EXPECT_EQ(text.find("VSYNC"), std::string::npos) << "one vsync line, written anew: " << text;
+}
+
+TEST_F(SettingsTest, AFailedSaveLeavesTheOldFileAndSaysSo) {
+  // The new file cannot be made beside the old one (here a folder holds its
+  // name): the old file stays byte for byte, and the status line says why.
+  write_ini("[build]\r\nrelease_url=D:\\releases\r\n[library]\r\ncount=1\r\ndisc0=" + missing("a.iso") + "\r\n");
+  load_settings();
+  ASSERT_EQ(g_state.entry_count, 1);
+  const std::string before = read_bytes(g_state.settings_path);
+  const std::wstring blocker = join(folder, L"telvar.ini.new");
+  ASSERT_TRUE(CreateDirectoryW(blocker.c_str(), NULL));
+  wcscpy(g_state.entries[g_state.entry_count++].path, join(folder, L"b.iso").c_str());
+  g_state.vsync = 1;
+  save_settings();
+  EXPECT_EQ(read_bytes(g_state.settings_path), before);
+  EXPECT_EQ(std::wstring(g_state.status_text).rfind(L"Could not save the settings: ", 0), 0u) << g_state.status_text;
+  EXPECT_TRUE(g_state.status_is_error);
+  RemoveDirectoryW(blocker.c_str());
+
+  // Once the way is clear the next save writes everything.
+  g_state.status_text[0] = 0;
+  save_settings();
+  EXPECT_EQ(g_state.status_text[0], 0) << g_state.status_text;
+  EXPECT_EQ(read_int(L"library", L"count"), 2);
+  EXPECT_EQ(read_int(L"settings", L"vsync"), 1);
+  EXPECT_EQ(read_string(L"build", L"release_url"), L"D:\\releases");
+}
+
+// The launcher folder on a small file system that the test runner mounted
+// (tests/app/small_disk_test.py, as root), named by TELVAR_SMALL_DISK.
+TEST(SettingsSmallDisk, ASaveOnAFullDiskLeavesTheOldFileWhole) {
+  const char* where = getenv("TELVAR_SMALL_DISK");
+  if (!where || !where[0]) GTEST_SKIP() << "TELVAR_SMALL_DISK is not set (small_disk_test.py sets it)";
+  std::wstring folder(where, where + strlen(where));
+  reset_state();
+  wcscpy(g_state.launcher_dir, folder.c_str());
+  wcscpy(g_state.settings_path, join(folder, L"telvar.ini").c_str());
+  const std::wstring filler = join(folder, L"filler.bin");
+  DeleteFileW(filler.c_str());
+  DeleteFileW(g_state.settings_path);
+
+  // Paths of 200 characters: each library line takes about 420 bytes.
+  auto disc = [&](int i) {
+    std::wstring name = L"disc " + std::to_wstring(i) + L" " + std::wstring(180, L'x') + L".iso";
+    return join(folder, name);
+  };
+  std::string ini = "[build]\r\nrelease_url=D:\\releases\r\n[mox1]\r\nkit_version=7\r\n[library]\r\ncount=8\r\n";
+  for (int i = 0; i < 8; i++) {
+    std::wstring path = disc(i);
+    ini += "disc" + std::to_string(i) + "=" + std::string(path.begin(), path.end()) + "\r\n";
+  }
+  ini += "selected=3\r\n";
+  ASSERT_TRUE(write_bytes(g_state.settings_path, ini));
+  load_settings();
+  ASSERT_EQ(g_state.entry_count, 8);
+  for (int i = 8; i < 48; i++) wcscpy(g_state.entries[g_state.entry_count++].path, disc(i).c_str());
+  const std::string before = read_bytes(g_state.settings_path);
+
+  // Fill the disk, then leave it a few kilobytes: less than the new file needs.
+  HANDLE f = CreateFileW(filler.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  static char block[4096];
+  DWORD written = 0;
+  while (WriteFile(f, block, sizeof block, &written, NULL) && written == sizeof block) {
+  }
+  LARGE_INTEGER size;
+  ASSERT_TRUE(GetFileSizeEx(f, &size));
+  ASSERT_GT(size.QuadPart, 3 * 4096) << "the file system took almost nothing";
+  size.QuadPart = size.QuadPart / 4096 * 4096 - 3 * 4096;
+  SetFilePointerEx(f, size, NULL, FILE_BEGIN);
+  SetEndOfFile(f);
+  CloseHandle(f);
+
+  save_settings();
+  EXPECT_EQ(read_bytes(g_state.settings_path), before) << "the old file was cut";
+  EXPECT_EQ(std::wstring(g_state.status_text), L"Could not save the settings: the disk is full.");
+  EXPECT_EQ(GetFileAttributesW(join(folder, L"telvar.ini.new").c_str()), INVALID_FILE_ATTRIBUTES);
+
+  // With room again, everything is saved, the other sections with it.
+  ASSERT_TRUE(DeleteFileW(filler.c_str()));
+  g_state.status_text[0] = 0;
+  save_settings();
+  EXPECT_EQ(g_state.status_text[0], 0) << g_state.status_text;
+  std::wstring path = g_state.settings_path;
+  reset_state();
+  wcscpy(g_state.settings_path, path.c_str());
+  load_settings();
+  ASSERT_EQ(g_state.entry_count, 48);
+  EXPECT_EQ(std::wstring(g_state.entries[47].path), disc(47));
+  EXPECT_EQ(g_state.selected, 3);
+  wchar_t value[PATH_UNITS];
+  GetPrivateProfileStringW(L"build", L"release_url", L"", value, PATH_UNITS, path.c_str());
+  EXPECT_EQ(std::wstring(value), L"D:\\releases");
+  GetPrivateProfileStringW(L"mox1", L"kit_version", L"", value, PATH_UNITS, path.c_str());
+  EXPECT_EQ(std::wstring(value), L"7");
+  DeleteFileW(path.c_str());
 }

@@ -25,6 +25,7 @@ PAL_SERIAL = "SXPE_100.01"
 # the settings panel's "Rebuild" button.
 SETTINGS_BUTTON = (570, 222)
 REBUILD_BUTTON = (967, 657)
+PRIMARY_BUTTON = (409, 222)  # "Build" of a disc whose game is not built yet
 
 
 def windows_path(path):
@@ -46,6 +47,31 @@ def wait_for(condition, seconds):
             return True
         time.sleep(0.1)
     return condition()
+
+
+def stacking_order():
+    """X window ids (as numbers) of the root's children, bottom to top."""
+    out = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True, timeout=30).stdout
+    ids = []
+    for line in out.splitlines():
+        word = line.strip().split(" ", 1)[0]
+        if word.startswith("0x"):
+            ids.append(int(word, 16))
+    return ids[::-1]  # xwininfo lists the topmost first
+
+
+def top_level_of(window):
+    """The root's child that holds the window (the window itself without a frame)."""
+    window = int(window)
+    children = stacking_order()
+    while window not in children:
+        out = subprocess.run(["xwininfo", "-id", str(window), "-tree"], capture_output=True, text=True,
+                             timeout=30).stdout
+        parent = [line for line in out.splitlines() if "Parent window id:" in line]
+        if not parent:
+            return window
+        window = int(parent[0].split("Parent window id:")[1].split()[0], 16)
+    return window
 
 
 def decoded_texts(data):
@@ -174,6 +200,171 @@ class LauncherTest(unittest.TestCase):
             launcher.close(confirm=True)
 
 
+class OneLauncherPerFolderTest(unittest.TestCase):
+    """Two programs of one launcher folder never work on it at once: a second
+    launcher started there brings the first one's window forward and ends, and
+    a build of telvar-cli and one of the launcher refuse each other."""
+
+    def setUp(self):
+        self.work = os.path.join(ARGS.work, self.id().split(".")[-1])
+        shutil.rmtree(self.work, ignore_errors=True)
+        self.folder = os.path.join(self.work, "launcher")
+        os.makedirs(self.folder)
+        shutil.copy(ARGS.launcher, self.folder)
+        shutil.copy(ARGS.cli, self.folder)
+        self.disc = os.path.join(self.work, "discs", "Tarsel and Quib (PAL).iso")
+        os.makedirs(os.path.dirname(self.disc))
+        subprocess.run([sys.executable, os.path.join(ARGS.source, "tools", "make-disc"), "--serial", PAL_SERIAL,
+                        "--out", self.disc], check=True, capture_output=True)
+        release = os.path.join(self.work, "release")
+        subprocess.run([sys.executable, os.path.join(ARGS.source, "tools", "make-demo-release"), "--interpreter",
+                        ARGS.standin_python, "--out", release], check=True, capture_output=True)
+        with open(os.path.join(self.folder, "telvar.ini"), "w", newline="") as f:
+            f.write("[library]\r\ncount=1\r\ndisc0=%s\r\nselected=0\r\n[build]\r\nrelease_url=%s\r\n"
+                    % (windows_path(self.disc), windows_path(release)))
+        self.kit = os.path.join(self.folder, "games", "mox1")
+        self.script_record = os.path.join(self.kit, "standin_run.txt")
+        # The build script waits until it is killed.
+        self.env = dict(os.environ, TELVAR_STANDIN_SCENARIO="hang", TELVAR_STANDIN_DELAY_MS="0")
+
+    def cli_build(self, **popen):
+        return subprocess.Popen([ARGS.wine, os.path.join(self.folder, "telvar-cli.exe"), "build",
+                                 windows_path(self.disc)], cwd=self.folder, env=self.env, **popen)
+
+    def test_a_second_launcher_brings_the_first_forward_and_ends(self):
+        first = Launcher(self.folder)
+        # A launcher of another folder comes up over the first one.
+        other_folder = os.path.join(self.work, "other")
+        os.makedirs(other_folder)
+        shutil.copy(ARGS.launcher, other_folder)
+        other = Launcher(other_folder)
+        try:
+            order = stacking_order()
+            self.assertLess(order.index(top_level_of(first.window)), order.index(top_level_of(other.window)))
+            windows = launcher_windows()
+            second = subprocess.Popen([ARGS.wine, os.path.join(self.folder, "ProjectTelvar.exe")], cwd=self.folder,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                code = second.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                second.kill()
+                second.wait()
+                self.fail("the second launcher of the folder kept running")
+            self.assertEqual(code, 0)
+            self.assertEqual(launcher_windows(), windows, "the second launcher showed a window")
+            self.assertIsNone(first.process.poll(), "the first launcher ended")
+            order = stacking_order()
+            self.assertGreater(order.index(top_level_of(first.window)), order.index(top_level_of(other.window)),
+                               "the first launcher's window was not brought forward")
+        finally:
+            # Keys go to the window that has the focus: the one in front first.
+            first.close()
+            other.click((700, 120))  # a click on empty space gives the other one the focus
+            other.close()
+
+    def test_telvar_cli_refuses_to_build_while_the_launcher_builds(self):
+        launcher = Launcher(self.folder, self.env)
+        try:
+            launcher.click(PRIMARY_BUTTON)
+            self.assertTrue(wait_for(lambda: os.path.exists(self.script_record), 30),
+                            "the launcher's build did not start")
+            with open(self.script_record, "rb") as f:
+                record = f.read()
+            run = self.cli_build(stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            try:
+                out, err = run.communicate(timeout=60)
+            except subprocess.TimeoutExpired:
+                run.kill()
+                run.communicate()
+                self.fail("telvar-cli built while the launcher was building")
+            err = err.decode("utf-8", "replace").strip().splitlines()
+            self.assertEqual(run.returncode, 1)
+            self.assertEqual(err[-1], "telvar-cli: Another build is running in this folder (ProjectTelvar.exe). "
+                                      "Wait until it has finished, then try again.")
+            # Nothing of the running build was touched.
+            with open(self.script_record, "rb") as f:
+                self.assertEqual(f.read(), record)
+        finally:
+            launcher.close(confirm=True)
+
+    def test_the_launcher_does_not_build_while_telvar_cli_builds(self):
+        cli = self.cli_build(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.assertTrue(wait_for(lambda: os.path.exists(self.script_record), 60),
+                            "telvar-cli's build did not start")
+            # A build would clear the kit folder first.
+            marker = os.path.join(self.kit, "marker.txt")
+            with open(marker, "w") as f:
+                f.write("telvar-cli's build\n")
+            launcher = Launcher(self.folder, self.env)
+            try:
+                launcher.click(PRIMARY_BUTTON)
+                time.sleep(3)
+                self.assertTrue(os.path.exists(marker), "the launcher built over telvar-cli's build")
+                self.assertIsNone(cli.poll(), "telvar-cli's build ended")
+            finally:
+                launcher.close(confirm=True)
+        finally:
+            cli.kill()
+            cli.wait()
+
+
+class LongPathTest(unittest.TestCase):
+    """A launcher whose own path is too long to hold whole would take a parent
+    folder for its own (its settings, downloads and the deletions of its
+    builds would land there): it refuses to start, and says why."""
+
+    def test_a_launcher_path_too_long_to_hold_refuses_to_start(self):
+        # The executable's own path cut at 260 units, and a shorter one whose
+        # settings path (the folder and "\\telvar.ini") would be cut instead.
+        cases = [("ProjectTelvar.exe", 270), ("t.exe", 258)]
+        for name, length in cases:
+            with self.subTest(executable=name):
+                self.refuses_to_start(name, length)
+
+    def refuses_to_start(self, name, length):
+        work = os.path.join(ARGS.work, "long_path")
+        shutil.rmtree(work, ignore_errors=True)
+        deep = work
+        step = "a-folder-with-a-rather-long-name-to-make-the-path-deep"
+        while len(windows_path(os.path.join(deep, step, name))) < length:
+            deep = os.path.join(deep, step)
+        pad = length - len(windows_path(os.path.join(deep, "x", name))) + 1
+        deep = os.path.join(deep, "x" * max(pad, 1))
+        self.assertEqual(len(windows_path(os.path.join(deep, name))), length)
+        os.makedirs(deep)
+        shutil.copy(ARGS.launcher, os.path.join(deep, name))
+        shutil.copy(ARGS.cli, deep)
+
+        before = launcher_windows()
+        process = subprocess.Popen([ARGS.wine, os.path.join(deep, name)], cwd=deep,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.assertTrue(wait_for(lambda: launcher_windows() - before, 60), "nothing was shown")
+            box = next(iter(launcher_windows() - before))
+            time.sleep(1)
+            self.assertIsNone(process.poll())
+            # The box says why; a click on it gives it the focus, and Enter answers it.
+            xdotool("mousemove", "--window", box, "10", "10", "click", "1")
+            time.sleep(0.5)
+            xdotool("key", "Return")
+            self.assertEqual(process.wait(timeout=30), 1, "the launcher started from a path it cannot hold")
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+
+        if name == "ProjectTelvar.exe":
+            run = subprocess.run([ARGS.wine, os.path.join(deep, "telvar-cli.exe"), "build", "Z:\\nothing.iso"],
+                                 cwd=deep, capture_output=True, timeout=120)
+            self.assertEqual(run.returncode, 1)
+            self.assertIn("too long", run.stderr.decode("utf-8", "replace").strip().splitlines()[-1])
+        # Nothing was written anywhere in the folders above.
+        written = [os.path.join(d, f) for d, _, files in os.walk(work) for f in files
+                   if f not in (name, "telvar-cli.exe")]
+        self.assertEqual(written, [])
+
+
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
@@ -181,6 +372,7 @@ def main():
     parser.add_argument("--wine", required=True)
     parser.add_argument("--standin-python", required=True)
     parser.add_argument("--standin-game", required=True)
+    parser.add_argument("--cli", required=True)
     parser.add_argument("--source", required=True)
     parser.add_argument("--work", required=True)
     ARGS, rest = parser.parse_known_args()

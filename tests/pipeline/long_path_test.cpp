@@ -1,6 +1,6 @@
 // A launcher whose own PATH is 8192 characters or longer: the build script
-// gets the compiler and interpreter folders and an empty third part. Its own
-// program, because the launcher saves its PATH once per process.
+// gets the compiler and interpreter folders in front of that PATH, whole. A
+// program of its own, so that no other test meets the long PATH.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,7 +11,7 @@
 
 namespace {
 
-TEST(BuildRunnerLongPath, ScriptGetsOnlyTheToolchainFolders) {
+TEST(BuildRunnerLongPath, ScriptGetsTheWholePathAfterTheToolchainFolders) {
   std::wstring root = fresh_work_folder("long_path");
   std::wstring kit = join(root, L"kit"), toolchain = join(root, L"toolchain"), disc = join(root, L"disc.iso");
   std::filesystem::create_directories(std::filesystem::path(kit));
@@ -32,8 +32,11 @@ TEST(BuildRunnerLongPath, ScriptGetsOnlyTheToolchainFolders) {
   bool ok = run_build_tool(kit.c_str(), toolchain.c_str(), standin_interpreter().c_str(), disc.c_str(), L"pal", L"0");
   EXPECT_TRUE(ok) << std::string(error_text().begin(), error_text().end());
   std::string expected;
-  for (wchar_t c : toolchain + L"\\zig;" + toolchain + L"\\python;") expected += (char)c;
+  for (wchar_t c : toolchain + L"\\zig;" + toolchain + L"\\python;" + long_path) expected += (char)c;
   EXPECT_EQ(record_value(kit, "PATH"), expected);
+  wchar_t after[16384];
+  EXPECT_EQ(GetEnvironmentVariableW(L"PATH", after, 16384), long_path.size());
+  EXPECT_EQ(std::wstring(after), long_path) << "the launcher's own PATH is left as it was";
 }
 
 }  // namespace

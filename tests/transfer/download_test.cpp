@@ -222,9 +222,14 @@ std::string fetch_whole(const std::wstring& source, Target target, const std::ws
 }
 
 // Progress must stay inside the download's share of the bar and never go back.
+// The first publication only names the download ("the file") and leaves the
+// bar where it was.
 void expect_progress_within(double from, double to) {
+  ASSERT_FALSE(heard.empty());
+  EXPECT_EQ(heard[0].stage, L"the file");
   double last = from;
-  for (const Heard& h : heard) {
+  for (size_t i = 1; i < heard.size(); i++) {
+    const Heard& h = heard[i];
     EXPECT_GE(h.progress, last) << testing::PrintToString(h.stage);
     EXPECT_LE(h.progress, to) << testing::PrintToString(h.stage);
     last = h.progress;
@@ -256,9 +261,11 @@ TEST_F(DownloadTest, BodiesArriveWholeWithAndWithoutAnnouncedLength) {
         EXPECT_TRUE(got == pattern(size)) << "the body differs from what was served";
 
         double mb = size / 1048576.0;
+        ASSERT_FALSE(heard.empty());
+        EXPECT_EQ(heard[0].stage, L"the file") << "the stage names the download from its start";
         if (size == 0) {
-          // No chunk, nothing to report.
-          EXPECT_STREQ(g_job.stage_text, L"Starting");
+          // No chunk: only the stage of the start, and the bar where it was.
+          EXPECT_STREQ(g_job.stage_text, L"the file");
           EXPECT_DOUBLE_EQ(g_job.progress, 0.25);
         } else if (kind.announced) {
           EXPECT_EQ(std::wstring(g_job.stage_text), format(L"the file (%.0f of %.0f MB)", mb, mb));
@@ -377,14 +384,15 @@ TEST_F(DownloadTest, CancelBetweenChunksIsSilentAndLeavesNothing) {
     reset_state();
     reset_job_status();
     heard.clear();
-    cancel_at_publication = 2;
+    // The start, then two chunks: the cancel comes with the second.
+    cancel_at_publication = 3;
     std::wstring destination = in_folder(L"cancelled.bin");
     char* data = nullptr;
     uint32_t length = 0;
     bool ok = download_to(target, url(L"/data/3000000"), destination, &data, &length, L"the file");
     expect_failure(ok, nullptr, target == TO_FILE ? destination : L"", data);
     // It stopped at the cancel rather than reading the rest of the body.
-    EXPECT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard.size(), 3u);
   }
 }
 
@@ -496,12 +504,12 @@ TEST_F(DownloadTest, ConnectionThatFailsAsksToCheckTheConnection) {
     reset_state();
     reset_job_status();
     std::wstring destination = in_folder(L"unreachable.bin");
-    bool ok = download_url(source.c_str(), destination.c_str(), 0.0, 1.0, NULL, NULL, L"Downloading the build tools");
+    bool ok = download_url(source.c_str(), destination.c_str(), 0.0, 1.0, NULL, NULL, L"Downloading the build tools",
+                           L"the build tools", DOWNLOAD_ARCHIVE_LIMIT);
     EXPECT_FALSE(ok);
     unsigned long code = 0;
     wchar_t rest[64] = {};
-    EXPECT_EQ(swscanf(g_job.error_text,
-                      L"Could not download Downloading the build tools (error %lu).%63l[^\n]", &code, rest),
+    EXPECT_EQ(swscanf(g_job.error_text, L"Could not download the build tools (error %lu).%63l[^\n]", &code, rest),
               2)
         << testing::PrintToString(std::wstring(g_job.error_text));
     EXPECT_NE(code, 0u);
@@ -526,14 +534,17 @@ TEST_F(DownloadTest, LocalCopiesArriveWhole) {
       std::string got = fetch_whole(source, target, destination, L"the file");
       EXPECT_EQ(got.size(), size);
       EXPECT_TRUE(got == pattern(size)) << "the copy differs from the source";
+      ASSERT_FALSE(heard.empty());
+      EXPECT_EQ(heard[0].stage, L"the file") << "the stage names the copy from its start";
+      EXPECT_DOUBLE_EQ(heard[0].progress, 0.25) << "the start leaves the bar where it was";
       if (size == 0) {
-        EXPECT_TRUE(heard.empty()) << "progress for an empty file";
+        EXPECT_EQ(heard.size(), 1u) << "progress for an empty file";
         EXPECT_DOUBLE_EQ(g_job.progress, 0.25);
       } else {
         double mb = size / 1048576.0;
         EXPECT_EQ(std::wstring(g_job.stage_text), format(L"the file (%.0f of %.0f MB)", mb, mb));
         EXPECT_DOUBLE_EQ(g_job.progress, 0.6);
-        EXPECT_EQ(heard.size(), (size + 1048575) / 1048576) << "one publication per 1 MiB chunk";
+        EXPECT_EQ(heard.size(), 1 + (size + 1048575) / 1048576) << "the start, then one publication per 1 MiB chunk";
         expect_progress_within(0.2, 0.6);
       }
       DeleteFileW(destination.c_str());
@@ -651,14 +662,204 @@ TEST_F(DownloadTest, CancelDuringALocalCopyLeavesNothing) {
     reset_state();
     reset_job_status();
     heard.clear();
-    cancel_at_publication = 1;
+    cancel_at_publication = 2;  // the start, then the first chunk
     std::wstring destination = in_folder(L"copy.bin");
     char* data = nullptr;
     uint32_t length = 0;
     bool ok = download_to(target, source, destination, &data, &length, L"the file");
     expect_failure(ok, nullptr, target == TO_FILE ? destination : L"", data);
-    EXPECT_EQ(heard.size(), 1u) << "the copy went on after the cancel";
+    EXPECT_EQ(heard.size(), 2u) << "the copy went on after the cancel";
   }
+}
+
+// The build job's labels begin its progress texts ("Downloading the build
+// tools (3 of 40 MB)") and would read wrong in its errors; the errors name the
+// thing itself.
+TEST_F(DownloadTest, ErrorTextsNameTheThingAndProgressKeepsTheLabel) {
+  REQUIRE_FIXTURE();
+  const struct {
+    std::wstring source;
+    const wchar_t* text;  // the whole text, or its beginning when a code follows
+    bool whole;
+  } cases[] = {
+      {url(L"/status/404"), L"Could not download the build tools (the server answered 404).", true},
+      {url(L"/short/1000/999"), L"The download of the build tools ended early.", true},
+      {url(L"/reset/300000/70000"), L"The download of the build tools stopped (error ", false},
+      {L"http://127.0.0.1:1/kit.zip", L"Could not download the build tools (error ", false},
+  };
+  for (const auto& c : cases)
+    for (Target target : {TO_FILE, TO_MEMORY}) {
+      SCOPED_TRACE(testing::PrintToString(c.source) + (target == TO_FILE ? " to a file" : " to memory"));
+      reset_state();
+      std::wstring destination = in_folder(L"tools.zip");
+      char* data = nullptr;
+      uint32_t length = 0;
+      bool ok = download_url(c.source.c_str(), target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
+                             target == TO_MEMORY ? &data : NULL, &length, L"Downloading the build tools",
+                             L"the build tools", DOWNLOAD_ARCHIVE_LIMIT);
+      EXPECT_FALSE(ok);
+      std::wstring error = g_job.error_text;
+      if (c.whole) {
+        EXPECT_EQ(error, c.text);
+      } else {
+        EXPECT_EQ(error.substr(0, wcslen(c.text)), c.text) << testing::PrintToString(error);
+      }
+      EXPECT_EQ(error.find(L"Downloading"), std::wstring::npos) << testing::PrintToString(error);
+      if (target == TO_FILE) {
+        EXPECT_FALSE(file_exists(destination));
+      }
+      EXPECT_EQ(data, (char*)nullptr);
+    }
+  reset_state();
+  heard.clear();
+  char* data = nullptr;
+  uint32_t length = 0;
+  ASSERT_TRUE(download_url(url(L"/data/1000").c_str(), NULL, 0.0, 1.0, &data, &length,
+                           L"Downloading the build description", L"the build description", DOWNLOAD_TEXT_LIMIT));
+  free(data);
+  ASSERT_FALSE(heard.empty());
+  EXPECT_EQ(heard.front().stage, L"Downloading the build description");
+  EXPECT_EQ(heard.back().stage, L"Downloading the build description (0 of 0 MB)");
+}
+
+DWORD WINAPI watch_stage_then_cancel(void* seen) {
+  Sleep(400);
+  job_read_texts((wchar_t*)seen, STAGE_TEXT_UNITS, NULL, 0);
+  InterlockedExchange(&g_job.cancel_requested, 1);
+  return 0;
+}
+
+// While a server is slow to answer, the bar must already name this download,
+// not whatever the stage before it showed.
+TEST_F(DownloadTest, TheStageNamesTheDownloadFromItsStart) {
+  REQUIRE_FIXTURE();
+  // The server reads the request and answers nothing (the download ends
+  // with the platform's 30 s wait for a response, as a cancel then does).
+  for (const wchar_t* path : {L"/silent/75"}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(path)));
+    reset_state();
+    heard.clear();
+    copy_text(g_job.stage_text, STAGE_TEXT_UNITS, L"the build description (0 of 0 MB)");
+    g_job.progress = 0.01;
+    wchar_t seen[STAGE_TEXT_UNITS] = {};
+    HANDLE watcher = CreateThread(NULL, 0, watch_stage_then_cancel, seen, 0, NULL);
+    ASSERT_NE(watcher, nullptr);
+    bool ok = download_url(url(path).c_str(), in_folder(L"tools.zip").c_str(), 0.01, 0.2, NULL, NULL,
+                           L"Downloading the build tools");
+    WaitForSingleObject(watcher, INFINITE);
+    CloseHandle(watcher);
+    EXPECT_FALSE(ok);
+    EXPECT_STREQ(seen, L"Downloading the build tools");
+    EXPECT_DOUBLE_EQ(g_job.progress, 0.01) << "the start leaves the bar where it was";
+  }
+}
+
+// A Content-Length that is no plain number says nothing about the body: read
+// as an unsigned number, "-1" announced 16 million terabytes.
+TEST_F(DownloadTest, ContentLengthThatIsNoNumberCountsAsUnknown) {
+  REQUIRE_FIXTURE();
+  for (const wchar_t* length_text : {L"-1"})
+    for (Target target : {TO_FILE, TO_MEMORY}) {
+      SCOPED_TRACE(testing::PrintToString(std::wstring(length_text)) + (target == TO_FILE ? " to a file" : " to memory"));
+      reset_state();
+      heard.clear();
+      g_job.progress = 0.25;
+      std::wstring destination = in_folder(L"odd_length.bin");
+      std::string got =
+          fetch_whole(url(format(L"/length/%ls/70000", length_text).c_str()), target, destination, L"the file");
+      EXPECT_TRUE(got == pattern(70000)) << got.size() << " bytes arrived";
+      for (const Heard& h : heard) {
+        EXPECT_EQ(h.stage.find(L" of "), std::wstring::npos) << testing::PrintToString(h.stage);
+        EXPECT_DOUBLE_EQ(h.progress, 0.25) << "an unknown length leaves the bar";
+      }
+      EXPECT_STREQ(g_job.stage_text, L"the file (0 MB)");
+      DeleteFileW(destination.c_str());
+    }
+}
+
+// A body without a length stops at the limit of what is fetched; a longer
+// announced length is refused before the body is read. Nothing is kept.
+TEST_F(DownloadTest, BodiesStopAtTheLimitOfWhatIsFetched) {
+  REQUIRE_FIXTURE();
+  std::wstring local = in_folder(L"big_description.json");
+  ASSERT_TRUE(write_file(local, pattern(1048577)));
+  std::wstring local_fits = in_folder(L"description.json");
+  ASSERT_TRUE(write_file(local_fits, pattern(1048576)));
+  const wchar_t* text_refused = L"The download of the build description stopped: it is larger than 1 MB.";
+  const struct {
+    std::wstring source;
+    Target target;
+    uint64_t limit;
+    const wchar_t* name;
+    const wchar_t* text;  // null: succeeds
+  } cases[] = {
+      {url(L"/close/1048576"), TO_MEMORY, DOWNLOAD_TEXT_LIMIT, L"the build description", nullptr},
+      {url(L"/close/1048577"), TO_MEMORY, DOWNLOAD_TEXT_LIMIT, L"the build description", text_refused},
+      {url(L"/chunked/3000000"), TO_MEMORY, DOWNLOAD_TEXT_LIMIT, L"the build description", text_refused},
+      {url(L"/close/1048577"), TO_FILE, DOWNLOAD_TEXT_LIMIT, L"the build description", text_refused},
+      {url(L"/data/1048577"), TO_MEMORY, DOWNLOAD_TEXT_LIMIT, L"the build description", text_refused},
+      {local, TO_MEMORY, DOWNLOAD_TEXT_LIMIT, L"the build description", text_refused},
+      {local_fits, TO_MEMORY, DOWNLOAD_TEXT_LIMIT, L"the build description", nullptr},
+      {url(L"/data/2147483649"), TO_FILE, DOWNLOAD_ARCHIVE_LIMIT, L"the build kit",
+       L"The download of the build kit stopped: it is larger than 2048 MB."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.source) + (c.target == TO_FILE ? " to a file" : " to memory"));
+    reset_state();
+    std::wstring destination = in_folder(L"limited.bin");
+    char* data = nullptr;
+    uint32_t length = 0;
+    DWORD start = GetTickCount();
+    bool ok = download_url(c.source.c_str(), c.target == TO_FILE ? destination.c_str() : NULL, 0.0, 1.0,
+                           c.target == TO_MEMORY ? &data : NULL, &length, L"Downloading", c.name, c.limit);
+    if (!c.text) {
+      EXPECT_TRUE(ok) << testing::PrintToString(std::wstring(g_job.error_text));
+      EXPECT_EQ(length, 1048576u);
+      free(data);
+      continue;
+    }
+    expect_failure(ok, c.text, c.target == TO_FILE ? destination : L"", data);
+    EXPECT_LT(GetTickCount() - start, 20000u) << "the refused body was read anyway";
+  }
+}
+
+// Host links (make_transfer_links.py) where archives are downloaded: a link
+// to a file, and a link to nothing. The download never writes into what a
+// link points to and never makes a file there; where the platform cannot
+// remove the link itself (Wine opens a host link only at its target), the
+// download stops and says so.
+TEST_F(DownloadTest, LinksAtTheDestinationAreNeverWrittenThrough) {
+  REQUIRE_FIXTURE();
+  std::wstring links = windows_view(std::string(TELVAR_BINARY_DIR) + "/tests/transfer/links");
+  if (!file_exists(links + L"\\downloads\\kit.zip"))
+    GTEST_SKIP() << "the host links are not there (made by the transfer_links fixture)";
+  std::wstring local = in_folder(L"new.zip");
+  ASSERT_TRUE(write_file(local, "new archive"));
+  const std::wstring sources[] = {local, url(L"/data/5000")};
+  for (const wchar_t* name : {L"kit.zip", L"dangling.zip"})
+    for (const std::wstring& source : sources) {
+      std::wstring destination = links + L"\\downloads\\" + name;
+      SCOPED_TRACE(testing::PrintToString(destination) + " from " + testing::PrintToString(source));
+      reset_state();
+      bool ok = download_url(source.c_str(), destination.c_str(), 0.0, 1.0, NULL, NULL, L"Downloading the build kit",
+                             L"the build kit", DOWNLOAD_ARCHIVE_LIMIT);
+      std::string kept;
+      EXPECT_TRUE(read_file(links + L"\\outside\\precious.zip", &kept) && kept == "keep zip")
+          << "the download reached the link's target";
+      EXPECT_FALSE(file_exists(links + L"\\outside\\never.zip")) << "a file was made where a link points";
+      if (ok) {
+        // The platform removed the link itself: a real file stands there now.
+        DWORD attributes = GetFileAttributesW(destination.c_str());
+        EXPECT_FALSE(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+      } else {
+        std::wstring error = g_job.error_text;
+        std::wstring link_text =
+            destination + L" is a link to another place and could not be removed. Remove it and try again.";
+        // A link to nothing may show as a path that cannot be written.
+        if (std::wstring(name) == L"dangling.zip" && error == L"Could not write " + destination + L".") continue;
+        EXPECT_EQ(error, link_text);
+      }
+    }
 }
 
 }  // namespace

@@ -17,6 +17,8 @@ Paths (SIZE, ANNOUNCED, SENT, CODE are decimal numbers):
   /trickle/SIZE         Content-Length SIZE, 1024 bytes every 50 ms
   /reset/ANNOUNCED/SENT Content-Length ANNOUNCED (none when 0), SENT bytes, then the connection is reset
   /long/ANNOUNCED/SENT  Content-Length ANNOUNCED, then SENT bytes (more than announced), then the connection closes
+  /length/TEXT/SENT     200, the header "Content-Length: TEXT" as it stands (say -1 or abc),
+                        then SENT bytes, then the connection closes
   /silent/SECONDS       reads the request and answers nothing for SECONDS, then closes the connection
   /stall/ANNOUNCED/SENT/SECONDS
                         Content-Length ANNOUNCED, SENT bytes, then nothing for SECONDS, then the connection closes
@@ -154,6 +156,10 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.close()
                 self.rfile.close()
                 self.connection.close()
+            elif kind == "length" and len(numbers) == 2 and numbers[1].isdigit():
+                head = b"HTTP/1.1 200 OK\r\nContent-Length: %s\r\nConnection: close\r\n\r\n" % numbers[0].encode()
+                self.wfile.write(head + pattern_slice(0, int(numbers[1])))
+                self.close_connection = True
             elif kind == "silent" and values and len(values) == 1:
                 self.close_connection = True
                 time.sleep(values[0])

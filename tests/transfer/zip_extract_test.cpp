@@ -470,3 +470,172 @@ TEST(ZipExtract, StampsOutOfRangeLeaveTheTimeOfWriting) {
 }
 
 }  // namespace
+
+namespace {
+
+// Writes archive bytes into a fresh folder and unpacks them into its "dest".
+struct Unpacked {
+  std::wstring folder, dest;
+  bool ok;
+};
+Unpacked unpack(const wchar_t* tag, const std::string& bytes) {
+  Unpacked u;
+  u.folder = make_temp_folder(tag);
+  u.dest = u.folder + L"\\dest";
+  EXPECT_TRUE(write_file(u.folder + L"\\a.zip", bytes));
+  u.ok = extract(u.folder + L"\\a.zip", u.dest);
+  return u;
+}
+
+// A few hundred kilobytes whose central records all point at one local
+// header unpack to gigabytes: refused as damaged before anything is made.
+TEST(ZipExtract, RecordsThatShareTheirDataAreRefusedBeforeWriting) {
+  std::vector<MadeEntry> entries;
+  for (int i = 0; i < 100; i++) {
+    char name[16];
+    snprintf(name, sizeof name, "bomb%02d", i);
+    entries.push_back(stored_entry(name, std::string(65536, 'z')));
+  }
+  MadeZip zip = make_zip(entries);
+  for (size_t i = 1; i < zip.central_offsets.size(); i++) put_le32(zip.bytes, zip.central_offsets[i] + 42, 0);
+  Unpacked u = unpack(L"bomb", zip.bytes);
+  EXPECT_FALSE(u.ok);
+  EXPECT_EQ(error_text(), L"the archive is damaged.");
+  EXPECT_FALSE(exists(u.dest)) << "something was made before the refusal";
+}
+
+// A stored entry's data are its contents: a larger size took in the bytes of
+// the next entry's records, a smaller one cut the file.
+TEST(ZipExtract, StoredEntryWhoseSizesDifferIsDamaged) {
+  MadeZip zip = make_zip({stored_entry("a.txt", "AAAA"), stored_entry("b.txt", "BBBB")});
+  for (uint32_t claimed : {zip.local_offsets[1] - 30 - 5 + 30 + 5 + 4, 2u}) {
+    SCOPED_TRACE(claimed);
+    std::string bytes = zip.bytes;
+    put_le32(bytes, zip.central_offsets[0] + 24, claimed);
+    Unpacked u = unpack(L"stored_sizes", bytes);
+    EXPECT_FALSE(u.ok);
+    EXPECT_EQ(error_text(), L"the archive is damaged.");
+    EXPECT_FALSE(exists(u.dest + L"\\a.txt"));
+  }
+}
+
+// Entries that add up to more than 8 GiB are refused before anything is
+// written, the entries before them included.
+TEST(ZipExtract, ArchivesOver8GiBInAllAreRefusedBeforeWriting) {
+  std::vector<MadeEntry> entries = {stored_entry("first.txt", "not written")};
+  for (int i = 0; i < 3; i++) {
+    MadeEntry big = deflated_entry("big" + std::to_string(i), "x");
+    big.uncompressed_size = 0xFFFFFFF0u;
+    entries.push_back(big);
+  }
+  Unpacked u = unpack(L"over8", make_zip(entries).bytes);
+  EXPECT_FALSE(u.ok);
+  EXPECT_EQ(error_text(), L"the archive is too large: its files add up to 12288 MB, more than 8192 MB.");
+  EXPECT_FALSE(exists(u.dest + L"\\first.txt"));
+}
+
+// A name in a text is decoded as the archive says and can carry no control
+// character: telvar-cli prints the text on a terminal.
+TEST(ZipExtract, NamesInTextsAreDecodedAndFreeOfControls) {
+  const struct {
+    const char* stored;
+    bool utf8_flag;
+    const wchar_t* shown;
+  } cases[] = {
+      {"\x1b[2J\x1b[31mbad.bin", false, L"?[2J?[31mbad.bin"},
+      {"caf\x82.bin", false, L"caf\u00e9.bin"},
+      {"caf\xc3\xa9.bin", true, L"caf\u00e9.bin"},
+      {"dir/\xe2\x95\x94\x07.bin", true, L"dir/\u2554?.bin"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stored);
+    MadeEntry corrupt = deflated_entry(c.stored, "some text to deflate");
+    corrupt.data[corrupt.data.size() / 2] ^= 0x55;
+    MadeZip zip = make_zip({corrupt});
+    if (c.utf8_flag) put_le16(zip.bytes, zip.central_offsets[0] + 8, 0x0800);
+    Unpacked u = unpack(L"names", zip.bytes);
+    EXPECT_FALSE(u.ok);
+    EXPECT_EQ(error_text(), std::wstring(L"the archive is damaged (") + c.shown + L").");
+  }
+}
+
+// An archive that a 32-bit process cannot hold says so, rather than that it
+// could not be read. The files are sparse: nothing of them is read.
+TEST(ZipExtract, ArchivesTooLargeForMemorySaySo) {
+  const struct {
+    long long size;
+    const wchar_t* text;
+  } cases[] = {
+      {3ll << 30, L"Not enough memory to unpack the archive (3072 MB)."},
+      {5ll << 30, L"the archive is too large to unpack (5120 MB)."},
+  };
+  for (const auto& c : cases) {
+    // A 64-bit test build could hold 3 GB, and would read all of it.
+    if (c.size < (4ll << 30) && sizeof(void*) > 4) continue;
+    std::wstring folder = make_temp_folder(L"huge");
+    std::wstring archive = folder + L"\\huge.zip";
+    HANDLE f = CreateFileW(archive.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER at;
+    at.QuadPart = c.size;
+    bool sized = SetFilePointerEx(f, at, NULL, FILE_BEGIN) && SetEndOfFile(f);
+    CloseHandle(f);
+    if (!sized) {
+      DeleteFileW(archive.c_str());
+      GTEST_SKIP() << "no room for a sparse file of " << c.size << " bytes here";
+    }
+    EXPECT_FALSE(extract(archive, folder + L"\\dest"));
+    EXPECT_EQ(error_text(), c.text);
+    DeleteFileW(archive.c_str());
+  }
+}
+
+// Wine maps the host's root to drive Z:.
+std::wstring host_to_windows(const std::string& unix_path) {
+  std::wstring out = L"Z:";
+  for (char c : unix_path) out += c == '/' ? L'\\' : (wchar_t)c;
+  return out;
+}
+
+// Host links (make_transfer_links.py) in a kit folder and as the toolchain
+// folder: a file link where an entry is unpacked, a folder link the
+// extraction would enter, a destination that is a link. Nothing is ever
+// written into what they point to; where the platform cannot remove a link
+// itself (Wine opens a host link only at its target), the extraction stops
+// and says so.
+TEST(ZipExtract, LinksInTheDestinationAreNeverWrittenThrough) {
+  std::wstring links = host_to_windows(std::string(TELVAR_BINARY_DIR) + "/tests/transfer/links");
+  if (!exists(links + L"\\kit\\readme.txt") || !exists(links + L"\\toolchain"))
+    GTEST_SKIP() << "the host links are not there (made by the transfer_links fixture)";
+  const struct {
+    const char* name;
+    std::vector<MadeEntry> entries;
+    std::wstring destination;
+    std::wstring link;  // the link the extraction meets
+  } cases[] = {
+      {"file link in the kit folder", {stored_entry("first.txt", "1"), stored_entry("readme.txt", "new")},
+       links + L"\\kit", links + L"\\kit\\readme.txt"},
+      {"folder link in the kit folder", {stored_entry("sub/x.txt", "new")}, links + L"\\kit", links + L"\\kit\\sub"},
+      {"folder entry on a folder link", {folder_entry("sub/"), folder_entry("sub/deeper/")}, links + L"\\kit",
+       links + L"\\kit\\sub"},
+      {"toolchain folder that is a link", {stored_entry("python/python.exe", "new")}, links + L"\\toolchain",
+       links + L"\\toolchain"},
+  };
+  std::map<std::wstring, std::string> outside_before = tree(links + L"\\outside");
+  for (const auto& c : cases) {
+    std::wstring folder = make_temp_folder(L"links");
+    ASSERT_TRUE(write_file(folder + L"\\a.zip", make_zip(c.entries).bytes));
+    bool ok = extract(folder + L"\\a.zip", c.destination);
+    EXPECT_EQ(tree(links + L"\\outside"), outside_before) << c.name << ": written through a link";
+    if (ok) {
+      // The platform removed the link itself: a real file or folder stands there.
+      EXPECT_FALSE(GetFileAttributesW(c.link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) << c.name;
+    } else {
+      EXPECT_EQ(error_text(), c.link + L" is a link to another place and could not be removed. Remove it and try again.")
+          << c.name;
+    }
+  }
+  EXPECT_EQ(outside_before.at(L"readme.txt"), "keep readme");
+}
+
+}  // namespace

@@ -2,6 +2,8 @@
 // local headers with every bound checked, and the name checks.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 #include <vector>
 
@@ -148,6 +150,10 @@ TEST(ZipLocal, DataMustLieInsideTheArchive) {
       {"local header offset near 4 GiB", &stored, 0xFFFFFFF0u, 5, 5, false},
       {"local header offset on the central header", &stored, stored.central_offset, 5, 5, false},
       {"sizes near 4 GiB", &stored, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, false},
+      // Stored data are the file: a larger size would take in the records
+      // that follow, a smaller one would cut the file.
+      {"stored, uncompressed size larger than the data", &stored, 0, 5, 40, false},
+      {"stored, uncompressed size smaller than the data", &stored, 0, 5, 3, false},
   };
   for (const Case& c : cases) {
     ZipArchive archive;
@@ -172,6 +178,134 @@ TEST(ZipLocal, DataMustLieInsideTheArchive) {
   ASSERT_EQ(zip_read_central(&archive, archive.central_offset, &entry), ZIP_RECORD_OK);
   const uint8_t* data = nullptr;
   EXPECT_FALSE(zip_locate_data(&archive, &entry, &data));
+}
+
+// The survey before anything is written: entries whose bytes overlap, and
+// archives that would unpack to more than 8 GiB in all.
+TEST(ZipSurvey, OverlapsAndTotals) {
+  MadeZip three = make_zip({stored_entry("a.txt", "AAAA"), deflated_entry("b.txt", "BBBB"), stored_entry("c.txt", "C")});
+
+  // The zip bomb: several central records, one local header.
+  std::string shared = three.bytes;
+  put_le32(shared, three.central_offsets[2] + 42, three.local_offsets[0]);
+  put_le32(shared, three.central_offsets[2] + 20, 4);
+  put_le32(shared, three.central_offsets[2] + 24, 4);
+
+  // The first entry's data claimed to run over the second's local header.
+  MadeZip over = make_zip({deflated_entry("a.txt", "AAAA"), stored_entry("b.txt", "BBBB")});
+  std::string overlapping = over.bytes;
+  put_le32(overlapping, over.central_offsets[0] + 20, over.local_offsets[1] - 30 - 5 + 10);
+
+  // Folder records and unsafe names are never written: sharing a header with
+  // a file does them no harm.
+  MadeZip ignored = make_zip({stored_entry("a.txt", "AAAA"), folder_entry("dir/"), stored_entry("../up.txt", "U")});
+  std::string ignored_bytes = ignored.bytes;
+  put_le32(ignored_bytes, ignored.central_offsets[1] + 42, ignored.local_offsets[0]);
+  put_le32(ignored_bytes, ignored.central_offsets[2] + 42, ignored.local_offsets[0]);
+
+  // The survey ends where the extraction stops with its own text (a damaged
+  // local header): what lies beyond is never written.
+  std::string stops = three.bytes;
+  stops[three.local_offsets[1]] = 'X';
+  put_le32(stops, three.central_offsets[2] + 42, three.local_offsets[0]);
+
+  // Deflated entries whose claimed sizes add up to exactly 8 GiB, and one byte more.
+  auto claiming = [](std::vector<uint32_t> sizes) {
+    std::vector<MadeEntry> entries;
+    for (size_t i = 0; i < sizes.size(); i++) {
+      MadeEntry e = deflated_entry("big" + std::to_string(i), "x");
+      e.uncompressed_size = sizes[i];
+      entries.push_back(e);
+    }
+    return make_zip(entries).bytes;
+  };
+  const uint64_t GIB = 1ull << 30;
+
+  struct Case {
+    const char* name;
+    std::string bytes;
+    ZipSurveyResult result;
+    uint64_t total;
+  } cases[] = {
+      {"plain", three.bytes, ZIP_SURVEY_OK, 9},
+      {"two records, one local header", shared, ZIP_SURVEY_OVERLAP, 12},
+      {"data over the next local header", overlapping, ZIP_SURVEY_OVERLAP, 8},
+      {"folders and unsafe names on a file's header", ignored_bytes, ZIP_SURVEY_OK, 4},
+      {"stops at a damaged local header", stops, ZIP_SURVEY_OK, 4},
+      {"exactly 8 GiB", claiming({0xFFFFFFFFu, 0xFFFFFFFFu, 2}), ZIP_SURVEY_OK, 8 * GIB},
+      {"8 GiB and one byte", claiming({0xFFFFFFFFu, 0xFFFFFFFFu, 3}), ZIP_SURVEY_TOO_LARGE, 8 * GIB + 1},
+      {"12 GiB", claiming({0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu}), ZIP_SURVEY_TOO_LARGE, 3 * 0xFFFFFFFFull},
+  };
+  static ZipSpan spans[ZIP_MAX_ENTRIES];
+  for (const Case& c : cases) {
+    ZipArchive archive;
+    ASSERT_TRUE(open_bytes(&archive, c.bytes)) << c.name;
+    uint64_t total = 0;
+    EXPECT_EQ(zip_survey(&archive, spans, &total), c.result) << c.name;
+    EXPECT_EQ(total, c.total) << c.name;
+  }
+}
+
+// 65535 central records on one local header, the most an archive can count.
+TEST(ZipSurvey, EveryRecordOnOneHeaderIsFound) {
+  MadeZip one = make_zip({stored_entry("a", "payload")});
+  std::string central = one.bytes.substr(one.central_offset, one.end_offset - one.central_offset);
+  std::string bytes = one.bytes.substr(0, one.central_offset);
+  for (int i = 0; i < ZIP_MAX_ENTRIES; i++) bytes += central;
+  std::string end = one.bytes.substr(one.end_offset);
+  put_le16(end, 8, ZIP_MAX_ENTRIES);
+  put_le16(end, 10, ZIP_MAX_ENTRIES);
+  bytes += end;
+  ZipArchive archive;
+  ASSERT_TRUE(open_bytes(&archive, bytes));
+  static ZipSpan spans[ZIP_MAX_ENTRIES];
+  uint64_t total = 0;
+  EXPECT_EQ(zip_survey(&archive, spans, &total), ZIP_SURVEY_OVERLAP);
+  EXPECT_EQ(total, 7ull * ZIP_MAX_ENTRIES);
+}
+
+// Names in messages: decoded, and never a control character.
+TEST(ZipNames, DisplayNamesAreDecodedAndFreeOfControls) {
+  struct Case {
+    const char* name;
+    std::string stored;
+    uint16_t flags;
+    std::string shown;
+  } cases[] = {
+      {"plain", "dir/file.txt", 0, "dir/file.txt"},
+      {"UTF-8 by the flag", "caf\xc3\xa9.txt", ZIP_FLAG_UTF8, "caf\xc3\xa9.txt"},
+      {"valid UTF-8 without the flag", "caf\xc3\xa9.txt", 0, "caf\xc3\xa9.txt"},
+      {"code page 437", "caf\x82.txt", 0, "caf\xc3\xa9.txt"},
+      {"code page 437 box drawing", "\xb0\xc9", 0, "\xe2\x96\x91\xe2\x95\x94"},
+      {"escape sequence", "\x1b[2J\x1b]0;owned\x07.txt", 0, "?[2J?]0;owned?.txt"},
+      {"escape sequence under the flag", "a\x1b[31mb", ZIP_FLAG_UTF8, "a?[31mb"},
+      {"newline, tab, DEL", "a\nb\tc\x7f", 0, "a?b?c?"},
+      {"C1 control in UTF-8", "a\xc2\x9b" "31mb", ZIP_FLAG_UTF8, "a?31mb"},
+      {"C1 control as a Latin-1 byte", "a\x9b", 0, "a\xc2\xa2"},  // code page 437: the cent sign
+      {"invalid UTF-8 under the flag", "a\xff\xc3(b", ZIP_FLAG_UTF8, "a??" "(b"},
+      {"overlong slash under the flag", "a\xc0\xaf" "b", ZIP_FLAG_UTF8, "a??b"},
+      {"surrogate under the flag", "\xed\xa0\x80", ZIP_FLAG_UTF8, "???"},
+      {"four-byte character", "\xf0\x9f\x8e\xae", ZIP_FLAG_UTF8, "\xf0\x9f\x8e\xae"},
+      {"cut sequence at the end", "ab\xe2\x82", ZIP_FLAG_UTF8, "ab??"},
+  };
+  for (const Case& c : cases) {
+    ZipEntry entry;
+    memset(&entry, 0, sizeof entry);
+    memcpy(entry.name, c.stored.data(), c.stored.size());
+    entry.name_length = (uint32_t)c.stored.size();
+    entry.flags = c.flags;
+    char shown[ZIP_DISPLAY_NAME_BYTES];
+    zip_display_name(&entry, shown);
+    EXPECT_EQ(std::string(shown), c.shown) << c.name;
+  }
+  // The longest name in the widest characters still fits.
+  ZipEntry entry;
+  memset(&entry, 0, sizeof entry);
+  memset(entry.name, 0xb0, ZIP_NAME_UNITS - 1);
+  entry.name_length = ZIP_NAME_UNITS - 1;
+  char shown[ZIP_DISPLAY_NAME_BYTES];
+  zip_display_name(&entry, shown);
+  EXPECT_EQ(strlen(shown), (size_t)ZIP_DISPLAY_NAME_BYTES - 1);
 }
 
 TEST(ZipNames, UnsafeNamesAreRefused) {

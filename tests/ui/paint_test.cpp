@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -65,7 +66,9 @@ struct Layout {
     int y = H() + P(32) - scroll;
     for (int i = 0; i < count; i++) {
       int b = y + P(68);
-      if (!(b < H() || y > ch)) out.push_back({CMD_SELECT_ENTRY, i, {P(12), y, W() - P(12), b}});
+      // Only the part inside the list's clip area is clickable.
+      int top = std::max(y, H() + P(30)), bottom = std::min(b, ch - P(116));
+      if (top < bottom) out.push_back({CMD_SELECT_ENTRY, i, {P(12), top, W() - P(12), bottom}});
       y = b + P(6);
     }
   }
@@ -282,41 +285,75 @@ TEST(PaintRegions, LiteralRectanglesAtScaleOne) {
   }
 }
 
-// The list's skip rule at its two edges: a row whose bottom is exactly at the
-// header still counts, one a pixel higher does not; a row starting exactly at
-// the client's bottom still counts, one below does not.
-TEST(PaintRegions, ScrolledListSkipsOnlyRowsWhollyOutside) {
+// A library row is clickable only where it can be seen: its region is the
+// part of the row inside the list's clip area (from H + 30 down to the
+// footer's line at bottom - 116), and a row wholly hidden under the header or
+// the footer records none. (Rows hidden under the header and the footer used
+// to keep their whole regions, so the gap between the sidebar buttons, the
+// margins around them and the "LIBRARY" caption selected a row nobody saw.)
+TEST(PaintRegions, ScrolledListRowsAreClickableOnlyWhereVisible) {
   struct Case {
+    float scale;
     int scroll;
     int first, last;  // indexes of the first and last row recorded
   };
-  // Scale 1.0, 1100 x 860, 64 rows: row i spans 96 + 74 i - scroll .. + 68.
+  // Scale 1.0, 1100 x 860, 64 rows: row i spans 96 + 74 i - scroll .. + 68;
+  // the list shows y = 94 .. 744.
   const Case cases[] = {
-      {0, 0, 10},    // row 11 starts at 910 > 860
-      {50, 0, 11},   // row 11 starts at 860: still drawn (under the footer)
-      {100, 0, 11},  // row 0 ends at 64 = H
-      {101, 1, 11},  // row 0 ends at 63 < H; row 12 starts at 883
-      {4000, 53, 63},
+      {1.0f, 0, 0, 8},      // row 8 ends at 756, cut at 744; row 9 starts at 762
+      {1.0f, 50, 0, 9},     // row 0 shows 94 .. 114; row 10 starts at 786
+      {1.0f, 100, 1, 10},   // row 0 ends at 64, under the header; row 10 shows 736 .. 744
+      {1.0f, 101, 1, 10},
+      {1.0f, 4000, 54, 62},  // row 53 ends at 86; row 63 starts at 758
+      {1.5f, 0, 0, 8},
+      {1.5f, 300, 2, 11},   // row 2 shows 141 .. 168 of 66 .. 168
   };
   for (const Case& c : cases) {
-    fresh_state(1.0f);
+    fresh_state(c.scale);
+    Layout lay{c.scale, (int)(1100 * c.scale), (int)(860 * c.scale)};
     for (int i = 0; i < LIBRARY_CAPACITY; i++) set_entry(i, L"C:\\discs\\x.iso", "", "", -1, DISC_NOT_FOUND);
     g_state.entry_count = LIBRARY_CAPACITY;
     g_state.selected = 0;
     g_ui.scroll_offset = c.scroll;
-    Canvas canvas(1100, 860);
+    Canvas canvas(lay.cw, lay.ch);
     canvas.paint();
+    const int clip_top = lay.H() + lay.P(30), clip_bottom = lay.ch - lay.P(116);
     std::vector<int> rows;
-    for (int i = 0; i < g_ui.hit_region_count; i++)
-      if (g_ui.hit_regions[i].id == CMD_SELECT_ENTRY) rows.push_back(g_ui.hit_regions[i].arg);
+    for (int i = 0; i < g_ui.hit_region_count; i++) {
+      const HitRegion& g = g_ui.hit_regions[i];
+      if (g.id != CMD_SELECT_ENTRY) continue;
+      rows.push_back(g.arg);
+      int top = lay.H() + lay.P(32) - c.scroll + g.arg * (lay.P(68) + lay.P(6));
+      RECT want = {lay.P(12), std::max(top, clip_top), lay.W() - lay.P(12), std::min(top + lay.P(68), clip_bottom)};
+      EXPECT_TRUE(EqualRect(&g.rect, &want)) << "scale " << c.scale << " scroll " << c.scroll << " row " << g.arg
+                                             << ": " << g.rect.top << ".." << g.rect.bottom;
+    }
     ASSERT_FALSE(rows.empty()) << "scroll " << c.scroll;
-    EXPECT_EQ(rows.front(), c.first) << "scroll " << c.scroll;
-    EXPECT_EQ(rows.back(), c.last) << "scroll " << c.scroll;
+    EXPECT_EQ(rows.front(), c.first) << "scale " << c.scale << " scroll " << c.scroll;
+    EXPECT_EQ(rows.back(), c.last) << "scale " << c.scale << " scroll " << c.scroll;
     EXPECT_EQ((int)rows.size(), c.last - c.first + 1) << "scroll " << c.scroll;
-    // A row reaching under the footer loses to the sidebar buttons drawn after it.
-    const HitRegion* under = hit_test(100, 780);
-    ASSERT_NE(under, nullptr);
-    EXPECT_EQ(under->id, CMD_ADD_DISC) << "scroll " << c.scroll;
+
+    // Outside the visible list no point selects a row: the header with the
+    // "LIBRARY" caption, the footer's margins and the gap between its buttons.
+    const POINT empty[] = {
+        {lay.P(100), lay.H() + lay.P(16)},         // the caption
+        {lay.P(100), lay.H() + lay.P(29)},         // just above the list
+        {lay.P(100), clip_bottom},                 // the footer's line
+        {lay.P(100), lay.ch - lay.P(108)},         // above "Add disc image"
+        {lay.P(8), lay.ch - lay.P(80)},            // left of it
+        {lay.W() - lay.P(8), lay.ch - lay.P(80)},  // right of it
+        {lay.P(100), lay.ch - lay.P(56)},          // between the two buttons
+        {lay.P(100), lay.ch - lay.P(8)},           // below "Scan a folder"
+    };
+    for (const POINT& p : empty) {
+      const HitRegion* at = hit_test(p.x, p.y);
+      EXPECT_TRUE(at == nullptr || at->id != CMD_SELECT_ENTRY)
+          << "scale " << c.scale << " scroll " << c.scroll << ": row " << at->arg << " at " << p.x << ", " << p.y;
+    }
+    // The sidebar buttons themselves still answer.
+    const HitRegion* add = hit_test(lay.P(100), lay.ch - lay.P(80));
+    ASSERT_NE(add, nullptr);
+    EXPECT_EQ(add->id, CMD_ADD_DISC) << "scroll " << c.scroll;
   }
 }
 

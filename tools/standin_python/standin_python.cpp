@@ -18,9 +18,13 @@
 //   many      17 numbered lines, exit code 1
 //   utf8      a line with UTF-8 bytes outside ASCII, exit code 1
 //   latin1    a line with 8-bit bytes that are not UTF-8, exit code 1
+//   flood     exactly TELVAR_STANDIN_FLOOD_BYTES bytes of output (default
+//             1 MiB): "[progress] compile 1 4" first, "[progress] compile 2 4"
+//             in the middle, "[progress] link 1 1" as the last line, plain
+//             lines between them; exit code 0
 // TELVAR_STANDIN_DELAY_MS sets the pause between lines (default 40 ms).
 //
-// Every run starts a child process of its own (this program again with
+// Every run but "flood" starts a child process of its own (this program again with
 // --standin-child) that prints one line; in "hang" it waits forever, so that
 // a test can see the job object end the whole process tree.
 //
@@ -30,7 +34,9 @@
 // Record: "standin_run.txt" in the working folder (UTF-8, one item a line):
 // command_line, working_folder, PATH, PYTHONUTF8, PYTHONDONTWRITEBYTECODE,
 // PYTHONHOME, PYTHONPATH, ZIG_GLOBAL_CACHE_DIR, ZIG_LOCAL_CACHE_DIR (each
-// "<unset>" when absent), pid and child_pid.
+// "<unset>" when absent), pid and child_pid. Beside it "standin_env.txt" holds
+// the whole environment block as this process got it, one "NAME=value" a line
+// (UTF-8), in the block's own order.
 //
 // A command line it does not expect prints "standin: bad command line: ..."
 // and exits with code 64.
@@ -98,7 +104,23 @@ static void record_variable(FILE* file, const wchar_t* name) {
   fprintf(file, "%s=%s\n", name8, utf8);
 }
 
+// The environment block in its own order, so that a test can see what was
+// passed (and how it was sorted), not only the variables it asks for.
+static void write_environment() {
+  FILE* file = _wfopen(L"standin_env.txt", L"wb");
+  if (!file) return;
+  wchar_t* block = GetEnvironmentStringsW();
+  static char utf8[98304];
+  for (const wchar_t* entry = block; entry && *entry; entry += wcslen(entry) + 1) {
+    to_utf8(entry, utf8, sizeof utf8);
+    fprintf(file, "%s\n", utf8);
+  }
+  if (block) FreeEnvironmentStringsW(block);
+  fclose(file);
+}
+
 static void write_record(DWORD child_pid) {
+  write_environment();
   FILE* file = _wfopen(L"standin_run.txt", L"wb");
   if (!file) return;
   static char utf8[65536];
@@ -261,6 +283,53 @@ static int play_success(const BuildArgs& args) {
   return 0;
 }
 
+// Exactly `total` bytes of output in large writes, with progress lines at the
+// start, in the middle and at the very end, so that a test can cap the log
+// and still see every progress line parsed.
+static int play_flood(DWORD total) {
+  static const char first[] = "[progress] compile 1 4\n", middle[] = "[progress] compile 2 4\n",
+                    last[] = "[progress] link 1 1\n";
+  const DWORD chunk_bytes = 65536;
+  char* chunk = (char*)malloc(chunk_bytes);
+  if (!chunk) return 1;
+  DWORD body = total > sizeof last - 1 ? total - (DWORD)(sizeof last - 1) : 0;
+  bool middle_done = false;
+  DWORD sent = 0;
+  int line = 0;
+  while (sent < body) {
+    DWORD filled = 0;
+    // Whole lines in each write (a progress line is never split here), so a
+    // chunk is sent once another line might not fit.
+    while (chunk_bytes - filled >= 80 && sent + filled < body) {
+      DWORD at = sent + filled;
+      char text[80];
+      int n;
+      if (at == 0) {
+        n = (int)strlen(first);
+        memcpy(text, first, n);
+      } else if (!middle_done && at >= body / 2) {
+        n = (int)strlen(middle);
+        memcpy(text, middle, n);
+        middle_done = true;
+      } else {
+        n = snprintf(text, sizeof text, "flood line %09d of the stand-in's endless output ......\n", line++);
+      }
+      if ((DWORD)n > body - at) {
+        // Cut to end the body exactly, still with a line feed.
+        n = (int)(body - at);
+        text[n - 1] = '\n';
+      }
+      memcpy(chunk + filled, text, n);
+      filled += n;
+    }
+    print_bytes(out_handle, chunk, filled);
+    sent += filled;
+  }
+  print_bytes(out_handle, last, sizeof last - 1);
+  free(chunk);
+  return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
   out_handle = GetStdHandle(STD_OUTPUT_HANDLE);
   if (argc == 3 && wcscmp(argv[1], L"--standin-child") == 0) return run_child(argv[2]);
@@ -281,7 +350,8 @@ int wmain(int argc, wchar_t** argv) {
     write_record(0);
     return 2;
   }
-  write_record(start_child(hang));
+  // The flood's output is exactly the size asked for: no child line in it.
+  write_record(wcscmp(scenario, L"flood") == 0 ? 0 : start_child(hang));
 
   if (wcscmp(scenario, L"fail") == 0) {
     int code = 2;
@@ -326,6 +396,11 @@ int wmain(int argc, wchar_t** argv) {
   if (wcscmp(scenario, L"latin1") == 0) {
     say("erreur: fichier \xE9t\xE9 introuvable");
     return 1;
+  }
+  if (wcscmp(scenario, L"flood") == 0) {
+    DWORD total = 1u << 20;
+    if (GetEnvironmentVariableW(L"TELVAR_STANDIN_FLOOD_BYTES", text, 64) > 0) total = (DWORD)wcstoul(text, NULL, 0);
+    return play_flood(total);
   }
   if (wcscmp(scenario, L"many") == 0) {
     for (int i = 1; i <= 17; i++) say("line %d", i);
