@@ -86,12 +86,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--runs", type=int, default=7)
     ap.add_argument("--work", default=os.path.join(OUT, "bench", "unzip"))
+    ap.add_argument("--make-only", action="store_true")
     args = ap.parse_args()
-    cli = os.path.join(OUT, "bin", "telvar-cli.exe")
-    if not os.path.exists(cli):
-        sys.exit(f"missing {cli}: build first")
-    env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    env.setdefault("WINEPREFIX", os.path.join(OUT, "wine"))
 
     os.makedirs(args.work, exist_ok=True)
     data = os.path.join(args.work, "data")
@@ -100,6 +96,15 @@ def main():
         total = make_data(data)
         subprocess.run(["zip", "-q", "-r", "-6", archive, "."], cwd=data, check=True)
         print(f"made {total / 1e6:.1f} MB of files")
+    if args.make_only:
+        print(archive)
+        return
+
+    cli = os.path.join(OUT, "bin", "telvar-cli.exe")
+    if not os.path.exists(cli):
+        sys.exit(f"missing {cli}: build first")
+    env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    env.setdefault("WINEPREFIX", os.path.join(OUT, "wine"))
     archive_size = os.path.getsize(archive)
     with zipfile.ZipFile(archive) as z:
         infos = z.infolist()
@@ -146,15 +151,22 @@ def main():
         ratios.append(t / u)
         print(f"  telvar-cli {t:.3f} s   unzip -q {u:.3f} s   ratio {t / u:.2f}")
     print(f"median telvar-cli {statistics.median(t_times):.3f} s, unzip -q {statistics.median(u_times):.3f} s, "
-          f"median ratio {statistics.median(ratios):.2f} (limit 3.00)")
+          f"median ratio {statistics.median(ratios):.2f} (limit 1.00)")
 
+    def peak_bytes(cmd):
+        r = subprocess.run(["/usr/bin/time", "-v"] + cmd, env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.PIPE, text=True)
+        return int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", r.stderr).group(1)) * 1024
+
+    # Wine's own share: the same program started with no command (it prints
+    # its usage and exits), so only what unpacking adds is held to the limit.
+    baseline = peak_bytes(["wine", cli])
     fresh(dest_t)
-    r = subprocess.run(["/usr/bin/time", "-v"] + telvar_cmd, env=env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.PIPE, text=True)
-    peak_kib = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", r.stderr).group(1))
-    limit = archive_size + largest + 32 * 1024 * 1024
-    print(f"peak resident memory of the telvar-cli process: {peak_kib * 1024} bytes ({peak_kib / 1024:.1f} MiB); "
-          f"limit {limit} bytes ({limit / 1048576:.1f} MiB): {'within' if peak_kib * 1024 <= limit else 'OVER'}")
+    peak = peak_bytes(telvar_cmd)
+    limit = baseline + archive_size + largest + 8 * 1024 * 1024
+    print(f"peak resident memory of the telvar-cli process: {peak} bytes ({peak / 1048576:.1f} MiB), "
+          f"Wine's baseline {baseline / 1048576:.1f} MiB; limit baseline + archive + largest entry + 8 MiB = "
+          f"{limit / 1048576:.1f} MiB: {'within' if peak <= limit else 'OVER'}")
 
 
 main()
