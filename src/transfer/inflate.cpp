@@ -346,10 +346,18 @@ static bool inflate_codes_fast(InflateState* s, const HuffmanTable* litlen, cons
     // when the source lies at least four back (each group then reads bytes
     // already written); one value when it is the byte just before; else one
     // at a time, which repeats the most recent bytes as the format asks.
+    // (Eight at a time when it lies at least eight back.)
     uint8_t* to = out + count;
     const uint8_t* from = to - distance;
     count += length;
-    if (distance >= 4) {
+    if (distance >= 8) {
+      for (; length >= 8; length -= 8, to += 8, from += 8) memcpy(to, from, 8);
+      if (length >= 4) {
+        memcpy(to, from, 4);
+        length -= 4, to += 4, from += 4;
+      }
+      while (length--) *to++ = *from++;
+    } else if (distance >= 4) {
       for (; length >= 4; length -= 4, to += 4, from += 4) memcpy(to, from, 4);
       while (length--) *to++ = *from++;
     } else if (distance == 1) {
