@@ -180,8 +180,8 @@ class CliBuildTest(unittest.TestCase):
         shutil.move(self.disc, kit_disc)
         with open(os.path.join(self.kit, "from an earlier kit.txt"), "w") as f:
             f.write("earlier")
-        os.symlink(kit_disc, os.path.join(self.work, "linked disc.iso"))
-        os.symlink(self.kit, os.path.join(self.work, "discs"))
+        os.symlink(os.path.abspath(kit_disc), os.path.join(self.work, "linked disc.iso"))
+        os.symlink(os.path.abspath(self.kit), os.path.join(self.work, "discs"))
         image = read(kit_disc)
         for given in (kit_disc, os.path.join(self.work, "linked disc.iso"),
                       os.path.join(self.work, "discs", "my-disc.iso")):
