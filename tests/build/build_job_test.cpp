@@ -645,6 +645,18 @@ TEST(BuildJob, ARebuildKeepsEveryFileTheGameKeepsInItsFolder) {
   EXPECT_EQ(read_file_w(join(game, L"mox1_game.dll")), "stand-in placeholder for mox1_game.dll\n")
       << "what the build makes is made again";
 
+  // A game built before builds left their manifest: every file of it that
+  // the new build does not make again is taken for the game's own, but for
+  // the intermediate folders that a cut-short build of that time left.
+  ASSERT_TRUE(DeleteFileW(join(game, L"telvar_build_files.txt").c_str()));
+  std::filesystem::create_directories(std::filesystem::path(join(game, L"obj")));
+  ASSERT_TRUE(write_file_w(join(game, L"obj\\part.o"), "left by a build cut short"));
+  build();
+  EXPECT_EQ(g_state.job.failed, 0) << narrow(error_text());
+  expect_the_games_own_files(game);
+  EXPECT_FALSE(exists(join(game, L"obj")));
+  EXPECT_TRUE(exists(join(game, L"telvar_build_files.txt")));
+
   WritePrivateProfileStringW(L"build", L"release_url", local_release("v2").c_str(), g_state.settings_path);
   build();  // a new kit version, whose stale output is cleared
   EXPECT_EQ(g_state.job.failed, 0) << narrow(error_text());
