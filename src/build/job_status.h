@@ -24,6 +24,7 @@ struct JobStatus {
   HANDLE job_object;                // job object of the build script's process tree, or null
   DWORD last_post_tick;             // GetTickCount of the last progress message
   SRWLOCK lock;                     // guards stage_text, error_text and job_object
+  volatile LONG serial;             // number of the current or last job, counted from 1; 0 before any
 };
 
 // Worker side. Sets the stage text (formatted, cut at 255 units) and, when
@@ -58,5 +59,5 @@ void set_job_tick_source(JobTickSource source);
 
 enum : UINT {
   WM_APP_GAME_EXITED = WM_APP + 1,     // wParam: the game's exit code
-  WM_APP_BUILD_PROGRESS = WM_APP + 2,  // wParam 0: progress; 1: the job has ended
+  WM_APP_BUILD_PROGRESS = WM_APP + 2,  // wParam 0: progress; 1: the job has ended (lParam: its serial)
 };
