@@ -5,6 +5,7 @@
 # runs, files warm in the page cache; prints each pair and the median ratio.
 #
 #   bench/identify_bench.sh [RUNS]      (default 15; builds first)
+#   TELVAR_CLI=other/telvar-cli.exe bench/identify_bench.sh    (times another build)
 source "$(dirname "$0")/../scripts/lib.sh"
 RUNS=${1:-15}
 build_windows >/dev/null
@@ -22,7 +23,7 @@ printf 'BOOT2 = cdrom0:\\SXPE_100.01;1\r\nVER = 1.00\r\n' > "$work/tree/SYSTEM.C
 xorriso -as mkisofs -quiet -o "$work/disc.iso" "$work/tree" 2>/dev/null
 cat "$work/disc.iso" "$work/tree/SXPE_100.01" > /dev/null  # warm the cache
 
-cli="$OUT/bin/telvar-cli.exe"
+cli=${TELVAR_CLI:-$OUT/bin/telvar-cli.exe}  # TELVAR_CLI: another build to time
 wine "$cli" identify "$work/disc.iso" > /dev/null  # first start of the program
 
 now() { date +%s.%N; }

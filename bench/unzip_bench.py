@@ -27,6 +27,9 @@ import zipfile
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 OUT = os.environ.get("TELVAR_OUT", os.path.join(TOP, "out"))
+# scripts/lib.sh names the Wine loader that runs this machine's build (wine64
+# where the machine runs no 32-bit code).
+WINE = os.environ.get("TELVAR_WINE", "wine")
 WORDS = ("build kit toolchain archive entry folder progress stage level texture model sound script "
          "vertex index buffer matrix camera player enemy door key switch timer frame render shader "
          "the of and to in is for on with as by at from").split()
@@ -86,12 +89,9 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--runs", type=int, default=7)
     ap.add_argument("--work", default=os.path.join(OUT, "bench", "unzip"))
+    ap.add_argument("--make-only", action="store_true")
+    ap.add_argument("--cli", help="another telvar-cli.exe to time (default: this build's)")
     args = ap.parse_args()
-    cli = os.path.join(OUT, "bin", "telvar-cli.exe")
-    if not os.path.exists(cli):
-        sys.exit(f"missing {cli}: build first")
-    env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    env.setdefault("WINEPREFIX", os.path.join(OUT, "wine"))
 
     os.makedirs(args.work, exist_ok=True)
     data = os.path.join(args.work, "data")
@@ -100,6 +100,15 @@ def main():
         total = make_data(data)
         subprocess.run(["zip", "-q", "-r", "-6", archive, "."], cwd=data, check=True)
         print(f"made {total / 1e6:.1f} MB of files")
+    if args.make_only:
+        print(archive)
+        return
+
+    cli = args.cli or os.path.join(OUT, "bin", "telvar-cli.exe")
+    if not os.path.exists(cli):
+        sys.exit(f"missing {cli}: build first")
+    env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    env.setdefault("WINEPREFIX", os.path.join(OUT, "wine"))
     archive_size = os.path.getsize(archive)
     with zipfile.ZipFile(archive) as z:
         infos = z.infolist()
@@ -109,7 +118,7 @@ def main():
 
     dest_t = os.path.join(args.work, "out_telvar")
     dest_u = os.path.join(args.work, "out_unzip")
-    telvar_cmd = [os.environ.get("TELVAR_WINE", "wine"), cli, "unzip", archive, dest_t]
+    telvar_cmd = [WINE, cli, "unzip", archive, dest_t]
     unzip_cmd = ["unzip", "-q", archive, "-d", dest_u]
 
     def fresh(d):
@@ -146,15 +155,22 @@ def main():
         ratios.append(t / u)
         print(f"  telvar-cli {t:.3f} s   unzip -q {u:.3f} s   ratio {t / u:.2f}")
     print(f"median telvar-cli {statistics.median(t_times):.3f} s, unzip -q {statistics.median(u_times):.3f} s, "
-          f"median ratio {statistics.median(ratios):.2f} (limit 3.00)")
+          f"median ratio {statistics.median(ratios):.2f} (limit 1.00)")
 
+    def peak_bytes(cmd):
+        r = subprocess.run(["/usr/bin/time", "-v"] + cmd, env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.PIPE, text=True)
+        return int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", r.stderr).group(1)) * 1024
+
+    # Wine's own share: the same program started with no command (it prints
+    # its usage and exits), so only what unpacking adds is held to the limit.
+    baseline = peak_bytes([WINE, cli])
     fresh(dest_t)
-    r = subprocess.run(["/usr/bin/time", "-v"] + telvar_cmd, env=env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.PIPE, text=True)
-    peak_kib = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", r.stderr).group(1))
-    limit = archive_size + largest + 32 * 1024 * 1024
-    print(f"peak resident memory of the telvar-cli process: {peak_kib * 1024} bytes ({peak_kib / 1024:.1f} MiB); "
-          f"limit {limit} bytes ({limit / 1048576:.1f} MiB): {'within' if peak_kib * 1024 <= limit else 'OVER'}")
+    peak = peak_bytes(telvar_cmd)
+    limit = baseline + archive_size + largest + 8 * 1024 * 1024
+    print(f"peak resident memory of the telvar-cli process: {peak} bytes ({peak / 1048576:.1f} MiB), "
+          f"Wine's baseline {baseline / 1048576:.1f} MiB; limit baseline + archive + largest entry + 8 MiB = "
+          f"{limit / 1048576:.1f} MiB: {'within' if peak <= limit else 'OVER'}")
 
 
 main()

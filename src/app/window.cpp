@@ -372,8 +372,14 @@ static void on_game_exited(HWND window, DWORD code) {
   repaint(window);
 }
 
-static void on_build_progress(HWND window, WPARAM ended) {
+static void on_build_progress(HWND window, WPARAM ended, LPARAM job_serial) {
   LauncherState& s = g_state;
+  // The end of an earlier job can arrive after the next one started (its
+  // worker clears running just before it posts); the flags are the new job's.
+  if (ended == 1 && (LONG)job_serial != g_job.serial) {
+    repaint(window);
+    return;
+  }
   if (ended == 1) {
     // A failed or cancelled build has its own texts; the status line stays.
     if (!g_job.failed) {
@@ -420,7 +426,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_LBUTTONUP: on_button_up(window, x, y); return 0;
     case WM_LBUTTONDBLCLK: on_double_click(window, x, y); return 0;
     case WM_APP_GAME_EXITED: on_game_exited(window, (DWORD)wparam); return 0;
-    case WM_APP_BUILD_PROGRESS: on_build_progress(window, wparam); return 0;
+    case WM_APP_BUILD_PROGRESS: on_build_progress(window, wparam, lparam); return 0;
     case WM_TIMER: on_timer(window, wparam); return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);

@@ -17,7 +17,7 @@ enum { STATUS_TEXT_UNITS = 256 };
 // The two messages the worker threads post to the main window.
 enum : UINT {
   WM_APP_GAME_EXITED = WM_APP + 1,     // wParam: the game's exit code
-  WM_APP_BUILD_PROGRESS = WM_APP + 2,  // wParam 0: progress; 1: the job has ended
+  WM_APP_BUILD_PROGRESS = WM_APP + 2,  // wParam 0: progress; 1: the job has ended (lParam: its serial)
 };
 
 struct LauncherState {

@@ -30,30 +30,24 @@ static int32_t find_catalog_row(const char* serial) {
 
 enum { HASH_CHUNK_BYTES = 1 << 20 };
 
-// The MD5 of the boot file named by the serial, or empty. The file is read
-// and hashed a megabyte at a time: the same digest as hashing it whole, but
-// the bytes are hashed while they are still in the cache and no 64 MiB block
-// has to be found and faulted in first. Any failed read leaves md5 empty.
+static bool read_image(void* source, uint64_t offset, uint32_t n, void* buffer) {
+  return read_at(((const IsoImage*)source)->file, offset, n, buffer);
+}
+
+// The MD5 of the boot file named by the serial, or empty. The file is read a
+// megabyte at a time by a second thread while this one hashes the megabyte
+// before, so the reads cost next to nothing on a second core; two buffers of
+// a megabyte are all the memory it takes. Any failed read leaves md5 empty.
 static void hash_boot_file(const IsoImage* image, const char* serial, char (&md5)[MD5_TEXT_BYTES]) {
   md5[0] = 0;
   IsoFileRecord boot;
   if (!find_root_file(image, serial, (uint32_t)strlen(serial), &boot) || boot.size > BOOT_FILE_LIMIT)
     return;
-  uint8_t* chunk = (uint8_t*)malloc(HASH_CHUNK_BYTES);
-  if (!chunk) return;
-  Md5Context ctx;
-  md5_init(&ctx);
-  uint64_t offset = (uint64_t)boot.extent * ISO_SECTOR_BYTES;
-  uint32_t left = boot.size;
-  while (left > 0) {
-    uint32_t n = left < HASH_CHUNK_BYTES ? left : (uint32_t)HASH_CHUNK_BYTES;
-    if (!read_at(image->file, offset, n, chunk)) break;
-    md5_update(&ctx, chunk, n);
-    offset += n;
-    left -= n;
-  }
-  if (left == 0) md5_finish_hex(&ctx, md5);
-  free(chunk);
+  uint8_t* buffers = (uint8_t*)malloc(2 * HASH_CHUNK_BYTES);
+  if (!buffers) return;
+  md5_read_hex(read_image, (void*)image, (uint64_t)boot.extent * ISO_SECTOR_BYTES, boot.size, buffers,
+               HASH_CHUNK_BYTES, md5);
+  free(buffers);
 }
 
 void identify_disc(LibraryEntry* entry) {

@@ -13,23 +13,49 @@
 #include <string.h>
 
 #include "core/state.h"
+#include "pipeline/build_tree.h"
 #include "library/disc_identify.h"
 
 static void repaint() {
   if (g_state.main_window) InvalidateRect(g_state.main_window, NULL, FALSE);
 }
 
+// The warning about an image in the launcher's own folders, when one was
+// added since the last scan began; a scan puts it after its count.
+static wchar_t managed_warning[STATUS_TEXT_UNITS];
+
+// add_disc for the add, scan and drop commands. An image that lies in one of
+// the launcher's own folders (games, toolchain, downloads) is added all the
+// same, but a build would delete or overwrite it, and refuses to run while it
+// is there: the status line says so at once.
+static void add_disc_warned(const wchar_t* path, bool select) {
+  LauncherState& s = g_state;
+  int32_t before = s.entry_count;
+  add_disc(path, select);
+  if (s.entry_count == before) return;
+  const wchar_t* entry_path = s.entries[s.entry_count - 1].path;
+  const wchar_t* managed = managed_folder_holding(entry_path);
+  if (!managed) return;
+  const wchar_t* name = wcsrchr(entry_path, L'\\');
+  format_text(managed_warning, STATUS_TEXT_UNITS,
+              L"%ls is in the launcher's %ls folder, whose files builds replace and delete. Move it to a folder "
+              L"of your own before you build.",
+              name ? name + 1 : entry_path, managed);
+  copy_text(s.status_text, STATUS_TEXT_UNITS, managed_warning);
+  s.status_is_error = true;
+}
+
 void add_chosen_files(const wchar_t* choice) {
   size_t length = wcslen(choice);
   if (choice[length + 1] == 0) {  // one file: its full path
-    add_disc(choice, true);
+    add_disc_warned(choice, true);
     return;
   }
   // Several files: the folder, then the names, then an empty text.
   const wchar_t* folder = choice;
   for (const wchar_t* name = choice + length + 1; *name; name += wcslen(name) + 1) {
     wchar_t path[PATH_UNITS];
-    if (join_path(path, folder, name)) add_disc(path, true);
+    if (join_path(path, folder, name)) add_disc_warned(path, true);
   }
 }
 
@@ -83,7 +109,7 @@ int32_t scan_folder(const wchar_t* folder, int32_t depth) {
       if (depth <= SCAN_MAX_DEPTH) added += scan_folder(path, depth + 1);
     } else if (has_iso_extension(found.cFileName)) {
       int32_t before = g_state.entry_count;
-      add_disc(path, false);
+      add_disc_warned(path, false);
       if (g_state.entry_count > before) added++;
     }
   } while (FindNextFileW(search, &found));
@@ -94,13 +120,19 @@ int32_t scan_folder(const wchar_t* folder, int32_t depth) {
 void scan_chosen_folder(const wchar_t* folder) {
   LauncherState& s = g_state;
   HCURSOR previous = SetCursor(LoadCursorW(NULL, IDC_WAIT));
+  managed_warning[0] = 0;
   int32_t added = scan_folder(folder, 0);
   SetCursor(previous);
+  wchar_t found[64];
   if (added == 1)
-    copy_text(s.status_text, STATUS_TEXT_UNITS, L"Found 1 new disc image.");
+    copy_text(found, 64, L"Found 1 new disc image.");
   else
-    format_text(s.status_text, STATUS_TEXT_UNITS, L"Found %d new disc images.", added);
-  s.status_is_error = false;
+    format_text(found, 64, L"Found %d new disc images.", added);
+  if (managed_warning[0])
+    format_text(s.status_text, STATUS_TEXT_UNITS, L"%ls %ls", found, managed_warning);
+  else
+    copy_text(s.status_text, STATUS_TEXT_UNITS, found);
+  s.status_is_error = managed_warning[0] != 0;
   if (added > 0 && s.selected < 0) s.selected = 0;
   save_settings();
   repaint();
@@ -130,7 +162,7 @@ void add_dropped_path(const wchar_t* path) {
   if (attributes & FILE_ATTRIBUTE_DIRECTORY)
     scan_folder(path, 0);
   else
-    add_disc(path, true);
+    add_disc_warned(path, true);
 }
 
 void add_dropped_files(HDROP drop) {

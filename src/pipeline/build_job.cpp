@@ -20,6 +20,10 @@
 // What start_build hands to the worker: the entry as it was when asked.
 static wchar_t job_disc_path[PATH_UNITS];   // the disc image the script gets
 static int32_t job_catalog_row;             // 0 or 1
+// Every disc image of the library when the job was asked for: none of them
+// may lie where the job deletes.
+static wchar_t job_library[LIBRARY_CAPACITY][PATH_UNITS];
+static int32_t job_library_count;
 
 // The worker's working storage, one job at a time.
 struct JobPaths {
@@ -46,8 +50,12 @@ bool prepare_build(int32_t entry_index) {
 
   copy_text(job_disc_path, PATH_UNITS, entry.path);
   job_catalog_row = entry.catalog_row;
+  job_library_count = g_state.entry_count;
+  for (int32_t i = 0; i < job_library_count; i++)
+    copy_text(job_library[i], PATH_UNITS, g_state.entries[i].path);
 
   job.running = 1;
+  InterlockedIncrement(&job.serial);
   job.cancel_requested = 0;
   job.failed = 0;
   job.entry_index = entry_index;
@@ -68,7 +76,7 @@ void start_build(int32_t entry_index) {
     fail_build(L"Could not start the build (thread).");
     release_build_lock();
     g_job.running = 0;
-    PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 1, 0);
+    PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 1, g_job.serial);
     return;
   }
   CloseHandle(thread);
@@ -150,20 +158,60 @@ static bool form_paths(const wchar_t* game_id) {
   bool whole = join_path(paths.downloads, dir, L"downloads") && join_path(paths.toolchain, dir, L"toolchain") &&
                format_text(paths.interpreter, PATH_UNITS, L"%ls\\python\\python.exe", paths.toolchain) &&
                format_text(paths.kit, PATH_UNITS, L"%ls\\games\\%ls", dir, game_id);
-  // Room for the longest names the job and the build script put in the kit folder.
+  // Room for the longest names the job and the build script put in the kit
+  // folder: the manifest beside the game, under its temporary name.
   wchar_t longest[PATH_UNITS];
-  whole = whole && join_path(longest, paths.kit, L"build\\windows_us\\mox1_wrapper.pdb");
+  whole = whole &&
+          format_text(longest, PATH_UNITS, L"%ls\\build\\windows_us\\%ls.new", paths.kit, BUILD_MANIFEST_NAME);
   if (!whole) fail_build(L"The launcher's folder path is too long to build in.");
   return whole;
 }
 
-// The stages up to the script's success; false at the first failure or cancel.
+// A disc image in one of the launcher's own folders would be deleted or
+// overwritten by the clearing and unpacking that follow, the one being built
+// among them. Checked before anything is fetched or deleted.
+static bool library_outside_the_launchers_folders() {
+  const wchar_t* managed = managed_folder_holding(job_disc_path);
+  const wchar_t* disc = job_disc_path;
+  for (int32_t i = 0; !managed && i < job_library_count; i++) {
+    managed = managed_folder_holding(job_library[i]);
+    disc = job_library[i];
+  }
+  if (!managed) return true;
+  fail_build(L"The disc image %ls is in the launcher's %ls folder, whose files builds replace and delete. "
+             L"Move the image to a folder of your own and add it from there.",
+             disc, managed);
+  return false;
+}
+
+// Sets the game that is there aside for the script, with the job's text when
+// it cannot be.
+static bool set_aside_the_game(OutputPlaces* output) {
+  switch (set_aside_output(output)) {
+    case SET_ASIDE_DONE: return true;
+    case SET_ASIDE_IN_USE:
+      fail_build(L"The game in %ls could not be set aside for the build. Close the programs that use its files "
+                 L"and try again.",
+                 output->output);
+      return false;
+    case SET_ASIDE_LEFT_OVER:
+      fail_build(L"Files the game kept before the last build are still in %ls. Move what you want to keep into "
+                 L"%ls, delete that folder and try again.",
+                 output->previous, output->output);
+      return false;
+  }
+  return false;
+}
+
+// The stages up to the script's success and the build's stamp; false at the
+// first failure or cancel before the stamp.
 static bool run_stages(char** text) {
   const CatalogEntry& row = CATALOG[job_catalog_row];
   const wchar_t* game_id = row.game_id;
 
   read_release_base(g_state.settings_path, paths.base, &paths.separator);
   if (!form_paths(game_id)) return false;
+  if (!library_outside_the_launchers_folders()) return false;
   create_directory_chain(paths.downloads);
   publish_progress(0.0, L"Checking for the latest build files");
 
@@ -210,27 +258,44 @@ static bool run_stages(char** text) {
   read_level_list(g_state.settings_path, description.levels, levels);
   publish_progress(0.32, L"Starting the build");
   const wchar_t* region_word = row.region_suffix ? row.region_suffix : L"pal";
-  if (!run_build_tool(paths.kit, paths.toolchain, paths.interpreter, job_disc_path, region_word, levels))
+  // The game that is there now stays whole until this build has succeeded:
+  // a failed or cancelled build gives it back as it was.
+  OutputPlaces output;
+  output_places(&output, paths.kit, region_word);  // form_paths made room for them
+  if (!set_aside_the_game(&output)) return false;
+  if (!run_build_tool(paths.kit, paths.toolchain, paths.interpreter, job_disc_path, region_word, levels)) {
+    restore_output(&output);
     return false;
+  }
 
   publish_progress(0.99, L"Cleaning up");
   clear_intermediate_output(paths.kit, region_word);
+  bool carried = settle_output(&output);
   WritePrivateProfileStringW(game_id, row.region_suffix ? L"built_version_us" : L"built_version", version,
                              g_state.settings_path);
   publish_progress(1.0, L"Built");
+  if (!carried)
+    fail_build(L"The game was built, but files it kept in its folder could not be moved over from %ls. Move "
+               L"them into %ls.",
+               output.previous, output.output);
   return true;
 }
 
 DWORD WINAPI build_worker(void*) {
   JobStatus& job = g_job;
+  // No other job can start before running is cleared, so this is still ours.
+  LONG serial = job.serial;
   char* text = NULL;
-  run_stages(&text);
+  bool built = run_stages(&text);
 
   free(text);
-  // A failure keeps its own text when a cancel comes after it.
-  if (job.cancel_requested && !job.failed) fail_build(L"Build cancelled.");
+  // A failure keeps its own text when a cancel comes after it; and a cancel
+  // that came once the game was built and stamped came too late to stop it.
+  if (!built && job.cancel_requested && !job.failed) fail_build(L"Build cancelled.");
   release_build_lock();
   InterlockedExchange(&job.running, 0);
-  PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 1, 0);
+  // A new job may start before this message arrives: it names its job, so
+  // that the window can tell the two apart.
+  PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 1, serial);
   return 0;
 }

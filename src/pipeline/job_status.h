@@ -24,6 +24,7 @@ struct JobStatus {
   HANDLE job_object;                // job object of the build script's process tree, or null
   DWORD last_post_tick;             // GetTickCount of the last progress message
   SRWLOCK lock;                     // guards stage_text, error_text and job_object
+  volatile LONG serial;             // number of the current or last job, counted from 1; 0 before any
 };
 
 // The one job's record, in static storage; the window reads it, the worker

@@ -17,6 +17,17 @@
 // many codes of each length, and the symbols in code order) in static tables:
 // the fixed tables are built once per process, the dynamic ones for every
 // dynamic block. Being static, they allow one decode at a time.
+//
+// Speed: decoding a code bit by bit costs up to 15 steps per symbol, which is
+// most of the time an archive takes to unpack. So each code also gets a
+// lookup table indexed by its next INFLATE_FAST_BITS input bits (2 KiB each),
+// and while at least INFLATE_FAST_INPUT_MARGIN input bytes remain, a block's
+// symbols are decoded by inflate_codes_fast, with the bit buffer in locals
+// and refilled four bytes at a time. Codes longer than the table, codes with
+// no symbol, and everything near the end of the input go through the plain
+// bit-at-a-time code (decode_symbol, inflate_codes), which stays the
+// reference: both give the same bytes, the same result and take the same
+// bits on every input (inflate_run lets the tests and a fuzzer check that).
 #include "transfer/inflate.h"
 
 #include <string.h>
@@ -29,6 +40,14 @@ enum {
   INFLATE_DYNAMIC_LITLEN = 286,  // most literal/length codes a dynamic block may declare
   INFLATE_FIXED_LITLEN = 288,    // the fixed literal/length lengths include 286 and 287
   INFLATE_END_OF_BLOCK = 256,
+  INFLATE_FAST_BITS = 10,        // input bits that index a lookup table
+  INFLATE_FAST_SIZE = 1 << INFLATE_FAST_BITS,
+  INFLATE_FAST_LENGTH_SHIFT = 9, // lookup entry: code length << 9 | symbol; 0 = not in the table
+  INFLATE_FAST_SYMBOL_MASK = (1 << INFLATE_FAST_LENGTH_SHIFT) - 1,
+  // inflate_codes_fast decodes a symbol only while this many input bytes are
+  // left: one length/distance pair takes at most 48 bits, over three refills
+  // that each read 4 bytes from at most 3 bytes further on.
+  INFLATE_FAST_INPUT_MARGIN = 16,
 };
 
 struct InflateState {
@@ -58,6 +77,10 @@ static HuffmanTable fixed_dist = {fixed_dist_count, fixed_dist_symbol};
 static HuffmanTable dynamic_litlen = {dynamic_litlen_count, dynamic_litlen_symbol};
 static HuffmanTable dynamic_dist = {dynamic_dist_count, dynamic_dist_symbol};
 static bool fixed_tables_built;
+// Lookup tables of the same codes for the fast path, built beside them.
+static uint16_t fixed_litlen_fast[INFLATE_FAST_SIZE], fixed_dist_fast[INFLATE_FAST_SIZE];
+static uint16_t dynamic_litlen_fast[INFLATE_FAST_SIZE], dynamic_dist_fast[INFLATE_FAST_SIZE];
+static bool fixed_fast_built;
 
 // RFC 1951 3.2.5: base lengths and extra bits of symbols 257..285, base
 // distances and extra bits of distance symbols 0..29.
@@ -123,6 +146,26 @@ static int build_table(HuffmanTable* h, const int16_t* length, int n) {
   for (int s = 0; s < n; s++)
     if (length[s] != 0) h->symbol[offs[length[s]]++] = (int16_t)s;
   return left;
+}
+
+// Fills a lookup table for the codes of h that are at most INFLATE_FAST_BITS
+// long. The input holds a code's first bit lowest, so a code sits in the
+// table at its bit-reversed value, repeated for every value of the bits that
+// follow it. Entries no such code reaches stay 0: a longer code or no code at
+// all, which decode_symbol sorts out.
+static void build_fast_table(const HuffmanTable* h, uint16_t* fast) {
+  memset(fast, 0, INFLATE_FAST_SIZE * sizeof *fast);
+  uint32_t code = 0;  // the first canonical code of the current length (RFC 1951 3.2.2)
+  int index = 0;      // the first symbol of the current length
+  for (int len = 1; len <= INFLATE_FAST_BITS; len++) {
+    for (int k = 0; k < h->count[len]; k++, code++, index++) {
+      uint32_t reversed = 0;
+      for (int bit = 0; bit < len; bit++) reversed |= ((code >> bit) & 1u) << (len - 1 - bit);
+      uint16_t entry = (uint16_t)(len << INFLATE_FAST_LENGTH_SHIFT | h->symbol[index]);
+      for (uint32_t at = reversed; at < INFLATE_FAST_SIZE; at += 1u << len) fast[at] = entry;
+    }
+    code <<= 1;
+  }
 }
 
 // Decodes one symbol. Canonical codes arrive most significant bit first, so
@@ -192,6 +235,144 @@ static bool inflate_codes(InflateState* s, const HuffmanTable* litlen, const Huf
   }
 }
 
+static inline uint32_t load_le32(const uint8_t* p) {
+  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+// inflate_codes with lookup tables, for as long as at least
+// INFLATE_FAST_INPUT_MARGIN input bytes remain; then the rest of the block
+// goes to inflate_codes. The checks and their order are inflate_codes' own,
+// so a fault fails at the same symbol with the same bytes written.
+//
+// The bit buffer lives in locals (stores through the output pointer could
+// otherwise alias the state and force it back to memory on every byte). A
+// refill loads four bytes at once and keeps the whole bytes that fit: after
+// it, 24 to 31 bits are valid. Bits above the valid ones may then hold the
+// start of the next input byte; they are masked off before the state goes
+// back to the plain code, which expects zeros there.
+static bool inflate_codes_fast(InflateState* s, const HuffmanTable* litlen, const uint16_t* litlen_fast,
+                               const HuffmanTable* dist, const uint16_t* dist_fast) {
+  const uint8_t* in = s->input;
+  const uint32_t in_length = s->input_length;
+  uint32_t position = s->input_position;
+  uint32_t bits = s->bit_buffer;
+  uint32_t nbits = (uint32_t)s->bit_count;
+  uint8_t* const out = s->output;
+  const uint32_t capacity = s->output_capacity;
+  uint32_t count = s->output_count;
+  bool result = false;
+
+#define FAST_REFILL()                        \
+  do {                                       \
+    bits |= load_le32(in + position) << nbits; \
+    position += (31 - nbits) >> 3;           \
+    nbits |= 24;                             \
+  } while (0)
+#define FAST_SAVE()                                                   \
+  do {                                                                \
+    s->input_position = position;                                     \
+    s->bit_buffer = nbits >= 32 ? bits : bits & ((1u << nbits) - 1);  \
+    s->bit_count = (int32_t)nbits;                                    \
+    s->output_count = count;                                          \
+  } while (0)
+#define FAST_LOAD()                      \
+  do {                                   \
+    position = s->input_position;        \
+    bits = s->bit_buffer;                \
+    nbits = (uint32_t)s->bit_count;      \
+  } while (0)
+
+  for (;;) {
+    if (in_length - position < INFLATE_FAST_INPUT_MARGIN) {
+      FAST_SAVE();
+      return inflate_codes(s, litlen, dist);
+    }
+    FAST_REFILL();
+    uint32_t entry = litlen_fast[bits & (INFLATE_FAST_SIZE - 1)];
+    int symbol;
+    if (entry != 0) {
+      uint32_t len = entry >> INFLATE_FAST_LENGTH_SHIFT;
+      bits >>= len;
+      nbits -= len;
+      symbol = (int)(entry & INFLATE_FAST_SYMBOL_MASK);
+    } else {  // a long code, or none
+      FAST_SAVE();
+      symbol = decode_symbol(s, litlen);
+      FAST_LOAD();
+      if (symbol < 0) break;
+    }
+    if (symbol < 256) {  // a literal byte
+      if (count == capacity) break;
+      out[count++] = (uint8_t)symbol;
+      continue;
+    }
+    if (symbol == INFLATE_END_OF_BLOCK) {
+      result = true;
+      break;
+    }
+
+    symbol -= 257;
+    if (symbol >= 29) break;
+    uint32_t extra = LENGTH_EXTRA[symbol];  // at most 5 of the 9 or more bits left
+    uint32_t length = LENGTH_BASE[symbol] + (bits & ((1u << extra) - 1));
+    bits >>= extra;
+    nbits -= extra;
+
+    FAST_REFILL();
+    entry = dist_fast[bits & (INFLATE_FAST_SIZE - 1)];
+    int dsym;
+    if (entry != 0) {
+      uint32_t len = entry >> INFLATE_FAST_LENGTH_SHIFT;
+      bits >>= len;
+      nbits -= len;
+      dsym = (int)(entry & INFLATE_FAST_SYMBOL_MASK);
+    } else {
+      FAST_SAVE();
+      dsym = decode_symbol(s, dist);
+      FAST_LOAD();
+      if (dsym < 0) break;
+    }
+    if (dsym >= 30) break;
+    extra = DIST_EXTRA[dsym];
+    if (nbits < extra) FAST_REFILL();
+    uint32_t distance = DIST_BASE[dsym] + (bits & ((1u << extra) - 1));
+    bits >>= extra;
+    nbits -= extra;
+    if (distance > count) break;                  // before the first byte
+    if (length > capacity - count) break;         // beyond the capacity
+
+    // Exactly length bytes are written, never more, so that a decode that
+    // fails later leaves the same bytes as the plain path. Four at a time
+    // when the source lies at least four back (each group then reads bytes
+    // already written); one value when it is the byte just before; else one
+    // at a time, which repeats the most recent bytes as the format asks.
+    // (Eight at a time when it lies at least eight back.)
+    uint8_t* to = out + count;
+    const uint8_t* from = to - distance;
+    count += length;
+    if (distance >= 8) {
+      for (; length >= 8; length -= 8, to += 8, from += 8) memcpy(to, from, 8);
+      if (length >= 4) {
+        memcpy(to, from, 4);
+        length -= 4, to += 4, from += 4;
+      }
+      while (length--) *to++ = *from++;
+    } else if (distance >= 4) {
+      for (; length >= 4; length -= 4, to += 4, from += 4) memcpy(to, from, 4);
+      while (length--) *to++ = *from++;
+    } else if (distance == 1) {
+      memset(to, *from, length);
+    } else {
+      while (length--) *to++ = *from++;
+    }
+  }
+  FAST_SAVE();
+  return result;
+#undef FAST_REFILL
+#undef FAST_SAVE
+#undef FAST_LOAD
+}
+
 // BTYPE 00 (RFC 1951 3.2.4): LEN, NLEN, then LEN bytes copied as they are.
 // NLEN is not compared with LEN.
 static bool inflate_stored(InflateState* s) {
@@ -212,7 +393,7 @@ static bool inflate_stored(InflateState* s) {
 }
 
 // BTYPE 01 (RFC 1951 3.2.6): the fixed codes, built on first use.
-static bool inflate_fixed(InflateState* s) {
+static bool inflate_fixed(InflateState* s, InflateDecoder decoder) {
   if (!fixed_tables_built) {
     int16_t lengths[INFLATE_FIXED_LITLEN];
     int sym = 0;
@@ -226,11 +407,17 @@ static bool inflate_fixed(InflateState* s) {
     build_table(&fixed_dist, lengths, INFLATE_MAX_DIST);
     fixed_tables_built = true;
   }
-  return inflate_codes(s, &fixed_litlen, &fixed_dist);
+  if (decoder == INFLATE_REFERENCE) return inflate_codes(s, &fixed_litlen, &fixed_dist);
+  if (!fixed_fast_built) {
+    build_fast_table(&fixed_litlen, fixed_litlen_fast);
+    build_fast_table(&fixed_dist, fixed_dist_fast);
+    fixed_fast_built = true;
+  }
+  return inflate_codes_fast(s, &fixed_litlen, fixed_litlen_fast, &fixed_dist, fixed_dist_fast);
 }
 
 // BTYPE 10 (RFC 1951 3.2.7): the block first describes its own codes.
-static bool inflate_dynamic(InflateState* s) {
+static bool inflate_dynamic(InflateState* s, InflateDecoder decoder) {
   int16_t lengths[INFLATE_DYNAMIC_LITLEN + INFLATE_MAX_DIST];
   int nlen = (int)read_bits(s, 5) + 257;
   int ndist = (int)read_bits(s, 5) + 1;
@@ -272,10 +459,36 @@ static bool inflate_dynamic(InflateState* s) {
   // Incomplete codes are accepted: a code without a symbol fails when met.
   if (build_table(&dynamic_litlen, lengths, nlen) < 0) return false;
   if (build_table(&dynamic_dist, lengths + nlen, ndist) < 0) return false;
-  return inflate_codes(s, &dynamic_litlen, &dynamic_dist);
+  if (decoder == INFLATE_REFERENCE) return inflate_codes(s, &dynamic_litlen, &dynamic_dist);
+  build_fast_table(&dynamic_litlen, dynamic_litlen_fast);
+  build_fast_table(&dynamic_dist, dynamic_dist_fast);
+  return inflate_codes_fast(s, &dynamic_litlen, dynamic_litlen_fast, &dynamic_dist, dynamic_dist_fast);
 }
 
-bool inflate_raw(const uint8_t* input, uint32_t input_length, uint8_t* output, uint32_t output_capacity) {
+// The block loop (RFC 1951 3.2.3).
+static bool inflate_blocks(InflateState* s, InflateDecoder decoder) {
+  uint32_t final_block;
+  do {
+    final_block = read_bits(s, 1);
+    uint32_t type = read_bits(s, 2);
+    if (s->exhausted) return false;
+    bool ok;
+    if (type == 0) {
+      ok = inflate_stored(s);
+    } else if (type == 1) {
+      ok = inflate_fixed(s, decoder);
+    } else if (type == 2) {
+      ok = inflate_dynamic(s, decoder);
+    } else {
+      ok = false;  // BTYPE 11 is reserved
+    }
+    if (!ok) return false;
+  } while (!final_block);
+  return s->output_count == s->output_capacity;
+}
+
+InflateOutcome inflate_run(const uint8_t* input, uint32_t input_length, uint8_t* output, uint32_t output_capacity,
+                           InflateDecoder decoder) {
   InflateState s;
   s.input = input;
   s.input_length = input_length;
@@ -286,23 +499,13 @@ bool inflate_raw(const uint8_t* input, uint32_t input_length, uint8_t* output, u
   s.output_capacity = output_capacity;
   s.output_count = 0;
   s.exhausted = 0;
+  InflateOutcome outcome;
+  outcome.ok = inflate_blocks(&s, decoder);
+  outcome.output_count = s.output_count;
+  outcome.input_bits = s.input_position * 8 - (uint32_t)s.bit_count;
+  return outcome;
+}
 
-  uint32_t final_block;
-  do {
-    final_block = read_bits(&s, 1);
-    uint32_t type = read_bits(&s, 2);
-    if (s.exhausted) return false;
-    bool ok;
-    if (type == 0) {
-      ok = inflate_stored(&s);
-    } else if (type == 1) {
-      ok = inflate_fixed(&s);
-    } else if (type == 2) {
-      ok = inflate_dynamic(&s);
-    } else {
-      ok = false;  // BTYPE 11 is reserved
-    }
-    if (!ok) return false;
-  } while (!final_block);
-  return s.output_count == s.output_capacity;
+bool inflate_raw(const uint8_t* input, uint32_t input_length, uint8_t* output, uint32_t output_capacity) {
+  return inflate_run(input, input_length, output, output_capacity, INFLATE_FAST).ok;
 }

@@ -12,6 +12,7 @@
 #include <wchar.h>
 
 #include "core/state.h"
+#include "pipeline/build_tree.h"
 #include "launch/game_launch.h"
 #include "library/catalog.h"
 #include "ui/draw_kit.h"
@@ -38,12 +39,25 @@ static const CatalogEntry* row_of(const LibraryEntry& e) {
   return (e.catalog_row >= 0 && e.catalog_row < CATALOG_ROWS) ? &CATALOG[e.catalog_row] : NULL;
 }
 
+// A build of the row's game began and neither finished nor gave the game
+// before it back, so what is in its folder may be half made. While a build of
+// that game runs, its marker is expected and says nothing yet.
+static bool build_left_unfinished(int32_t row) {
+  const JobStatus& job = g_job;
+  LONG building = job.entry_index;
+  if (job.running && building >= 0 && building < g_state.entry_count &&
+      g_state.entries[building].catalog_row == row)
+    return false;
+  return last_build_unfinished(row);
+}
+
 StatusLabel status_label(int32_t index) {
   if (index < 0 || index >= LIBRARY_CAPACITY) return {L"Not a PS2 disc image", COLOR_ERROR};
   const LibraryEntry& e = g_state.entries[index];
   switch (e.status) {
     case DISC_OK: {
       if (g_job.running && g_job.entry_index == index) return {BUILDING_LABEL, COLOR_ACCENT};
+      if (build_left_unfinished(e.catalog_row)) return {L"Last build failed", COLOR_ERROR};
       const CatalogEntry* row = row_of(e);
       if (row && row->wrapper_exe && !files_present_this_paint(e.catalog_row)) {
         if (e.catalog_row < 2) return {L"Ready to build", COLOR_ACCENT};
@@ -185,14 +199,16 @@ struct EntryTraits {
   bool unsupported;  // no build of this disc can run
   bool built;        // its game files are there
   bool buildable;    // its row names a game to build
+  bool unfinished;   // its last build was cut short and the game before it is not back
 };
 
 static EntryTraits traits_of(const LibraryEntry& e) {
-  EntryTraits t = {true, false, false};
+  EntryTraits t = {true, false, false, false};
   const CatalogEntry* row = row_of(e);
   t.unsupported = !(row && (e.status == DISC_OK || e.status == DISC_OTHER_REVISION) && row->wrapper_exe);
   t.built = !t.unsupported && files_present_this_paint(e.catalog_row);
   t.buildable = row && row->game_id;
+  t.unfinished = !t.unsupported && t.buildable && build_left_unfinished(e.catalog_row);
   return t;
 }
 
@@ -208,7 +224,13 @@ static void draw_button_row(HDC dc, const LibraryEntry& e, const EntryTraits& t,
   bool enabled = (running || t.unsupported || t.built)
                      ? (!running && !t.unsupported && !game_is_being_built(g_state.selected))
                      : (t.buildable && g_job.running == 0);
-  draw_button(dc, rect_of(L, y, L + px(170), y + px(48)), label, CMD_PRIMARY_ACTION, 0, true, enabled, icon);
+  if (t.unfinished && !this_runs)
+    // Whatever files the cut-short build left, they may not make a game: the
+    // one way on is to build it again.
+    draw_button(dc, rect_of(L, y, L + px(170), y + px(48)), L"Rebuild", CMD_REBUILD, 0, true,
+                !running && g_job.running == 0, 126);
+  else
+    draw_button(dc, rect_of(L, y, L + px(170), y + px(48)), label, CMD_PRIMARY_ACTION, 0, true, enabled, icon);
 
   draw_button(dc, rect_of(L + px(182), y + px(4), L + px(182) + px(128), y + px(44)), L"Settings", CMD_OPEN_SETTINGS,
               0, false, true, 129);
@@ -238,6 +260,9 @@ static void draw_message_line(HDC dc, const LibraryEntry& e, const EntryTraits& 
   } else if (progress_drawn) {
     draw_text(dc, L"Building from your disc. You can keep using your PC; closing this window stops the build.",
               line, FONT_BODY, COLOR_TEXT_SECONDARY, ellipsis);
+  } else if (t.unfinished) {
+    draw_text(dc, L"The last build did not finish, and the game from before it could not be put back. Rebuild it.",
+              line, FONT_BODY, COLOR_ERROR, ellipsis);
   } else if (!t.unsupported && !t.built && t.buildable) {
     draw_text(dc,
               L"First time: downloads about 95 MB of tools and source, then builds the game from your disc "

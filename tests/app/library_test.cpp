@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlobj.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -216,6 +217,51 @@ TEST_F(LibraryTest, DroppedFilesAreAddedAndDroppedFoldersScanned) {
   SendMessageW(g_state.main_window, WM_DROPFILES, (WPARAM)make_drop({dropped}), 0);
   EXPECT_EQ(g_state.entry_count, 4);
   EXPECT_EQ(g_state.selected, -1);
+}
+
+TEST_F(LibraryTest, ImagesInTheLaunchersOwnFoldersAreAddedWithAWarning) {
+  // Builds replace and delete what lies in games, toolchain and downloads; an
+  // image kept there is added, and the status line says to move it.
+  make_folder(L"games\\mox1");
+  make_folder(L"toolchain");
+  make_folder(L"mine");
+  touch(L"games\\mox1\\kept here.iso");
+  touch(L"toolchain\\tools disc.iso");
+  touch(L"mine\\fine.iso");
+  auto warning = [](const wchar_t* name, const wchar_t* managed) {
+    return std::wstring(name) + L" is in the launcher's " + managed +
+           L" folder, whose files builds replace and delete. Move it to a folder of your own before you build.";
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> add;
+    std::wstring status;
+  } cases[] = {
+      {"dialog, own folder", [&] { add_chosen_files((join(folder, L"mine\\fine.iso") + L'\0').c_str()); }, L"kept"},
+      {"dialog, games", [&] { add_chosen_files((join(folder, L"games\\mox1\\kept here.iso") + L'\0').c_str()); },
+       warning(L"kept here.iso", L"games")},
+      {"drop, toolchain", [&] { add_dropped_path(join(folder, L"toolchain\\tools disc.iso").c_str()); },
+       warning(L"tools disc.iso", L"toolchain")},
+      {"drop, folder holding games", [&] { add_dropped_path(join(folder, L"games").c_str()); },
+       warning(L"kept here.iso", L"games")},
+      {"scan",
+       [&] {
+         DeleteFileW(join(folder, L"toolchain\\tools disc.iso").c_str());  // one warned image, whatever the order
+         scan_chosen_folder(folder.c_str());
+       },
+       L"Found 2 new disc images. " + warning(L"kept here.iso", L"games")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_state.entry_count = 0;
+    g_state.selected = -1;
+    wcscpy(g_state.status_text, L"kept");
+    g_state.status_is_error = false;
+    c.add();
+    EXPECT_GT(g_state.entry_count, 0) << "the image is added all the same";
+    EXPECT_EQ(std::wstring(g_state.status_text), c.status);
+    EXPECT_EQ(g_state.status_is_error, c.status.find(L"Move it") != std::wstring::npos);
+  }
 }
 
 TEST_F(LibraryTest, RemovalKeepsTheSelectionTheRunningGameAndTheBuildWithTheirEntries) {

@@ -1025,6 +1025,47 @@ TEST_F(WindowTest, TheEndOfABuildReportsSuccessFlashesAndRestores) {
   }
 }
 
+TEST_F(WindowTest, AnEndMessageOfAnEarlierJobChangesNothing) {
+  // A job's end message can still wait in the queue when the next job starts
+  // (its worker cleared running just before posting it); it names its job.
+  g_job.serial = 7;
+  g_job.running = 1;
+  g_job.failed = 0;
+  wcscpy(g_state.status_text, L"kept");
+  g_state.status_is_error = true;
+  PostMessageW(window, WM_APP_BUILD_PROGRESS, 1, 6);
+  pump_for(100);
+  EXPECT_STREQ(g_state.status_text, L"kept");
+  EXPECT_TRUE(g_state.status_is_error);
+
+  g_job.running = 0;
+  PostMessageW(window, WM_APP_BUILD_PROGRESS, 1, 7);
+  pump_for(100);
+  EXPECT_STREQ(g_state.status_text, L"Built. Ready to play.");
+}
+
+TEST_F(WindowTest, AGameWhoseLastBuildDidNotFinishOffersARebuild) {
+  // The build before was cut short and the game from before it could not be
+  // put back: whatever files are there, the entry is not ready to play.
+  int built = built_entry();
+  ASSERT_GE(built, 0);
+  g_state.selected = built;
+  ASSERT_TRUE(write_bytes(game_dir + L".unfinished", ""));
+  RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
+  EXPECT_EQ(std::wstring(status_label(built).text), L"Last build failed");
+  bool rebuild = false, play = false;
+  for (int i = 0; i < g_ui.hit_region_count; i++) {
+    rebuild |= g_ui.hit_regions[i].id == CMD_REBUILD;
+    play |= g_ui.hit_regions[i].id == CMD_PRIMARY_ACTION;
+  }
+  EXPECT_TRUE(rebuild);
+  EXPECT_FALSE(play);
+
+  DeleteFileW((game_dir + L".unfinished").c_str());
+  RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
+  EXPECT_EQ(std::wstring(status_label(built).text), L"Ready to play");
+}
+
 TEST_F(WindowTest, ProgressIsPaintedAgainAfterTheLastPostedMessage) {
   // The worker drops publications that come within 80 ms of its last post;
   // the window must still come to show the last one, without another post.

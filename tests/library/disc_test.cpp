@@ -9,6 +9,7 @@
 #include "library/catalog.h"
 #include "library/disc_identify.h"
 #include "library/iso_image.h"
+#include "library/md5.h"
 #include "support/iso_builder.h"
 #include "support/temp_folder.h"
 
@@ -124,6 +125,22 @@ TEST_F(DiscTest, ABootFileThatRunsPastTheImageEndIsNotHashed) {
     EXPECT_EQ(entry.catalog_row, 0);
     EXPECT_STREQ(entry.serial, "SXPE_100.01");
     EXPECT_STREQ(entry.md5, "") << testing::PrintToString(std::wstring(c.name));
+  }
+}
+
+TEST_F(DiscTest, ABootFileOfSeveralMegabytesIsHashedWhole) {
+  // The boot file is read a megabyte at a time by a second thread while the
+  // one before is hashed: sizes that end on, just after and between the
+  // megabyte boundaries must give the digest of the whole file.
+  const size_t sizes[] = {1048576, 1048576 + 1, 2 * 1048576, 3 * 1048576 + 100};
+  for (size_t size : sizes) {
+    std::string boot(size, '\0');
+    for (size_t i = 0; i < size; i++) boot[i] = (char)(i * 7 + (i >> 11));
+    LibraryEntry entry = identify(image(L"big.iso", build_disc("SXPE_100.01", boot)));
+    char expected[33];
+    md5_hex(boot.data(), boot.size(), expected);
+    EXPECT_EQ(entry.status, DISC_OTHER_REVISION) << size;
+    EXPECT_STREQ(entry.md5, expected) << size;
   }
 }
 

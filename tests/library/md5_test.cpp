@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>
+#include <vector>
 
 #include "library/md5.h"
 
@@ -50,4 +51,66 @@ TEST(Md5, PiecewiseUpdatesGiveTheOneShotDigest) {
       EXPECT_EQ(std::string(text), one) << "length " << length << " in pieces of " << piece;
     }
   }
+}
+
+// md5_read_hex over a stream in memory: the reads it makes, in the order it
+// makes them, and a read that fails on request.
+struct MemoryStream {
+  std::string bytes;
+  uint64_t fail_at = UINT64_MAX;  // a read from this offset on fails
+  std::vector<uint64_t> reads;    // offsets read, in order (only the reader thread reads)
+  uint64_t last_end = 0;          // one past the furthest byte read
+};
+
+static bool read_memory(void* source, uint64_t offset, uint32_t n, void* buffer) {
+  MemoryStream* s = (MemoryStream*)source;
+  s->reads.push_back(offset);
+  if (offset >= s->fail_at || offset + n > s->bytes.size()) return false;
+  memcpy(buffer, s->bytes.data() + offset, n);
+  s->last_end = offset + n;
+  return true;
+}
+
+TEST(Md5, ReadingAheadGivesTheOneShotDigest) {
+  std::string data;
+  for (int i = 0; i < 5000; i++) data += (char)(i * 131 + (i >> 7));
+  const uint32_t chunks[] = {64, 100, 4096};
+  const uint32_t sizes[] = {0, 1, 63, 64, 65, 99, 100, 101, 1000, 4095, 4096, 4097, 4900};
+  for (uint32_t chunk : chunks) {
+    for (uint32_t size : sizes) {
+      MemoryStream s;
+      s.bytes = data;
+      std::vector<uint8_t> buffers(2 * chunk);
+      char out[33] = "x";
+      const uint64_t offset = 7;
+      ASSERT_TRUE(md5_read_hex(read_memory, &s, offset, size, buffers.data(), chunk, out)) << size;
+      EXPECT_EQ(std::string(out), hex_of(data.substr(offset, size))) << "size " << size << " chunk " << chunk;
+      // Each chunk once, in order, and nothing past the end.
+      ASSERT_EQ(s.reads.size(), (size + chunk - 1) / chunk) << size;
+      for (size_t k = 0; k < s.reads.size(); k++) EXPECT_EQ(s.reads[k], offset + k * chunk);
+      EXPECT_EQ(s.last_end, size ? offset + size : 0u);
+    }
+  }
+}
+
+TEST(Md5, ReadingAheadStopsAtAFailedRead) {
+  std::string data(1000, 'q');
+  const uint64_t fail_offsets[] = {0, 64, 128, 896, 960};  // chunk starts
+  for (uint64_t fail_at : fail_offsets) {
+    MemoryStream s;
+    s.bytes = data;
+    s.fail_at = fail_at;
+    std::vector<uint8_t> buffers(2 * 64);
+    char out[33] = "x";
+    EXPECT_FALSE(md5_read_hex(read_memory, &s, 0, 1000, buffers.data(), 64, out)) << fail_at;
+    EXPECT_STREQ(out, "") << fail_at;
+    ASSERT_FALSE(s.reads.empty());
+    EXPECT_EQ(s.reads.back(), fail_at) << "read on after the failed read";
+  }
+  // A stream shorter than the size asked for fails at its end.
+  MemoryStream s;
+  s.bytes = data;
+  std::vector<uint8_t> buffers(2 * 64);
+  char out[33];
+  EXPECT_FALSE(md5_read_hex(read_memory, &s, 0, 1001, buffers.data(), 64, out));
 }

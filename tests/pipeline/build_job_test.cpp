@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 #include "core/state.h"
 #include "pipeline/build_job.h"
 #include "pipeline/build_test_support.h"
 #include "pipeline/job_status.h"
+#include "library/catalog.h"
+#include "ui/draw_kit.h"
+#include "ui/main_view.h"
 
 namespace {
 
@@ -57,7 +61,13 @@ void expect_built(const Launcher& l, const wchar_t* output, const wchar_t* stamp
   EXPECT_TRUE(exists(join(l.kit, L"build.py")));
   EXPECT_TRUE(exists(join(l.kit, L"data\\levels.txt")));
   std::wstring out = join(l.kit, output);
-  EXPECT_EQ(list_folder(out), (std::vector<std::wstring>{L"mox1_game.dll", L"mox1_wrapper.exe"}));
+  EXPECT_EQ(list_folder(out),
+            (std::vector<std::wstring>{L"mox1_game.dll", L"mox1_wrapper.exe", L"telvar_build_files.txt"}));
+  // The manifest names what the build made, whole up to its end line.
+  std::string manifest = read_file_w(join(out, L"telvar_build_files.txt"));
+  EXPECT_NE(manifest.find("\r\nmox1_game.dll\r\n"), std::string::npos) << manifest;
+  EXPECT_NE(manifest.find("\r\nmox1_wrapper.exe\r\n"), std::string::npos) << manifest;
+  EXPECT_EQ(manifest.substr(manifest.size() - 7), "\r\n# end") << manifest;
   // The kit ships the stand-in game, which the stand-in build copies.
   EXPECT_EQ(read_file_w(join(out, L"mox1_wrapper.exe")), read_file_w(join(l.kit, L"standin_game.exe")));
   for (const wchar_t* gone : {L"build\\levels", L"build\\levels_us", L"build\\disc", L"zig-cache"})
@@ -374,6 +384,7 @@ TEST(BuildJob, EndingKeepsAFailureTextAndReportsACancelOtherwise) {
 struct Messages {
   int progress = 0, ended = 0;
   bool running_at_end = true;
+  LPARAM ended_job = 0;  // the job the end message names
   DWORD last_progress = 0, shortest_gap = 0xFFFFFFFF;
 };
 Messages messages;
@@ -383,6 +394,7 @@ LRESULT CALLBACK message_window(HWND window, UINT message, WPARAM wparam, LPARAM
     if (wparam == 1) {
       messages.ended++;
       messages.running_at_end = g_job.running != 0;
+      messages.ended_job = lparam;
     } else {
       DWORD now = GetTickCount();
       if (messages.progress++ > 0 && now - messages.last_progress < messages.shortest_gap)
@@ -408,7 +420,9 @@ TEST(BuildJob, PostsOneEndMessageAfterRunningIsCleared) {
   SetEnvironmentVariableW(L"TELVAR_STANDIN_DELAY_MS", L"5");
   g_state.main_window = window;
   messages = Messages();
+  g_job.serial = 41;  // the jobs before this one
   start_build(0);
+  EXPECT_EQ(g_job.serial, 42);
   DWORD start = GetTickCount();
   MSG msg;
   while (messages.ended == 0 && GetTickCount() - start < 120000) {
@@ -422,6 +436,7 @@ TEST(BuildJob, PostsOneEndMessageAfterRunningIsCleared) {
 
   EXPECT_EQ(g_job.failed, 0) << narrow(error_text());
   EXPECT_EQ(messages.ended, 1);
+  EXPECT_EQ(messages.ended_job, 42);
   EXPECT_FALSE(messages.running_at_end);
   EXPECT_GT(messages.progress, 0);
   // Posting times, not arrival times, are throttled; arrival gaps can only
@@ -441,6 +456,267 @@ TEST(BuildJob, BuildsTheDiscItWasStartedWith) {
   std::string line = record_value(l.kit, "command_line");
   EXPECT_NE(line.find("--region pal --levels"), std::string::npos);
   EXPECT_NE(line.find("--iso \"" + narrow(l.disc) + "\""), std::string::npos);
+}
+
+// ---- Disc images in the launcher's own folders -----------------------------
+
+std::wstring refusal(const std::wstring& disc, const wchar_t* folder) {
+  return L"The disc image " + disc + L" is in the launcher's " + folder +
+         L" folder, whose files builds replace and delete. Move the image to a folder of your own and add it "
+         L"from there.";
+}
+
+TEST(BuildJob, ADiscInTheLaunchersFoldersIsRefusedBeforeAnythingIsFetchedOrDeleted) {
+  struct Case {
+    const char* name;
+    const wchar_t* folder;      // made under the launcher folder, the disc in it
+    const wchar_t* named;       // the launcher folder that holds it, as the text names it
+    const wchar_t* given;       // how the library names the disc: "long", "short", "dotted", "upper"
+    bool other_entry;           // the disc is a second library entry; the built one lies elsewhere
+  } cases[] = {
+      {"kit_folder", L"games\\mox1", L"games", L"long", false},
+      {"games", L"games", L"games", L"long", false},
+      {"toolchain", L"toolchain\\python", L"toolchain", L"long", false},
+      {"downloads", L"downloads", L"downloads", L"long", false},
+      {"short_name", L"games\\mox1", L"games", L"short", false},
+      {"dotted", L"games\\mox1", L"games", L"dotted", false},
+      {"upper_case", L"games\\mox1", L"games", L"upper", false},
+      {"another_entry", L"games\\mox1", L"games", L"long", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Launcher l = launcher(std::string("inside_") + c.name, local_release("good"));
+    std::wstring folder = join(l.dir, c.folder);
+    std::filesystem::create_directories(std::filesystem::path(folder));
+    std::wstring image = join(folder, L"my rather long disc name.iso");
+    ASSERT_TRUE(CopyFileW(l.disc.c_str(), image.c_str(), FALSE));
+    std::string bytes = read_file_w(image);
+    // What an earlier job left in the kit folder, which a clearing would take.
+    std::filesystem::create_directories(std::filesystem::path(l.kit));
+    ASSERT_TRUE(write_file_w(join(l.kit, L"from an earlier kit.txt"), "earlier"));
+
+    std::wstring given = image;
+    if (wcscmp(c.given, L"short") == 0) {
+      wchar_t short_path[PATH_UNITS];
+      DWORD n = GetShortPathNameW(image.c_str(), short_path, PATH_UNITS);
+      ASSERT_TRUE(n > 0 && n < PATH_UNITS);
+      given = short_path;
+      ASSERT_NE(given, image) << "the platform gave no short name";
+    } else if (wcscmp(c.given, L"dotted") == 0) {
+      std::filesystem::create_directories(std::filesystem::path(join(l.dir, L"discs")));
+      given = join(l.dir, L"discs\\..\\") + c.folder + L"\\my rather long disc name.iso";
+    } else if (wcscmp(c.given, L"upper") == 0) {
+      given = l.dir + L"\\GAMES\\MOX1\\MY RATHER LONG DISC NAME.ISO";
+    }
+    LibraryEntry& entry = g_state.entries[c.other_entry ? 1 : 0];
+    entry = g_state.entries[0];
+    copy_text(entry.path, PATH_UNITS, given.c_str());
+    if (c.other_entry) g_state.entry_count = 2;
+
+    build();
+    EXPECT_EQ(g_job.failed, 1);
+    EXPECT_EQ(error_text(), refusal(given, c.named));
+    EXPECT_TRUE(read_file_w(image) == bytes) << "the image is kept";
+    EXPECT_TRUE(read_file_w(l.disc) == bytes) << "the other image is kept";
+    EXPECT_FALSE(g_stage_log.saw(L"Downloading"));
+    EXPECT_FALSE(exists(join(l.downloads, L"mox1-kit-v1.zip")));
+    EXPECT_FALSE(exists(join(l.toolchain, L"version.txt")));
+    EXPECT_TRUE(exists(join(l.kit, L"from an earlier kit.txt"))) << "nothing was cleared";
+    EXPECT_EQ(profile(L"mox1", L"kit_version"), L"<absent>");
+  }
+
+  // A folder whose name only begins with a managed folder's name is the
+  // user's own: a disc there builds.
+  Launcher l = launcher("inside_none", local_release("good"));
+  std::wstring folder = join(l.dir, L"games-old");
+  std::filesystem::create_directories(std::filesystem::path(folder));
+  std::wstring image = join(folder, L"my disc.iso");
+  ASSERT_TRUE(CopyFileW(l.disc.c_str(), image.c_str(), FALSE));
+  copy_text(g_state.entries[0].path, PATH_UNITS, image.c_str());
+  build();
+  EXPECT_EQ(g_job.failed, 0) << narrow(error_text());
+  EXPECT_TRUE(exists(image));
+}
+
+// ---- A rebuild and the game that was there before ---------------------------
+
+// Every file and folder under folder, by relative path, with its bytes.
+std::map<std::wstring, std::string> tree_of(const std::wstring& folder) {
+  std::map<std::wstring, std::string> tree;
+  std::error_code error;
+  for (const auto& item : std::filesystem::recursive_directory_iterator(folder, error)) {
+    std::wstring relative = item.path().wstring().substr(folder.size() + 1);
+    tree[relative] = item.is_directory() ? "<folder>" : read_file_w(item.path().wstring());
+  }
+  return tree;
+}
+
+// What lies in the kit's build folder beside the intermediate folders that
+// a build script leaves there whether it succeeds or not.
+std::vector<std::wstring> beside_the_intermediates(const Launcher& l) {
+  std::vector<std::wstring> names;
+  for (const std::wstring& name : list_folder(join(l.kit, L"build")))
+    if (name != L"levels" && name != L"levels_us" && name != L"disc") names.push_back(name);
+  return names;
+}
+
+// What the game keeps in its folder, which no build makes.
+void add_the_games_own_files(const std::wstring& game) {
+  std::filesystem::create_directories(std::filesystem::path(join(game, L"saves")));
+  ASSERT_TRUE(write_file_w(join(game, L"saves\\slot1.sav"), "slot one"));
+  ASSERT_TRUE(write_file_w(join(game, L"mox1.cfg"), "fullscreen=1"));
+  ASSERT_TRUE(write_file_w(join(game, L"mox1_log.txt"), "the game's log"));
+}
+
+void expect_the_games_own_files(const std::wstring& game) {
+  EXPECT_EQ(read_file_w(join(game, L"saves\\slot1.sav")), "slot one");
+  EXPECT_EQ(read_file_w(join(game, L"mox1.cfg")), "fullscreen=1");
+  EXPECT_EQ(read_file_w(join(game, L"mox1_log.txt")), "the game's log");
+}
+
+// How the script is stopped once it has written the new game (its link stage).
+enum StopMode { STOP_CANCEL, STOP_FAIL, STOP_CANCEL_WITH_A_FILE_HELD };
+StopMode stop_mode;
+bool stopped;
+HANDLE held_file = INVALID_HANDLE_VALUE;
+std::wstring held_path;
+
+void stop_at_link() {
+  if (stopped || stage_text().rfind(L"Linking", 0) != 0) return;
+  stopped = true;
+  if (stop_mode == STOP_CANCEL_WITH_A_FILE_HELD)
+    held_file = CreateFileW(held_path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  if (stop_mode == STOP_FAIL)
+    job_terminate_object(1);  // the script ends with code 1, and nobody asked for it
+  else
+    cancel_build();
+}
+
+void build_stopped_at_link(StopMode mode, const std::wstring& held = L"") {
+  stop_mode = mode;
+  stopped = false;
+  held_path = held;
+  SetEnvironmentVariableW(L"TELVAR_STANDIN_DELAY_MS", L"20");
+  set_job_listener(stop_at_link);  // in place of the stage log's
+  start_build(0);
+  bool ended = wait_for_job();
+  set_job_listener(NULL);
+  ASSERT_TRUE(ended);
+  SetEnvironmentVariableW(L"TELVAR_STANDIN_DELAY_MS", L"0");
+  EXPECT_TRUE(stopped) << "the script never reached its link stage";
+}
+
+TEST(BuildJob, AFailedOrCancelledRebuildLeavesThePreviousGameAsItWas) {
+  for (StopMode mode : {STOP_CANCEL, STOP_FAIL}) {
+    SCOPED_TRACE(mode == STOP_CANCEL ? "cancelled" : "failed");
+    Launcher l = launcher(mode == STOP_CANCEL ? "rebuild_cancelled" : "rebuild_failed", local_release("good"));
+    build();
+    ASSERT_EQ(g_job.failed, 0) << narrow(error_text());
+    std::wstring game = join(l.kit, L"build\\windows");
+    add_the_games_own_files(game);
+    // So that a file the new build replaces differs from the one before.
+    ASSERT_TRUE(write_file_w(join(game, L"mox1_game.dll"), "the previous build's library"));
+    std::map<std::wstring, std::string> before = tree_of(game);
+
+    build_stopped_at_link(mode);
+    EXPECT_EQ(g_job.failed, 1);
+    if (mode == STOP_CANCEL)
+      EXPECT_EQ(error_text(), L"Build cancelled.");
+    else
+      EXPECT_EQ(error_text().rfind(L"The build stopped (code 1)", 0), 0u) << narrow(error_text());
+    EXPECT_EQ(tree_of(game), before);
+    EXPECT_EQ(beside_the_intermediates(l), std::vector<std::wstring>{L"windows"});
+    EXPECT_EQ(std::wstring(status_label(0).text), L"Ready to play");
+    EXPECT_EQ(profile(L"mox1", L"built_version"), L"v1");
+  }
+}
+
+TEST(BuildJob, ARebuildKeepsEveryFileTheGameKeepsInItsFolder) {
+  Launcher l = launcher("rebuild_keeps", local_release("good"));
+  build();
+  ASSERT_EQ(g_job.failed, 0) << narrow(error_text());
+  std::wstring game = join(l.kit, L"build\\windows");
+  add_the_games_own_files(game);
+  ASSERT_TRUE(write_file_w(join(game, L"mox1_game.dll"), "the previous build's library"));
+
+  build();  // the same release again
+  EXPECT_EQ(g_job.failed, 0) << narrow(error_text());
+  expect_the_games_own_files(game);
+  EXPECT_EQ(read_file_w(join(game, L"mox1_game.dll")), "stand-in placeholder for mox1_game.dll\n")
+      << "what the build makes is made again";
+
+  // A game built before builds left their manifest: every file of it that
+  // the new build does not make again is taken for the game's own, but for
+  // the intermediate folders that a cut-short build of that time left.
+  ASSERT_TRUE(DeleteFileW(join(game, L"telvar_build_files.txt").c_str()));
+  std::filesystem::create_directories(std::filesystem::path(join(game, L"obj")));
+  ASSERT_TRUE(write_file_w(join(game, L"obj\\part.o"), "left by a build cut short"));
+  build();
+  EXPECT_EQ(g_job.failed, 0) << narrow(error_text());
+  expect_the_games_own_files(game);
+  EXPECT_FALSE(exists(join(game, L"obj")));
+  EXPECT_TRUE(exists(join(game, L"telvar_build_files.txt")));
+
+  WritePrivateProfileStringW(L"build", L"release_url", local_release("v2").c_str(), g_state.settings_path);
+  build();  // a new kit version, whose stale output is cleared
+  EXPECT_EQ(g_job.failed, 0) << narrow(error_text());
+  EXPECT_EQ(profile(L"mox1", L"built_version"), L"v2");
+  expect_the_games_own_files(game);
+
+  SetEnvironmentVariableW(L"TELVAR_STANDIN_SCENARIO", L"fail");
+  build();
+  EXPECT_EQ(g_job.failed, 1);
+  expect_the_games_own_files(game);
+  EXPECT_EQ(std::wstring(status_label(0).text), L"Ready to play");
+  EXPECT_EQ(beside_the_intermediates(l), std::vector<std::wstring>{L"windows"});
+}
+
+TEST(BuildJob, APreviousGameThatCannotBePutBackIsNotReadyToPlay) {
+  Launcher l = launcher("rebuild_unrestorable", local_release("good"));
+  build();
+  ASSERT_EQ(g_job.failed, 0) << narrow(error_text());
+  std::wstring game = join(l.kit, L"build\\windows");
+  add_the_games_own_files(game);
+
+  // A file of the new build that another program holds open: the failed
+  // build's output cannot all go, so the game before it cannot come back.
+  build_stopped_at_link(STOP_CANCEL_WITH_A_FILE_HELD, join(game, L"mox1_wrapper.exe"));
+  ASSERT_NE(held_file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(error_text(), L"Build cancelled.");
+  EXPECT_EQ(std::wstring(status_label(0).text), L"Last build failed");
+  EXPECT_EQ(status_label(0).colour, COLOR_ERROR);
+  CloseHandle(held_file);
+  held_file = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(std::wstring(status_label(0).text), L"Last build failed") << "until a build succeeds";
+
+  // The next build starts from the game that was set aside, and keeps what
+  // the game kept in its folder.
+  build();
+  EXPECT_EQ(g_job.failed, 0) << narrow(error_text());
+  EXPECT_EQ(std::wstring(status_label(0).text), L"Ready to play");
+  expect_the_games_own_files(game);
+  EXPECT_EQ(beside_the_intermediates(l), std::vector<std::wstring>{L"windows"});
+}
+
+// ---- The end of a job -------------------------------------------------------
+
+// A cancel that arrives once the script has finished, while the job cleans
+// up and stamps the build, comes too late: the game is built and the job
+// says so.
+void cancel_when_cleaning_up() {
+  if (stage_text() == L"Cleaning up") cancel_build();
+}
+
+TEST(BuildJob, ACancelAfterTheScriptFinishedReportsTheBuild) {
+  Launcher l = launcher("cancel_cleaning_up", local_release("good"));
+  set_job_listener(cancel_when_cleaning_up);
+  start_build(0);
+  bool ended = wait_for_job();
+  set_job_listener(NULL);
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(g_job.cancel_requested, 1);
+  expect_built(l, L"build\\windows", L"built_version", L"v1");
+  EXPECT_EQ(error_text(), L"");
 }
 
 }  // namespace

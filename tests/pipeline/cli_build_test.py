@@ -88,7 +88,7 @@ class CliBuildTest(unittest.TestCase):
         self.assertTrue(os.path.isfile(os.path.join(self.work, "toolchain", "python", "python.exe")))
         self.assertTrue(os.path.isfile(os.path.join(self.kit, "build.py")))
         out_dir = os.path.join(self.kit, output_folder)
-        self.assertEqual(sorted(os.listdir(out_dir)), ["mox1_game.dll", "mox1_wrapper.exe"])
+        self.assertEqual(sorted(os.listdir(out_dir)), ["mox1_game.dll", "mox1_wrapper.exe", "telvar_build_files.txt"])
         self.assertEqual(sorted(os.listdir(os.path.join(self.kit, "build"))), [os.path.basename(output_folder)])
         self.assertFalse(os.path.exists(os.path.join(self.kit, "zig-cache")))
         self.assertEqual(read(os.path.join(self.kit, "build_log.txt")),
@@ -170,6 +170,34 @@ class CliBuildTest(unittest.TestCase):
         while processes_running(script) and time.time() < deadline:
             time.sleep(0.2)
         self.assertFalse(processes_running(script), "the stand-in and its child ended")
+
+    def test_a_disc_in_the_launchers_folders_is_refused_and_kept(self):
+        # The disc named directly, through a file link and through a folder
+        # link: each is the same image in the kit folder, which a build clears.
+        self.launcher(windows_path(os.path.join(ARGS.releases, "good")))
+        kit_disc = os.path.join(self.kit, "my-disc.iso")
+        os.makedirs(self.kit)
+        shutil.move(self.disc, kit_disc)
+        with open(os.path.join(self.kit, "from an earlier kit.txt"), "w") as f:
+            f.write("earlier")
+        os.symlink(os.path.abspath(kit_disc), os.path.join(self.work, "linked disc.iso"))
+        os.symlink(os.path.abspath(self.kit), os.path.join(self.work, "discs"))
+        image = read(kit_disc)
+        for given in (kit_disc, os.path.join(self.work, "linked disc.iso"),
+                      os.path.join(self.work, "discs", "my-disc.iso")):
+            with self.subTest(given=given):
+                code, out, err = self.build(args=[windows_path(given)])
+                self.assertEqual(code, 1, err)
+                self.assertEqual(err.rstrip("\n").split("\n")[-1],
+                                 "The disc image %s is in the launcher's games folder, whose files builds replace "
+                                 "and delete. Move the image to a folder of your own and add it from there."
+                                 % windows_path(given))
+                self.assertNotIn("Built\n", out)
+                self.assertEqual(read(kit_disc), image)
+                self.assertTrue(os.path.isfile(os.path.join(self.kit, "from an earlier kit.txt")))
+                self.assertFalse(os.path.exists(os.path.join(self.work, "toolchain")))
+                self.assertFalse(os.path.exists(os.path.join(self.work, "downloads")))
+                self.assertNotIn("kit_version", self.ini())
 
     def test_refusals(self):
         self.launcher(windows_path(os.path.join(ARGS.releases, "good")), serial="SXPJ_100.03")

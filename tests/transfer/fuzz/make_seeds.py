@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Seed corpora for the two fuzzers, written at configure time: raw deflate
+"""Seed corpora for the fuzzers, written at configure time: raw deflate
 streams of each block type with their capacity prefix, and small archives
-from zipfile (stored, deflated, with comments and folders). Standard library
+from zipfile (stored, deflated, with comments and folders). The differential
+decoder fuzzer gets longer streams as well, whose dynamic codes run past the
+lookup tables' width and whose matches reach far back. Standard library
 only; the same bytes on every run."""
 import io
 import os
@@ -28,6 +30,34 @@ for data in samples:
         with open(os.path.join(inflate_dir, f"seed{n:03d}"), "wb") as f:
             f.write(prefix + raw)
         n += 1
+
+# Longer streams for the differential fuzzer: the fast path only runs while
+# enough input remains, so short seeds would hardly reach it.
+import random
+differential_dir = os.path.join(out, "inflate_differential")
+os.makedirs(differential_dir, exist_ok=True)
+rng = random.Random(15)
+words = b"alpha beta gamma delta archive entry folder level texture model sound".split()
+long_samples = [
+    b" ".join(rng.choice(words) for _ in range(1500)),
+    bytes(rng.randrange(256) for _ in range(6000)),
+    # Skewed byte frequencies: rare symbols get codes longer than 10 bits.
+    bytes(min(255, int(rng.expovariate(0.08))) for _ in range(12000)),
+    b"".join(struct.pack("<IH", i * 3, i % 251) for i in range(1500)),
+    b"x" * 5000 + bytes(range(256)) + b"y" * 3000,
+]
+m = 0
+for data in long_samples:
+    for level, strategy in ((1, 0), (6, 0), (9, 0), (6, zlib.Z_FIXED), (6, zlib.Z_HUFFMAN_ONLY), (6, zlib.Z_RLE)):
+        c = zlib.compressobj(level, zlib.DEFLATED, -15, 8, strategy)
+        raw = c.compress(data) + c.flush()
+        prefix = struct.pack("<I", len(data))[:3] + b"\x00"
+        with open(os.path.join(differential_dir, f"seed{m:03d}"), "wb") as f:
+            f.write(prefix + raw)
+        m += 1
+for name in sorted(os.listdir(inflate_dir)):
+    with open(os.path.join(inflate_dir, name), "rb") as f, open(os.path.join(differential_dir, "short_" + name), "wb") as g:
+        g.write(f.read())
 
 archives = []
 for method in (zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED):
