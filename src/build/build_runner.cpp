@@ -9,6 +9,7 @@
 #include "app/text.h"
 #include "build/job_status.h"
 #include "build/progress_line.h"
+#include "transfer/failure_words.h"
 
 static wchar_t saved_path[SAVED_PATH_UNITS];  // the launcher's PATH before any build touched it
 static bool path_saved;                        // saved_path holds it
@@ -162,7 +163,9 @@ bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, 
     if (!CreateProcessW(interpreter, command_line, NULL, NULL, TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED, NULL,
                         kit_folder, &startup, &process)) {
       DWORD error = GetLastError();
-      fail_build(L"Could not start the build tools (error %lu).", error);
+      wchar_t text[ERROR_TEXT_UNITS];
+      describe_start_failure(text, ERROR_TEXT_UNITS, L"the build tools", error);
+      fail_build(L"%ls", text);
       goto release;
     }
   }
