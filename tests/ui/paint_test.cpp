@@ -755,6 +755,9 @@ TEST(PaintTexts, DiscCardAndLegend) {
        {L"Controller", L"Not built yet"}},
       {"other revision", [] { library_of_two(0, DISC_OTHER_REVISION); },
        {{L"13f8f1eea32364baadfdd38715f5be80  (different revision)", COLOR_WARNING},
+        // Which revision the launcher supports, beside what was found.
+        {L"Supported", COLOR_TEXT_SECONDARY},
+        {L"PAL: boot file SXPE_100.01, MD5 13f8f1eea32364baadfdd38715f5be80", COLOR_TEXT_SECONDARY},
         {L"Not built yet", COLOR_TEXT_SECONDARY},
         {L"Controller", COLOR_TEXT},
         {L"Xbox, DualShock 4 and DualSense, over USB or Bluetooth", COLOR_TEXT_SECONDARY},
@@ -764,9 +767,17 @@ TEST(PaintTexts, DiscCardAndLegend) {
         {L"Select", COLOR_TEXT_SECONDARY},
         {L"View", COLOR_TEXT}},
        {}},
+      {"other revision without its boot file", [] {
+         library_of_two(1, DISC_OTHER_REVISION);
+         g_state.entries[0].md5[0] = 0;
+       },
+       {{L"\u2013", COLOR_TEXT_MUTED},
+        {L"NTSC-U: boot file SXUS_100.02, MD5 55ca922993aff426916b4722f34fdc96", COLOR_TEXT_SECONDARY},
+        {L"Controller", COLOR_TEXT}},
+       {}},
       {"ready to build", [] { library_of_two(0, DISC_OK); },
        {{L"13f8f1eea32364baadfdd38715f5be80  (matches)", COLOR_TEXT}, {L"Boot executable", COLOR_TEXT_SECONDARY}},
-       {}},
+       {L"Supported"}},
   };
   for (const TextCase& c : cases) expect_texts(c);
 
