@@ -16,6 +16,7 @@
 #include "launch/game_launch.h"
 #include "library/catalog.h"
 #include "library/library.h"
+#include "core/failure_words.h"
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"
 #include "ui/main_view.h"
@@ -363,8 +364,7 @@ static void on_game_exited(HWND window, DWORD code) {
     s.game_process = NULL;
   }
   if (code != 0) {
-    format_text(s.status_text, STATUS_TEXT_UNITS,
-                L"The game closed with an error (code 0x%lX). Open log shows what happened.", (unsigned long)code);
+    describe_game_exit(s.status_text, STATUS_TEXT_UNITS, code);
     s.status_is_error = true;
   }
   s.running_entry = -1;

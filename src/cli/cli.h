@@ -17,6 +17,7 @@ int cmd_build(int argc, wchar_t** argv);
 int cmd_sha256(int argc, wchar_t** argv);
 int cmd_unzip(int argc, wchar_t** argv);
 int cmd_fetch(int argc, wchar_t** argv);
+int cmd_doctor(int argc, wchar_t** argv);
 
 // Runs one worker-side operation (download, unzip, build...) the way the
 // launcher's build worker would, on the calling thread: the stage texts are

@@ -1,9 +1,13 @@
 // telvar-cli identify IMAGE...: one tab-separated line per image: status,
 // catalogue row, serial, MD5, full path. Reads and writes no settings file.
+// Scripts read those five columns, so they stay as they are; for a disc of
+// another revision, the revision the launcher supports (region, boot file,
+// MD5) is said beside what was found in a line on standard error.
 #include "cli/cli.h"
 
 #include <string.h>
 
+#include "library/catalog.h"
 #include "library/disc_identify.h"
 
 static const char* const STATUS_NAMES[] = {
@@ -15,6 +19,25 @@ static const char* const STATUS_NAMES[] = {
 // make the line no UTF-8, so everything but printable ASCII shows as "?".
 static void print_serial(const char* serial) {
   for (const char* c = serial; *c; c++) fputc(*c >= 0x20 && *c < 0x7F ? *c : '?', stdout);
+}
+
+static void explain_revision(const LibraryEntry& entry) {
+  if (entry.status != DISC_OTHER_REVISION || entry.catalog_row < 0 || entry.catalog_row >= CATALOG_ROWS) return;
+  const CatalogEntry& row = CATALOG[entry.catalog_row];
+  if (!row.md5) return;
+  fflush(stdout);  // the explanation follows its own line when both go to one place
+  fputs("telvar-cli: ", stderr);
+  print_utf8(stderr, entry.path);
+  fputs(": a different revision of ", stderr);
+  print_utf8(stderr, row.title);
+  fputs(" (", stderr);
+  print_utf8(stderr, row.region);
+  fprintf(stderr, "): its boot file %s ", row.serial);
+  if (entry.md5[0])
+    fprintf(stderr, "has MD5 %s", entry.md5);
+  else
+    fputs("was not found or could not be read", stderr);
+  fprintf(stderr, "; the supported revision's has MD5 %s\n", row.md5);
 }
 
 int cmd_identify(int argc, wchar_t** argv) {
@@ -41,6 +64,7 @@ int cmd_identify(int argc, wchar_t** argv) {
     fprintf(stdout, "\t%s\t", entry.md5);
     print_utf8(stdout, entry.path[0] ? entry.path : argv[i]);
     fputs("\n", stdout);
+    explain_revision(entry);
   }
   fflush(stdout);
   return EXIT_OK;

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include "cli/cli.h"
+#include "core/version.h"
 
 struct Command {
   const wchar_t* name;
@@ -18,6 +19,7 @@ static const Command COMMANDS[] = {
     {L"sha256", "sha256 FILE", cmd_sha256},
     {L"unzip", "unzip ARCHIVE DEST", cmd_unzip},
     {L"fetch", "fetch SOURCE DEST", cmd_fetch},
+    {L"doctor", "doctor", cmd_doctor},
 };
 
 void print_utf8(FILE* stream, const wchar_t* text) {
@@ -33,6 +35,7 @@ void print_utf8(FILE* stream, const wchar_t* text) {
 static int usage() {
   fputs("usage:\n", stderr);
   for (const Command& c : COMMANDS) fprintf(stderr, "  telvar-cli %s\n", c.usage);
+  fputs("  telvar-cli --version\n", stderr);
   return EXIT_USAGE;
 }
 
@@ -41,6 +44,11 @@ int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
   if (argc < 2) return usage();
+  if (wcscmp(argv[1], L"--version") == 0) {
+    if (argc != 2) return usage();
+    fputs("telvar-cli " TELVAR_VERSION_TEXT "\n", stdout);
+    return EXIT_OK;
+  }
   for (const Command& c : COMMANDS)
     if (wcscmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
   fprintf(stderr, "telvar-cli: unknown command\n");

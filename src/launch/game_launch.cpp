@@ -10,6 +10,7 @@
 #include "core/state.h"
 #include "library/catalog.h"
 #include "library/disc_identify.h"
+#include "core/failure_words.h"
 #include "pipeline/job_status.h"
 
 static void repaint() {
@@ -98,8 +99,7 @@ void launch_game(int32_t index) {
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(application, command, NULL, NULL, FALSE, 0, NULL, folder, &startup, &process)) {
     DWORD error = GetLastError();
-    format_text(s.status_text, STATUS_TEXT_UNITS, L"Could not start %ls (error %lu)", CATALOG[row].wrapper_exe,
-                (unsigned long)error);
+    describe_start_failure(s.status_text, STATUS_TEXT_UNITS, CATALOG[row].wrapper_exe, error);
     s.status_is_error = true;
     repaint();
     return;

@@ -12,6 +12,7 @@
 #include "pipeline/build_tree.h"
 #include "pipeline/job_status.h"
 #include "pipeline/progress_line.h"
+#include "core/failure_words.h"
 
 static wchar_t command_line[COMMAND_LINE_UNITS];
 static char read_buffer[READ_CHUNK_BYTES];
@@ -583,7 +584,9 @@ bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, 
                         CREATE_NO_WINDOW | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, environment, kit_folder,
                         &startup, &process)) {
       DWORD error = GetLastError();
-      fail_build(L"Could not start the build tools (error %lu).", error);
+      wchar_t text[ERROR_TEXT_UNITS];
+      describe_start_failure(text, ERROR_TEXT_UNITS, L"the build tools", error);
+      fail_build(L"%ls", text);
       goto release;
     }
   }

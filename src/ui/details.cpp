@@ -65,9 +65,24 @@ static void draw_controller_card(HDC dc, int L, int R, int top) {
   }
 }
 
+// For a disc of another revision, the revision the launcher supports for the
+// row: its region, boot file and MD5, beside the MD5 that was found.
+static bool supported_revision_text(const LibraryEntry& e, wchar_t* out, size_t units) {
+  if (e.status != DISC_OTHER_REVISION || e.catalog_row < 0 || e.catalog_row >= CATALOG_ROWS) return false;
+  const CatalogEntry& row = CATALOG[e.catalog_row];
+  if (!row.md5) return false;
+  format_text(out, units, L"%ls: boot file %hs, MD5 %hs", row.region, row.serial, row.md5);
+  return true;
+}
+
 void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_bottom) {
   const LibraryEntry& e = g_state.entries[index];
-  fill_round_rect(dc, rect_of(L, y0, R, y0 + px(190)), COLOR_SURFACE, COLOR_BORDER, 10);
+  wchar_t supported[160];
+  bool explain = supported_revision_text(e, supported, 160);
+  // The explanation is one row more; the card grows by it and the legend
+  // moves down with it.
+  int card_height = px(190) + (explain ? px(30) : 0);
+  fill_round_rect(dc, rect_of(L, y0, R, y0 + card_height), COLOR_SURFACE, COLOR_BORDER, 10);
   int x = L + px(20);
   int w = R - (L + px(40));
   draw_text(dc, L"Disc", rect_of(x, y0 + px(16), x + w, y0 + px(16) + px(22)), FONT_HEADING, COLOR_TEXT,
@@ -92,6 +107,7 @@ void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_b
   } else {
     draw_detail_row(dc, x, &ry, w, L"MD5", L"\u2013", COLOR_TEXT_MUTED);
   }
+  if (explain) draw_detail_row(dc, x, &ry, w, L"Supported", supported, COLOR_TEXT_SECONDARY);
 
   const CatalogEntry* row =
       (e.catalog_row >= 0 && e.catalog_row < CATALOG_ROWS) ? &CATALOG[e.catalog_row] : NULL;
@@ -109,7 +125,7 @@ void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_b
     draw_detail_row(dc, x, &ry, w, L"Game files", L"Missing", COLOR_ERROR);
   }
 
-  int top = y0 + px(190) + px(12);
+  int top = y0 + card_height + px(12);
   if (top + px(232) >= client_bottom - px(24)) return;  // whole or not at all
   draw_controller_card(dc, L, R, top);
 }

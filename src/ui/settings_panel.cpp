@@ -9,6 +9,7 @@
 #include "core/state.h"
 #include "launch/game_launch.h"
 #include "library/catalog.h"
+#include "core/version.h"
 #include "ui/draw_kit.h"
 #include "ui/views.h"
 #include "ui/ui_state.h"
@@ -161,8 +162,12 @@ void draw_settings_panel(HDC dc, int L, int R) {
     y = next;
   }
 
-  draw_setting_label(dc, L, R, y, L"Rebuild the game",
-                     L"Downloads the latest build kit and builds the selected game from your disc again. Saves are "
-                     L"kept.");
+  int foot = draw_setting_label(dc, L, R, y, L"Rebuild the game",
+                                L"Downloads the latest build kit and builds the selected game from your disc again. "
+                                L"Saves are kept.");
   draw_button(dc, rect_of(C, y + px(4), R, y + px(36)), L"Rebuild", CMD_REBUILD, 0, false, rebuild_enabled(), 126);
+
+  // The version to quote in a bug report, quietly below everything else.
+  draw_text(dc, L"" TELVAR_PRODUCT_NAME " " TELVAR_VERSION_TEXT, rect_of(L, foot, R, foot + px(18)), FONT_SMALL,
+            COLOR_TEXT_MUTED, DT_SINGLELINE);
 }

@@ -1097,8 +1097,9 @@ TEST_F(WindowTest, GameExitReportsAFailureCodeInUpperCaseHexAndRestores) {
     DWORD code;
     const wchar_t* status;
   } cases[] = {
-      {0xC0000005, L"The game closed with an error (code 0xC0000005). Open log shows what happened."},
-      {1, L"The game closed with an error (code 0x1). Open log shows what happened."},
+      {0xC0000005, L"The game closed: it touched memory it may not use (a crash) (0xC0000005). Open log shows what "
+                   L"happened; please add it to a bug report."},
+      {1, L"The game closed with exit code 1. Open log shows what happened."},
       {0, L"kept"},
   };
   for (const Case& c : cases) {

@@ -145,6 +145,25 @@ class IdentifyTest(unittest.TestCase):
         self.assertEqual(rows[0][4], windows_path(image))
         self.assertFalse(os.path.exists(os.path.join(self.work, "telvar.ini")))
 
+    def test_a_different_revision_is_explained_on_standard_error(self):
+        # Standard output keeps its five columns for scripts; the supported
+        # revision (region, boot file, MD5) is said beside what was found on
+        # standard error, one line per such image, and nothing for the rest.
+        img = lambda name: os.path.join(ARGS.images, name)
+        patched = hashlib.md5(b"a patched boot file").hexdigest()
+        code, rows, err = identify(img("row0.iso"), img("row0_other_revision.iso"), img("row1_no_boot_file.iso"),
+                                   img("row4.iso"))
+        self.assertEqual(code, 0)
+        self.assertEqual([len(r) for r in rows], [5, 5, 5, 5])
+        self.assertEqual(err.split("\n"), [
+            "telvar-cli: %s: a different revision of Tarsel & Quib (PAL): its boot file SXPE_100.01 has MD5 %s; "
+            "the supported revision's has MD5 13f8f1eea32364baadfdd38715f5be80"
+            % (windows_path(img("row0_other_revision.iso")), patched),
+            "telvar-cli: %s: a different revision of Tarsel & Quib (NTSC-U): its boot file SXUS_100.02 was not "
+            "found or could not be read; the supported revision's has MD5 55ca922993aff426916b4722f34fdc96"
+            % windows_path(img("row1_no_boot_file.iso")),
+            ""])
+
     def test_usage(self):
         run = subprocess.run([ARGS.wine, ARGS.cli, "identify"], capture_output=True, timeout=60)
         self.assertEqual(run.returncode, 2)

@@ -15,6 +15,7 @@
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"
 #include "ui/main_view.h"
+#include "core/version.h"
 #include "ui_fixture.h"
 #include "ui/ui_state.h"
 #include "pipeline/job_status.h"
@@ -795,6 +796,9 @@ TEST(PaintTexts, DiscCardAndLegend) {
        {L"Controller", L"Not built yet"}},
       {"other revision", [] { library_of_two(0, DISC_OTHER_REVISION); },
        {{L"13f8f1eea32364baadfdd38715f5be80  (different revision)", COLOR_WARNING},
+        // Which revision the launcher supports, beside what was found.
+        {L"Supported", COLOR_TEXT_SECONDARY},
+        {L"PAL: boot file SXPE_100.01, MD5 13f8f1eea32364baadfdd38715f5be80", COLOR_TEXT_SECONDARY},
         {L"Not built yet", COLOR_TEXT_SECONDARY},
         {L"Controller", COLOR_TEXT},
         {L"Xbox, DualShock 4 and DualSense, over USB or Bluetooth", COLOR_TEXT_SECONDARY},
@@ -804,9 +808,17 @@ TEST(PaintTexts, DiscCardAndLegend) {
         {L"Select", COLOR_TEXT_SECONDARY},
         {L"View", COLOR_TEXT}},
        {}},
+      {"other revision without its boot file", [] {
+         library_of_two(1, DISC_OTHER_REVISION);
+         g_state.entries[0].md5[0] = 0;
+       },
+       {{L"\u2013", COLOR_TEXT_MUTED},
+        {L"NTSC-U: boot file SXUS_100.02, MD5 55ca922993aff426916b4722f34fdc96", COLOR_TEXT_SECONDARY},
+        {L"Controller", COLOR_TEXT}},
+       {}},
       {"ready to build", [] { library_of_two(0, DISC_OK); },
        {{L"13f8f1eea32364baadfdd38715f5be80  (matches)", COLOR_TEXT}, {L"Boot executable", COLOR_TEXT_SECONDARY}},
-       {}},
+       {L"Supported"}},
   };
   for (const TextCase& c : cases) expect_texts(c);
 
@@ -873,7 +885,9 @@ TEST(PaintTexts, SettingsValues) {
         {L"\u2212", COLOR_TEXT},
         {L"\u2039", COLOR_TEXT},
         {L"\u203A", COLOR_TEXT},
-        {L"Rebuild", COLOR_TEXT_MUTED}},
+        {L"Rebuild", COLOR_TEXT_MUTED},
+        // The version to quote in a bug report, quietly at the panel's foot.
+        {L"Project Telvar " TELVAR_VERSION_TEXT, COLOR_TEXT_MUTED}},
        {}},
       {"one second and the first level", [] {
          g_state.settings_open = true;
@@ -1198,6 +1212,34 @@ TEST(PaintResources, PaintsAndScaleChangesLeaveNoGdiObjectBehind) {
   flush_image_cache();
   paint_panes(2);
   EXPECT_EQ(live_gdi_objects(), before) << "after five changes of scale";
+}
+
+}  // namespace
+
+namespace {
+
+// The version line sits at the settings panel's foot, one row pitch below the
+// Rebuild row's top (24 + 52 + 34 + 9 rows of 66 at scale 1), and moves
+// nothing above it.
+TEST(PaintLayout, VersionLineAtTheSettingsPanelsFoot) {
+  for (float scale : {1.0f, 1.5f}) {
+    fresh_state(scale);
+    g_state.settings_open = true;
+    std::vector<DrawnText> drawn = record_texts((int)(1100 * scale), (int)(860 * scale));
+    const DrawnText* version = nullptr;
+    const DrawnText* rebuild = nullptr;
+    for (const DrawnText& d : drawn) {
+      if (d.text == L"Project Telvar " TELVAR_VERSION_TEXT) version = &d;
+      if (d.text == L"Rebuild the game") rebuild = &d;
+    }
+    ASSERT_TRUE(version && rebuild) << scale;
+    auto P = [scale](int n) { return (int)(n * scale + 0.5f); };
+    int rebuild_row = P(24) + P(52) + P(34) + 8 * P(66);
+    EXPECT_GE(rebuild->y, rebuild_row) << scale;
+    EXPECT_LT(rebuild->y, rebuild_row + P(66)) << scale;
+    EXPECT_EQ(version->y, rebuild_row + P(66)) << scale;
+    EXPECT_EQ(version->colour, COLOR_TEXT_MUTED);
+  }
 }
 
 }  // namespace
