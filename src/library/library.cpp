@@ -15,10 +15,6 @@
 #include "core/state.h"
 #include "library/disc_identify.h"
 
-static void repaint() {
-  if (g_state.main_window) InvalidateRect(g_state.main_window, NULL, FALSE);
-}
-
 void add_chosen_files(const wchar_t* choice) {
   size_t length = wcslen(choice);
   if (choice[length + 1] == 0) {  // one file: its full path
@@ -57,7 +53,6 @@ void add_disc_dialog() {
     save_settings();
   }
   s.settings_open = false;
-  repaint();
 }
 
 // True when the name ends in ".iso" (ASCII case ignored) and is longer than that.
@@ -103,7 +98,6 @@ void scan_chosen_folder(const wchar_t* folder) {
   s.status_is_error = false;
   if (added > 0 && s.selected < 0) s.selected = 0;
   save_settings();
-  repaint();
 }
 
 void scan_folder_dialog() {
@@ -117,10 +111,8 @@ void scan_folder_dialog() {
     wchar_t folder[MAX_PATH];
     if (SHGetPathFromIDListW(item, folder)) scan_chosen_folder(folder);
     CoTaskMemFree(item);
-    repaint();
   }
   s.settings_open = false;
-  repaint();
 }
 
 void add_dropped_path(const wchar_t* path) {
@@ -161,6 +153,5 @@ int32_t remove_disc(int32_t busy_entry) {
   if (s.selected >= s.entry_count) s.selected = s.entry_count - 1;
   s.status_text[0] = 0;
   save_settings();
-  repaint();
   return removed;
 }

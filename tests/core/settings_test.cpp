@@ -328,7 +328,7 @@ TEST_F(SettingsTest, AReadableFileWithAZeroTailIsKeptAndConverted) {
     SetUp();
     write_ini(c.bytes);
     const std::wstring bad = join(folder, L"telvar.ini.bad");
-    load_settings();
+    load_settings(add_stored_disc);
     EXPECT_EQ(g_state.entry_count, c.entries) << c.label;
     EXPECT_EQ(read_string(L"build", L"release_url"), c.release_kept ? L"D:\\releases" : L"<missing>") << c.label;
     if (c.moved_aside || c.copy_aside)
@@ -357,7 +357,7 @@ TEST_F(SettingsTest, SaveRewritesOnlyTheLibraryAndTheLaunchersSettings) {
             "[Settings]\r\nVSYNC = 1\r\nmy_key=mine\r\nvsync=1\r\n\r\n"
             "[mox1]\r\nkit_version=7\r\n[LIBRARY]\r\ncount=1\r\ndisc0=" + missing("a.iso") + "\r\nextra=x\r\n"
             "[other]\r\nk=v\r\n[library]\r\ndisc5=" + missing("z.iso"));
-  load_settings();
+  load_settings(add_stored_disc);
   ASSERT_EQ(g_state.entry_count, 1);
   EXPECT_EQ(g_state.vsync, 1);
   g_state.vsync = 0;
@@ -385,7 +385,7 @@ TEST_F(SettingsTest, AFailedSaveLeavesTheOldFileAndSaysSo) {
   // The new file cannot be made beside the old one (here a folder holds its
   // name): the old file stays byte for byte, and the status line says why.
   write_ini("[build]\r\nrelease_url=D:\\releases\r\n[library]\r\ncount=1\r\ndisc0=" + missing("a.iso") + "\r\n");
-  load_settings();
+  load_settings(add_stored_disc);
   ASSERT_EQ(g_state.entry_count, 1);
   const std::string before = read_bytes(g_state.settings_path);
   const std::wstring blocker = join(folder, L"telvar.ini.new");
@@ -432,7 +432,7 @@ TEST(SettingsSmallDisk, ASaveOnAFullDiskLeavesTheOldFileWhole) {
   }
   ini += "selected=3\r\n";
   ASSERT_TRUE(write_bytes(g_state.settings_path, ini));
-  load_settings();
+  load_settings(add_stored_disc);
   ASSERT_EQ(g_state.entry_count, 8);
   for (int i = 8; i < 48; i++) wcscpy(g_state.entries[g_state.entry_count++].path, disc(i).c_str());
   const std::string before = read_bytes(g_state.settings_path);
@@ -465,7 +465,7 @@ TEST(SettingsSmallDisk, ASaveOnAFullDiskLeavesTheOldFileWhole) {
   std::wstring path = g_state.settings_path;
   reset_state();
   wcscpy(g_state.settings_path, path.c_str());
-  load_settings();
+  load_settings(add_stored_disc);
   ASSERT_EQ(g_state.entry_count, 48);
   EXPECT_EQ(std::wstring(g_state.entries[47].path), disc(47));
   EXPECT_EQ(g_state.selected, 3);
