@@ -34,6 +34,8 @@ static void select_entry(int32_t index) {
   save_settings();
 }
 
+// Plays a built game or builds one not built yet, and nothing while the
+// painter draws the button disabled.
 static void primary_action() {
   int32_t i = g_state.selected;
   uint32_t actions = entry_actions(i);
@@ -91,8 +93,9 @@ static void step_setting(int32_t LauncherState::*field, int32_t step) {
   save_settings();
 }
 
-// Asked for an entry while no game runs, the panel closes even when the
-// entry has nothing to rebuild: the message line then says why.
+// Asked with an entry selected and no game running, a rebuild closes the
+// panel so that the selected view shows what follows; only an entry that can
+// be rebuilt starts a build.
 static void rebuild() {
   LauncherState& s = g_state;
   if (!valid_entry(s.selected) || s.running_entry >= 0) return;

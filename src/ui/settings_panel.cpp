@@ -1,7 +1,7 @@
 // The settings panel: the eight user settings of the settings table as rows
 // of a title, a description and a control (two segments, five switches, two
-// steppers), and a row to rebuild the selected game. It only draws and records regions; the
-// commands change the values and save them.
+// steppers), and a row to rebuild the selected game. It only draws and
+// records regions; the commands change the values and save them.
 //
 // Texts are formatted into fixed stack buffers; no GDI object is made.
 #include <windows.h>
