@@ -5,6 +5,7 @@
 // cut is skipped, never used: it would name another file. Memory: the
 // dialog's file-name buffer in the state record, path buffers on the stack
 // (one search handle and two paths per folder level, four levels at most).
+// Nothing here paints: the window repaints after the command that came here.
 #include "library/library.h"
 
 #include <commdlg.h>
