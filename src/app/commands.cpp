@@ -1,12 +1,16 @@
 // dispatch_command: what each of the seventeen commands does, which of them
 // save the settings file and which close the settings panel. Runs on the main
 // thread. An argument that names no entry (a region of a paint that came
-// before a removal) does nothing. Memory: path buffers on the stack.
+// before a removal) does nothing. What an entry may do comes from
+// entry_actions, the answer the painter draws its buttons from. Nothing here
+// paints: the window repaints after every command it dispatches. Memory: path
+// buffers on the stack.
 #include "app/commands.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
+#include "core/settings_table.h"
 #include "core/state.h"
 #include "pipeline/build_job.h"
 #include "pipeline/job_status.h"
@@ -14,20 +18,11 @@
 #include "library/catalog.h"
 #include "library/disc_identify.h"
 #include "library/library.h"
+#include "ui/entry_actions.h"
 #include "ui/hit_regions.h"
-
-static void repaint() {
-  if (g_state.main_window) InvalidateRect(g_state.main_window, NULL, FALSE);
-}
+#include "ui/main_view.h"
 
 static bool valid_entry(int32_t index) { return index >= 0 && index < g_state.entry_count; }
-
-// The row of an entry whose build makes a game, or -1.
-static int32_t game_row(int32_t index) {
-  if (!valid_entry(index)) return -1;
-  int32_t row = g_state.entries[index].catalog_row;
-  return row >= 0 && row < CATALOG_ROWS && CATALOG[row].wrapper_exe ? row : -1;
-}
 
 static void select_entry(int32_t index) {
   LauncherState& s = g_state;
@@ -39,20 +34,21 @@ static void select_entry(int32_t index) {
   save_settings();
 }
 
+// Plays a built game or builds one not built yet, and nothing while the
+// painter draws the button disabled.
 static void primary_action() {
   int32_t i = g_state.selected;
-  int32_t row = game_row(i);
-  if (row >= 0 && !game_files_present(row))
-    start_build(i);
-  else
+  uint32_t actions = entry_actions(i);
+  if (actions & ENTRY_PLAY)
     launch_game(i);
+  else if (actions & ENTRY_BUILD)
+    start_build(i);
 }
 
 bool choose_log_path(int32_t index, wchar_t (&out)[PATH_UNITS]) {
   const LauncherState& s = g_state;
-  if (!valid_entry(index)) return false;
+  if (!(entry_actions(index) & ENTRY_OPEN_LOG)) return false;
   int32_t row = s.entries[index].catalog_row;
-  if (!catalog_row_buildable(row)) return false;
   wchar_t folder[PATH_UNITS];
   game_folder(row, folder);
   bool build_failed_here = g_job.failed && g_job.entry_index == index;
@@ -75,34 +71,36 @@ static void open_log() {
 
 static void open_game_folder() {
   int32_t i = g_state.selected;
-  if (!valid_entry(i)) return;
-  int32_t row = g_state.entries[i].catalog_row;
-  if (!catalog_row_buildable(row)) return;
+  if (!(entry_actions(i) & ENTRY_GAME_FOLDER)) return;
   wchar_t folder[PATH_UNITS];
-  game_folder(row, folder);
+  game_folder(g_state.entries[i].catalog_row, folder);
   // A folder that is not there yet makes the shell fail quietly.
   ShellExecuteW(g_state.main_window, L"open", folder, NULL, NULL, SW_SHOWNORMAL);
 }
 
-// The five switches of the settings panel, by toggle index.
-static int32_t LauncherState::*const TOGGLES[] = {
-    &LauncherState::vsync,  &LauncherState::no_gs_thread, &LauncherState::no_gl_thread,
-    &LauncherState::fps_log, &LauncherState::minimize,
-};
-enum { TOGGLE_COUNT = sizeof TOGGLES / sizeof TOGGLES[0] };
-
+// The index-th switch of the settings panel flips between 0 and 1.
 static void toggle_setting(int32_t index) {
-  if (index < 0 || index >= TOGGLE_COUNT) return;
-  int32_t& value = g_state.*TOGGLES[index];
+  const SettingInfo* setting = setting_switch(index);
+  if (!setting) return;
+  int32_t& value = g_state.*setting->field;
   value = value == 0 ? 1 : 0;
   save_settings();
 }
 
+// One step of a stepper setting, within its limits or round them.
+static void step_setting(int32_t LauncherState::*field, int32_t step) {
+  g_state.*field = setting_step(*setting_of(field), g_state.*field, step);
+  save_settings();
+}
+
+// Asked with an entry selected and no game running, a rebuild closes the
+// panel so that the selected view shows what follows; only an entry that can
+// be rebuilt starts a build.
 static void rebuild() {
   LauncherState& s = g_state;
   if (!valid_entry(s.selected) || s.running_entry >= 0) return;
   s.settings_open = false;
-  start_build(s.selected);
+  if (entry_actions(s.selected) & ENTRY_REBUILD) start_build(s.selected);
 }
 
 void dispatch_command(int32_t id, int32_t arg) {
@@ -116,8 +114,12 @@ void dispatch_command(int32_t id, int32_t arg) {
     case CMD_OPEN_LOG: open_log(); break;
     case CMD_OPEN_GAME_FOLDER: open_game_folder(); break;
     case CMD_REMOVE_ENTRY: {
+      if (!(entry_actions(s.selected) & ENTRY_REMOVE)) break;
       int32_t removed = remove_disc(g_job.running ? g_job.entry_index : -1);
-      if (removed >= 0) job_entry_removed(removed);
+      if (removed >= 0) {
+        job_entry_removed(removed);
+        keep_scroll_in_range();  // a shorter list may end above the offset
+      }
       break;
     }
     case CMD_CLOSE_SETTINGS:
@@ -129,25 +131,12 @@ void dispatch_command(int32_t id, int32_t arg) {
       save_settings();
       break;
     case CMD_TOGGLE_SETTING: toggle_setting(arg); break;
-    case CMD_CAPTURE_LESS:
-      if (s.capture_seconds >= 2) s.capture_seconds--;
-      save_settings();
-      break;
-    case CMD_CAPTURE_MORE:
-      if (s.capture_seconds <= 9) s.capture_seconds++;
-      save_settings();
-      break;
-    case CMD_LEVEL_PREV:
-      s.start_level = s.start_level < 0 ? LEVEL_COUNT - 1 : s.start_level - 1;
-      save_settings();
-      break;
-    case CMD_LEVEL_NEXT:
-      s.start_level = s.start_level < LEVEL_COUNT - 1 ? s.start_level + 1 : -1;
-      save_settings();
-      break;
+    case CMD_CAPTURE_LESS: step_setting(&LauncherState::capture_seconds, -1); break;
+    case CMD_CAPTURE_MORE: step_setting(&LauncherState::capture_seconds, +1); break;
+    case CMD_LEVEL_PREV: step_setting(&LauncherState::start_level, -1); break;
+    case CMD_LEVEL_NEXT: step_setting(&LauncherState::start_level, +1); break;
     case CMD_CANCEL_BUILD: cancel_build(); break;
     case CMD_REBUILD: rebuild(); break;
     default: break;
   }
-  repaint();
 }

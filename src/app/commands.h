@@ -4,8 +4,8 @@
 
 #include "core/text.h"
 
-// Performs command id with its argument, then repaints. An id outside the
-// seventeen only repaints.
+// Performs command id with its argument. An id outside the seventeen does
+// nothing. It does not paint: its caller, the window, repaints.
 void dispatch_command(int32_t id, int32_t arg);
 
 // The log that "Open log" opens for entry index: the game's own log, or the

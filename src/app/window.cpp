@@ -2,7 +2,9 @@
 // procedure only dispatches; each message has its own small handler below.
 // Everything on screen comes from paint_window, drawn into an off-screen
 // bitmap and copied in one BitBlt; every repaint invalidates the whole client
-// area without erasing. Mouse input goes through the hit regions of the last
+// area without erasing. Only the window repaints: the commands and the
+// library, launch and build code below it change the state records, and each
+// handler here repaints after what it dispatched. A paint changes no state. Mouse input goes through the hit regions of the last
 // paint: a click is a press and a release on the same command and argument.
 // Memory: the state record only; the paint bitmap lives for one paint.
 #include "app/window.h"
@@ -14,10 +16,10 @@
 #include "core/state.h"
 #include "pipeline/folder_lock.h"
 #include "launch/game_launch.h"
-#include "library/catalog.h"
 #include "library/library.h"
 #include "core/failure_words.h"
 #include "ui/draw_kit.h"
+#include "ui/entry_actions.h"
 #include "ui/image_assets.h"
 #include "ui/main_view.h"
 #include "ui/ui_state.h"
@@ -27,9 +29,7 @@
 const wchar_t WINDOW_CLASS[] = L"ProjectTelvarLauncher";
 const wchar_t WINDOW_TITLE[] = L"Project Telvar";
 
-// Design lengths of the library list that the wheel's limit depends on.
-enum { LIST_TOP = 96, SIDEBAR_FOOTER = 116, ROW_HEIGHT = 68, ROW_GAP = 6, WHEEL_STEP = 60 };
-enum { WHEEL_NOTCH = 120 };
+enum { WHEEL_STEP = 60, WHEEL_NOTCH = 120 };
 enum { DWM_DARK_MODE = 20, DWM_CAPTION_COLOR = 35 };
 // The worker posts progress at most every 80 ms and drops what comes sooner,
 // so the last stage before a quiet spell (a long link, say) may never be
@@ -157,23 +157,11 @@ int run_message_loop() {
 
 // ---- Painting and frame ----------------------------------------------------
 
-// The largest scroll offset at which the list's last row still ends above
-// the sidebar's footer; 0 or less when the whole list fits.
-static int scroll_limit(int client_height) {
-  return px(LIST_TOP) + px(SIDEBAR_FOOTER) + (px(ROW_HEIGHT) + px(ROW_GAP)) * g_state.entry_count - client_height;
-}
-
 static void on_paint(HWND window) {
   PAINTSTRUCT paint;
   HDC screen = BeginPaint(window, &paint);
   RECT client;
   GetClientRect(window, &client);
-  // Removals, a taller window or a new scale can leave the offset the wheel
-  // set past the list's end, and then not a row would show until the next
-  // wheel event. The painter draws whatever offset it finds, so it is brought
-  // back within the list here.
-  int limit = scroll_limit(client.bottom);
-  if (g_ui.scroll_offset > limit) g_ui.scroll_offset = limit > 0 ? limit : 0;
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
   if (memory && bitmap) {
@@ -213,16 +201,17 @@ static void on_dpi_changed(HWND window, WPARAM wparam, const RECT* suggested) {
   flush_image_cache();
   SetWindowPos(window, NULL, suggested->left, suggested->top, suggested->right - suggested->left,
                suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  // The rows' height changed with the scale, even where the size did not.
+  keep_scroll_in_range();
+  repaint(window);
+}
+
+static void on_size(HWND window) {
+  keep_scroll_in_range();  // a taller window may show the list's end above the offset
+  repaint(window);
 }
 
 // ---- Keyboard, wheel, drop -------------------------------------------------
-
-// True when the entry's game is built and can be started.
-static bool game_ready(int32_t index) {
-  if (index < 0 || index >= g_state.entry_count) return false;
-  int32_t row = g_state.entries[index].catalog_row;
-  return row >= 0 && row < CATALOG_ROWS && CATALOG[row].wrapper_exe && game_files_present(row);
-}
 
 static void move_selection(HWND window, int32_t step) {
   LauncherState& s = g_state;
@@ -245,7 +234,7 @@ static void on_key_down(HWND window, WPARAM key) {
       // Enter plays a built game and never starts a build. launch_game
       // identifies the disc again and refuses quietly one that has gone or
       // changed: the repaint lets the row's label say why.
-      if (game_ready(g_state.selected)) {
+      if (entry_actions(g_state.selected) & ENTRY_PLAY) {
         launch_game(g_state.selected);
         repaint(window);
       }
@@ -320,10 +309,8 @@ static void on_button_up(HWND window, int x, int y) {
   int32_t id = g_ui.pressed_id, arg = g_ui.pressed_arg;
   g_ui.pressed_id = 0;
   ReleaseCapture();
-  if (region && id != 0 && region->id == id && region->arg == arg)
-    dispatch_command(id, arg);
-  else
-    repaint(window);
+  if (region && id != 0 && region->id == id && region->arg == arg) dispatch_command(id, arg);
+  repaint(window);  // the command's outcome, or the button no longer pressed
 }
 
 // The settings that step or switch: quick clicks on them are separate clicks
@@ -347,7 +334,7 @@ static void on_double_click(HWND window, int x, int y) {
   if (region->arg < 0 || region->arg >= g_state.entry_count) return;
   g_state.selected = region->arg;
   // As for Enter: a refused launch leaves the new label to the repaint.
-  if (game_ready(g_state.selected)) launch_game(g_state.selected);
+  if (entry_actions(g_state.selected) & ENTRY_PLAY) launch_game(g_state.selected);
   repaint(window);
 }
 
@@ -412,7 +399,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       // The mouse-move handler sets the cursor inside the client area.
       if (LOWORD(lparam) == HTCLIENT) return TRUE;
       break;
-    case WM_SIZE: repaint(window); return 0;
+    case WM_SIZE: on_size(window); return 0;
     case WM_GETMINMAXINFO: on_min_max_info((MINMAXINFO*)lparam); return 0;
     case WM_CLOSE: on_close(window); return 0;
     case WM_DESTROY: on_destroy(); return 0;

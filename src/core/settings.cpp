@@ -13,6 +13,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "core/settings_table.h"
 #include "core/state.h"
 
 static const wchar_t LIBRARY[] = L"library";
@@ -23,24 +24,6 @@ static int32_t read_int(const wchar_t* section, const wchar_t* key, int32_t fall
   // through the cast, and text that is no number reads as 0.
   return (int32_t)GetPrivateProfileIntW(section, key, fallback, g_state.settings_path);
 }
-
-struct SettingKey {
-  const wchar_t* key;
-  int32_t LauncherState::*field;
-  int32_t fallback;
-};
-
-// In the order they are written.
-static const SettingKey SETTING_KEYS[] = {
-    {L"upscaled", &LauncherState::upscaled, 1},
-    {L"vsync", &LauncherState::vsync, 0},
-    {L"no_gs_thread", &LauncherState::no_gs_thread, 0},
-    {L"no_gl_thread", &LauncherState::no_gl_thread, 0},
-    {L"fps_log", &LauncherState::fps_log, 0},
-    {L"capture_seconds", &LauncherState::capture_seconds, 3},
-    {L"start_level", &LauncherState::start_level, -1},
-    {L"minimize", &LauncherState::minimize, 1},
-};
 
 // The settings file is kept as UTF-16 with a byte-order mark: the profile
 // functions read it as UTF-16, so paths of any characters survive. A file
@@ -425,7 +408,7 @@ static bool section_header(const wchar_t* line, size_t length, SectionKind* kind
   return true;
 }
 
-// The index in SETTING_KEYS of the key the line sets, or -1.
+// The index in SETTING_TABLE of the key the line sets, or -1.
 static int setting_key_of(const wchar_t* line, size_t length) {
   size_t a, b;
   trim_line(line, length, &a, &b);
@@ -434,16 +417,16 @@ static int setting_key_of(const wchar_t* line, size_t length) {
   if (equals >= b) return -1;
   size_t end = equals;
   while (end > a && is_blank(line[end - 1])) end--;
-  for (size_t k = 0; k < sizeof SETTING_KEYS / sizeof SETTING_KEYS[0]; k++)
-    if (same_name(line + a, end - a, SETTING_KEYS[k].key)) return (int)k;
+  for (size_t k = 0; k < SETTING_COUNT; k++)
+    if (same_name(line + a, end - a, SETTING_TABLE[k].key)) return (int)k;
   return -1;
 }
 
 // The eight settings not yet written into the settings section.
-static void put_missing_settings(SettingsText& out, bool (&written)[sizeof SETTING_KEYS / sizeof SETTING_KEYS[0]]) {
-  for (size_t k = 0; k < sizeof SETTING_KEYS / sizeof SETTING_KEYS[0]; k++)
+static void put_missing_settings(SettingsText& out, bool (&written)[SETTING_COUNT]) {
+  for (size_t k = 0; k < SETTING_COUNT; k++)
     if (!written[k]) {
-      put_int_key(out, SETTING_KEYS[k].key, g_state.*SETTING_KEYS[k].field);
+      put_int_key(out, SETTING_TABLE[k].key, g_state.*SETTING_TABLE[k].field);
       written[k] = true;
     }
 }
@@ -454,7 +437,7 @@ static void put_missing_settings(SettingsText& out, bool (&written)[sizeof SETTI
 // every line but the launcher's eight keys, which take the place of their
 // first line (or join its end); everything else stays line for line.
 static void compose_settings(const wchar_t* units, size_t count, SettingsText& out) {
-  enum { KEYS = sizeof SETTING_KEYS / sizeof SETTING_KEYS[0] };
+  enum { KEYS = SETTING_COUNT };
   bool written[KEYS] = {};
   bool library_done = false, settings_seen = false;
   SectionKind section = SECTION_OTHER;
@@ -506,7 +489,7 @@ static void compose_settings(const wchar_t* units, size_t count, SettingsText& o
       held_blank = 0;
       int k = setting_key_of(line, length);
       if (k >= 0) {
-        if (!written[k]) put_int_key(out, SETTING_KEYS[k].key, g_state.*SETTING_KEYS[k].field);
+        if (!written[k]) put_int_key(out, SETTING_TABLE[k].key, g_state.*SETTING_TABLE[k].field);
         written[k] = true;  // a second line of the same key would only hide behind the first
         continue;
       }
@@ -599,9 +582,10 @@ void load_settings(StoredDiscSink add_stored_disc) {
   s.selected = read_int(LIBRARY, L"selected", s.entry_count < 1 ? -1 : 0);
   if (s.selected >= s.entry_count) s.selected = s.entry_count - 1;  // no lower clamp: negative is "none"
 
-  for (const SettingKey& k : SETTING_KEYS) s.*k.field = read_int(SETTINGS, k.key, k.fallback);
-  if (s.capture_seconds < 1 || s.capture_seconds > 10) s.capture_seconds = 3;
-  if (s.start_level < -1 || s.start_level > 18) s.start_level = -1;
+  for (const SettingInfo& k : SETTING_TABLE) {
+    int32_t value = read_int(SETTINGS, k.key, k.fallback);
+    s.*k.field = setting_in_range(k, value) ? value : k.fallback;
+  }
 }
 
 bool save_settings() {

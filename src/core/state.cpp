@@ -3,16 +3,15 @@
 
 #include <string.h>
 
+#include "core/settings_table.h"
+
 LauncherState g_state;
 
 void reset_state() {
   memset(&g_state, 0, sizeof g_state);
   g_state.dpi_scale = 1.0f;
   g_state.selected = -1;
-  g_state.upscaled = 1;
-  g_state.capture_seconds = 3;
-  g_state.start_level = -1;
-  g_state.minimize = 1;
+  for (const SettingInfo& setting : SETTING_TABLE) g_state.*setting.field = setting.fallback;
   g_state.running_entry = -1;
 }
 

@@ -13,10 +13,6 @@
 #include "core/failure_words.h"
 #include "pipeline/job_status.h"
 
-static void repaint() {
-  if (g_state.main_window) InvalidateRect(g_state.main_window, NULL, FALSE);
-}
-
 int32_t upscale_factor_for_height(int32_t height) {
   int32_t k = (height + 447) / 448;
   if (k < 3) return 2;
@@ -86,7 +82,6 @@ void launch_game(int32_t index) {
   if (!whole || !game_files_present(row)) {
     format_text(s.status_text, STATUS_TEXT_UNITS, L"The game files are not in %ls", folder);
     s.status_is_error = true;
-    repaint();
     return;
   }
 
@@ -101,7 +96,6 @@ void launch_game(int32_t index) {
     DWORD error = GetLastError();
     describe_start_failure(s.status_text, STATUS_TEXT_UNITS, CATALOG[row].wrapper_exe, error);
     s.status_is_error = true;
-    repaint();
     return;
   }
   CloseHandle(process.hThread);
@@ -121,7 +115,6 @@ void launch_game(int32_t index) {
     s.running_entry = -1;
   }
   if (s.minimize) ShowWindow(s.main_window, SW_MINIMIZE);
-  repaint();
 }
 
 DWORD WINAPI watch_game(LPVOID process) {

@@ -23,8 +23,8 @@ void set_game_environment();
 bool game_is_being_built(int32_t index);
 
 // Starts the game of entry index unless a game runs already or its files are
-// being built; the outcome shows in running_entry, the status line and the
-// window.
+// being built; the outcome shows in running_entry and the status line. It
+// does not paint: the window repaints after the key, click or command.
 void launch_game(int32_t index);
 
 // The monitor thread: waits for the process, posts WM_APP_GAME_EXITED with its

@@ -1,5 +1,6 @@
 // The built-in catalogue of known discs, and the questions asked about a row:
-// where its built game lives and whether the game's files are there.
+// whether its game runs and is built by this launcher, where its built game
+// lives and whether the game's files are there.
 #pragma once
 #include <stdint.h>
 #include <wchar.h>
@@ -22,8 +23,14 @@ struct CatalogEntry {
 
 extern const CatalogEntry CATALOG[CATALOG_ROWS];
 
-// Only these rows can be built; the build pipeline tests the row index.
-inline bool catalog_row_buildable(int32_t row) { return (uint32_t)row < 2; }
+// A row whose game can run: it names the built game's executable.
+inline bool catalog_row_playable(int32_t row) {
+  return row >= 0 && row < CATALOG_ROWS && CATALOG[row].wrapper_exe != nullptr;
+}
+
+// A row whose game this launcher builds from the disc: it names the game's
+// executable and the folder under "games" that the build kit fills.
+inline bool catalog_row_buildable(int32_t row) { return catalog_row_playable(row) && CATALOG[row].game_id != nullptr; }
 
 // The folder that holds (or will hold) the built game of a row with a wrapper_exe.
 void game_folder(int32_t row, wchar_t (&out)[PATH_UNITS]);

@@ -5,6 +5,7 @@
 // cut is skipped, never used: it would name another file. Memory: the
 // dialog's file-name buffer in the state record, path buffers on the stack
 // (one search handle and two paths per folder level, four levels at most).
+// Nothing here paints: the window repaints after the command that came here.
 #include "library/library.h"
 
 #include <commdlg.h>
@@ -15,10 +16,6 @@
 #include "core/state.h"
 #include "pipeline/build_tree.h"
 #include "library/disc_identify.h"
-
-static void repaint() {
-  if (g_state.main_window) InvalidateRect(g_state.main_window, NULL, FALSE);
-}
 
 // The warning about an image in the launcher's own folders, when one was
 // added since the last scan began; a scan puts it after its count.
@@ -83,7 +80,6 @@ void add_disc_dialog() {
     save_settings();
   }
   s.settings_open = false;
-  repaint();
 }
 
 // True when the name ends in ".iso" (ASCII case ignored) and is longer than that.
@@ -135,7 +131,6 @@ void scan_chosen_folder(const wchar_t* folder) {
   s.status_is_error = managed_warning[0] != 0;
   if (added > 0 && s.selected < 0) s.selected = 0;
   save_settings();
-  repaint();
 }
 
 void scan_folder_dialog() {
@@ -149,10 +144,8 @@ void scan_folder_dialog() {
     wchar_t folder[MAX_PATH];
     if (SHGetPathFromIDListW(item, folder)) scan_chosen_folder(folder);
     CoTaskMemFree(item);
-    repaint();
   }
   s.settings_open = false;
-  repaint();
 }
 
 void add_dropped_path(const wchar_t* path) {
@@ -193,6 +186,5 @@ int32_t remove_disc(int32_t busy_entry) {
   if (s.selected >= s.entry_count) s.selected = s.entry_count - 1;
   s.status_text[0] = 0;
   save_settings();
-  repaint();
   return removed;
 }

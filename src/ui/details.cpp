@@ -109,9 +109,7 @@ void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_b
   }
   if (explain) draw_detail_row(dc, x, &ry, w, L"Supported", supported, COLOR_TEXT_SECONDARY);
 
-  const CatalogEntry* row =
-      (e.catalog_row >= 0 && e.catalog_row < CATALOG_ROWS) ? &CATALOG[e.catalog_row] : NULL;
-  if (!row || !row->wrapper_exe) {
+  if (!catalog_row_playable(e.catalog_row)) {
     draw_detail_row(dc, x, &ry, w, L"Game files", L"\u2013", COLOR_TEXT_MUTED);
     return;
   }
@@ -119,7 +117,7 @@ void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_b
     wchar_t folder[PATH_UNITS];
     game_folder(e.catalog_row, folder);
     draw_detail_row(dc, x, &ry, w, L"Game files", folder, COLOR_TEXT);
-  } else if (row->game_id) {
+  } else if (catalog_row_buildable(e.catalog_row)) {
     draw_detail_row(dc, x, &ry, w, L"Game files", L"Not built yet", COLOR_TEXT_SECONDARY);
   } else {
     draw_detail_row(dc, x, &ry, w, L"Game files", L"Missing", COLOR_ERROR);

@@ -16,6 +16,7 @@
 #include "launch/game_launch.h"
 #include "library/catalog.h"
 #include "ui/draw_kit.h"
+#include "ui/entry_actions.h"
 #include "ui/image_assets.h"
 #include "ui/views.h"
 #include "ui/ui_state.h"
@@ -23,6 +24,20 @@
 #include "ui/hit_regions.h"
 
 static const wchar_t BUILDING_LABEL[] = L"Building\u2026";
+
+// Design lengths of the library list that the scroll limit depends on.
+enum { LIST_TOP = 96, SIDEBAR_FOOTER = 116, ROW_HEIGHT = 68, ROW_GAP = 6 };
+
+int scroll_limit(int client_height) {
+  return px(LIST_TOP) + px(SIDEBAR_FOOTER) + (px(ROW_HEIGHT) + px(ROW_GAP)) * g_state.entry_count - client_height;
+}
+
+void keep_scroll_in_range() {
+  RECT client;
+  if (!g_state.main_window || !GetClientRect(g_state.main_window, &client)) return;
+  int limit = scroll_limit(client.bottom);
+  if (g_ui.scroll_offset > limit) g_ui.scroll_offset = limit > 0 ? limit : 0;
+}
 
 // Answers of game_files_present for the paint in progress: -1 not asked yet.
 // Emptied at the start of every paint, so nothing carries over to the next.
@@ -39,18 +54,6 @@ static const CatalogEntry* row_of(const LibraryEntry& e) {
   return (e.catalog_row >= 0 && e.catalog_row < CATALOG_ROWS) ? &CATALOG[e.catalog_row] : NULL;
 }
 
-// A build of the row's game began and neither finished nor gave the game
-// before it back, so what is in its folder may be half made. While a build of
-// that game runs, its marker is expected and says nothing yet.
-static bool build_left_unfinished(int32_t row) {
-  const JobStatus& job = g_job;
-  LONG building = job.entry_index;
-  if (job.running && building >= 0 && building < g_state.entry_count &&
-      g_state.entries[building].catalog_row == row)
-    return false;
-  return last_build_unfinished(row);
-}
-
 StatusLabel status_label(int32_t index) {
   if (index < 0 || index >= LIBRARY_CAPACITY) return {L"Not a PS2 disc image", COLOR_ERROR};
   const LibraryEntry& e = g_state.entries[index];
@@ -58,9 +61,8 @@ StatusLabel status_label(int32_t index) {
     case DISC_OK: {
       if (g_job.running && g_job.entry_index == index) return {BUILDING_LABEL, COLOR_ACCENT};
       if (build_left_unfinished(e.catalog_row)) return {L"Last build failed", COLOR_ERROR};
-      const CatalogEntry* row = row_of(e);
-      if (row && row->wrapper_exe && !files_present_this_paint(e.catalog_row)) {
-        if (e.catalog_row < 2) return {L"Ready to build", COLOR_ACCENT};
+      if (catalog_row_playable(e.catalog_row) && !files_present_this_paint(e.catalog_row)) {
+        if (catalog_row_buildable(e.catalog_row)) return {L"Ready to build", COLOR_ACCENT};
         return {L"Game files missing", COLOR_ERROR};
       }
       return {L"Ready to play", COLOR_SUCCESS};
@@ -195,59 +197,36 @@ static void draw_progress_block(HDC dc, int L, int R, int y) {
               CMD_CANCEL_BUILD, 0, false, !stopping, 122);
 }
 
-struct EntryTraits {
-  bool unsupported;  // no build of this disc can run
-  bool built;        // its game files are there
-  bool buildable;    // its row names a game to build
-  bool unfinished;   // its last build was cut short and the game before it is not back
-};
-
-static EntryTraits traits_of(const LibraryEntry& e) {
-  EntryTraits t = {true, false, false, false};
-  const CatalogEntry* row = row_of(e);
-  t.unsupported = !(row && (e.status == DISC_OK || e.status == DISC_OTHER_REVISION) && row->wrapper_exe);
-  t.built = !t.unsupported && files_present_this_paint(e.catalog_row);
-  t.buildable = row && row->game_id;
-  t.unfinished = !t.unsupported && t.buildable && build_left_unfinished(e.catalog_row);
-  return t;
-}
-
-static void draw_button_row(HDC dc, const LibraryEntry& e, const EntryTraits& t, int L, int R, int y) {
-  bool running = g_state.running_entry >= 0;
-  bool this_runs = g_state.running_entry == g_state.selected;
-  const wchar_t* label = this_runs ? L"Running\u2026"
-                         : (t.unsupported || t.built) ? L"Play"
-                         : t.buildable ? L"Build"
-                                       : L"Play";
-  int icon = (!t.unsupported && !t.built && t.buildable) ? 121 : 125;
-  // No game starts while a build makes its files.
-  bool enabled = (running || t.unsupported || t.built)
-                     ? (!running && !t.unsupported && !game_is_being_built(g_state.selected))
-                     : (t.buildable && g_job.running == 0);
-  if (t.unfinished && !this_runs)
+static void draw_button_row(HDC dc, uint32_t actions, int L, int R, int y) {
+  RECT primary = rect_of(L, y, L + px(170), y + px(48));
+  if ((actions & ENTRY_UNFINISHED) && !(actions & ENTRY_GAME_RUNS)) {
     // Whatever files the cut-short build left, they may not make a game: the
     // one way on is to build it again.
-    draw_button(dc, rect_of(L, y, L + px(170), y + px(48)), L"Rebuild", CMD_REBUILD, 0, true,
-                !running && g_job.running == 0, 126);
-  else
-    draw_button(dc, rect_of(L, y, L + px(170), y + px(48)), label, CMD_PRIMARY_ACTION, 0, true, enabled, icon);
+    draw_button(dc, primary, L"Rebuild", CMD_REBUILD, 0, true, (actions & ENTRY_REBUILD) != 0, 126);
+  } else {
+    const wchar_t* label = (actions & ENTRY_GAME_RUNS) ? L"Running\u2026"
+                           : (actions & ENTRY_NOT_BUILT) ? L"Build"
+                                                         : L"Play";
+    int icon = (actions & ENTRY_NOT_BUILT) ? 121 : 125;
+    // No game starts while a build makes its files.
+    bool enabled = (actions & (ENTRY_PLAY | ENTRY_BUILD)) != 0;
+    draw_button(dc, primary, label, CMD_PRIMARY_ACTION, 0, true, enabled, icon);
+  }
 
   draw_button(dc, rect_of(L + px(182), y + px(4), L + px(182) + px(128), y + px(44)), L"Settings", CMD_OPEN_SETTINGS,
               0, false, true, 129);
-  const CatalogEntry* row = row_of(e);
-  bool has_game = row && row->wrapper_exe;
   int x2 = L + px(182) + px(140);
-  draw_button(dc, rect_of(x2, y + px(4), x2 + px(128), y + px(44)), L"Open log", CMD_OPEN_LOG, 0, false, has_game,
-              124);
+  draw_button(dc, rect_of(x2, y + px(4), x2 + px(128), y + px(44)), L"Open log", CMD_OPEN_LOG, 0, false,
+              (actions & ENTRY_OPEN_LOG) != 0, 124);
   int x3 = x2 + px(140);
   draw_button(dc, rect_of(x3, y + px(4), x3 + px(150), y + px(44)), L"Game folder", CMD_OPEN_GAME_FOLDER, 0, false,
-              has_game, 123);
+              (actions & ENTRY_GAME_FOLDER) != 0, 123);
   draw_button(dc, rect_of(R - px(120), y + px(4), R, y + px(44)), L"Remove", CMD_REMOVE_ENTRY, 0, false,
-              g_state.running_entry != g_state.selected, 127);
+              (actions & ENTRY_REMOVE) != 0, 127);
 }
 
-static void draw_message_line(HDC dc, const LibraryEntry& e, const EntryTraits& t, bool progress_drawn, int L,
-                              int R, int ym) {
+static void draw_message_line(HDC dc, const LibraryEntry& e, uint32_t actions, bool progress_drawn, int L, int R,
+                              int ym) {
   RECT line = rect_of(L, ym, R, ym + px(22));
   const UINT ellipsis = DT_END_ELLIPSIS | DT_SINGLELINE;
   if (g_job.failed && g_job.entry_index == g_state.selected && !progress_drawn) {
@@ -260,10 +239,10 @@ static void draw_message_line(HDC dc, const LibraryEntry& e, const EntryTraits& 
   } else if (progress_drawn) {
     draw_text(dc, L"Building from your disc. You can keep using your PC; closing this window stops the build.",
               line, FONT_BODY, COLOR_TEXT_SECONDARY, ellipsis);
-  } else if (t.unfinished) {
+  } else if (actions & ENTRY_UNFINISHED) {
     draw_text(dc, L"The last build did not finish, and the game from before it could not be put back. Rebuild it.",
               line, FONT_BODY, COLOR_ERROR, ellipsis);
-  } else if (!t.unsupported && !t.built && t.buildable) {
+  } else if (actions & ENTRY_NOT_BUILT) {
     draw_text(dc,
               L"First time: downloads about 95 MB of tools and source, then builds the game from your disc "
               L"(10 to 30 minutes).",
@@ -310,15 +289,15 @@ static void draw_selected_view(HDC dc, int L, int R, int bottom) {
   draw_text(dc, label.text, rect_of(x + px(15), y1, R - px(200), y1 + px(22)), FONT_BODY, COLOR_TEXT,
             DT_SINGLELINE | DT_VCENTER);
 
-  EntryTraits t = traits_of(e);
+  uint32_t actions = entry_actions(index);
   int y = T + px(150) + px(24);
   bool progress_drawn = g_job.running && g_job.entry_index == index;
   if (progress_drawn)
     draw_progress_block(dc, L, R, y);
   else
-    draw_button_row(dc, e, t, L, R, y);
+    draw_button_row(dc, actions, L, R, y);
   int ym = y + px(60);
-  draw_message_line(dc, e, t, progress_drawn, L, R, ym);
+  draw_message_line(dc, e, actions, progress_drawn, L, R, ym);
   draw_disc_details(dc, index, L, R, ym + px(36), bottom);
 }
 

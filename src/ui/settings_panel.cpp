@@ -1,27 +1,22 @@
-// The settings panel: the eight user settings as rows of a title, a
-// description and a control (two segments, five switches, two steppers), and
-// a row to rebuild the selected game. It only draws and records regions; the
-// commands change the values and save them.
+// The settings panel: the eight user settings of the settings table as rows
+// of a title, a description and a control (two segments, five switches, two
+// steppers), and a row to rebuild the selected game. It only draws and
+// records regions; the commands change the values and save them.
 //
 // Texts are formatted into fixed stack buffers; no GDI object is made.
 #include <windows.h>
 
+#include "core/settings_table.h"
 #include "core/state.h"
 #include "launch/game_launch.h"
 #include "library/catalog.h"
 #include "core/version.h"
 #include "ui/draw_kit.h"
+#include "ui/entry_actions.h"
 #include "ui/views.h"
 #include "ui/ui_state.h"
 #include "pipeline/job_status.h"
 #include "ui/hit_regions.h"
-
-struct ToggleRow {
-  const wchar_t* title;
-  const wchar_t* description;
-  const int32_t* value;  // the stored setting
-  bool inverted;         // the switch shows on while the stored value is 0
-};
 
 static RECT rect_of(int left, int top, int right, int bottom) {
   RECT r = {left, top, right, bottom};
@@ -39,13 +34,10 @@ static int monitor_height() {
   return GetSystemMetrics(SM_CYSCREEN);
 }
 
-static int draw_resolution_row(HDC dc, int L, int R, int C, int y) {
+static int draw_resolution_row(HDC dc, int L, int R, int C, int y, const SettingInfo& setting) {
   wchar_t description[200];
-  format_text(description, 200,
-              L"Native draws at the PS2's own resolution, as the game was. Upscaled draws at %dx for this "
-              L"%d-line screen: sharper, more GPU work.",
-              (int)upscale_factor(), monitor_height());
-  int next = draw_setting_label(dc, L, R, y, L"Resolution", description);
+  format_text(description, 200, setting.description, (int)upscale_factor(), monitor_height());
+  int next = draw_setting_label(dc, L, R, y, setting.title, description);
   fill_round_rect(dc, rect_of(C, y + px(4), R, y + px(36)), COLOR_SURFACE, COLOR_BORDER, 6);
   int half = px(197) / 2;
   static const wchar_t* const NAMES[2] = {L"Native", L"Upscaled"};
@@ -65,9 +57,10 @@ static int draw_resolution_row(HDC dc, int L, int R, int C, int y) {
   return next;
 }
 
-static int draw_toggle_row(HDC dc, int L, int R, int y, int index, const ToggleRow& row) {
-  int next = draw_setting_label(dc, L, R, y, row.title, row.description);
-  bool on = row.inverted ? *row.value == 0 : *row.value != 0;
+static int draw_toggle_row(HDC dc, int L, int R, int y, int index, const SettingInfo& setting) {
+  int next = draw_setting_label(dc, L, R, y, setting.title, setting.description);
+  int32_t value = g_state.*setting.field;
+  bool on = setting.inverted ? value == 0 : value != 0;
   RECT track = rect_of(R - px(44), y + px(4), R - px(44) + px(40), y + px(4) + px(22));
   COLORREF track_colour = on ? COLOR_ACCENT : COLOR_BORDER;
   fill_round_rect(dc, track, track_colour, track_colour, 22);
@@ -97,14 +90,6 @@ static void draw_stepper(HDC dc, int C, int R, int y, const wchar_t* value, RECT
   add_hit_region(more, more_id, 0);
 }
 
-static bool rebuild_enabled() {
-  int32_t s = g_state.selected;
-  if (s < 0 || s >= g_state.entry_count) return false;
-  const LibraryEntry& e = g_state.entries[s];
-  return (e.catalog_row == 0 || e.catalog_row == 1) && (e.status == DISC_OK || e.status == DISC_OTHER_REVISION) &&
-         g_job.running == 0 && g_state.running_entry < 0;
-}
-
 void draw_settings_panel(HDC dc, int L, int R) {
   int T = px(24);
   int C = R - px(200);
@@ -114,26 +99,17 @@ void draw_settings_panel(HDC dc, int L, int R) {
             COLOR_TEXT_SECONDARY, DT_SINGLELINE);
 
   int y = T + px(52) + px(34);
-  y = draw_resolution_row(dc, L, R, C, y);
-
-  const ToggleRow toggles[5] = {
-      {L"VSync", L"Waits for the monitor's refresh. Off lets the game pace itself at 50 fps.", &g_state.vsync, false},
-      {L"Graphics on its own thread", L"Runs the PS2 graphics chip beside the game. Turn off only to test a problem.",
-       &g_state.no_gs_thread, true},
-      {L"OpenGL calls on their own thread",
-       L"Sends drawing to the driver from a separate thread. Turn off only to test a problem.", &g_state.no_gl_thread,
-       true},
-      {L"Performance statistics", L"Writes frame timings to mox1_log.txt every 2 seconds, for bug reports.",
-       &g_state.fps_log, false},
-      {L"Minimize while playing", L"Tucks this window away when a game starts.", &g_state.minimize, false},
-  };
-  for (int i = 0; i < 5; i++) y = draw_toggle_row(dc, L, R, y, i, toggles[i]);
+  // The table's order: the resolution, the five switches, the two steppers.
+  int toggle = 0;
+  for (const SettingInfo& setting : SETTING_TABLE) {
+    if (setting.control == SETTING_CHOICE) y = draw_resolution_row(dc, L, R, C, y, setting);
+    if (setting.control == SETTING_SWITCH) y = draw_toggle_row(dc, L, R, y, toggle++, setting);
+  }
 
   // F9 capture length
   {
-    int next = draw_setting_label(dc, L, R, y, L"F9 capture length",
-                                  L"F9 in the game records this much graphics input to gsrec_NN.bin, for glitch "
-                                  L"reports (about 260 MB a second).");
+    const SettingInfo& setting = *setting_of(&LauncherState::capture_seconds);
+    int next = draw_setting_label(dc, L, R, y, setting.title, setting.description);
     wchar_t value[64];
     format_text(value, 64, L"%d second%ls", (int)g_state.capture_seconds,
                 g_state.capture_seconds == 1 ? L"" : L"s");
@@ -144,8 +120,8 @@ void draw_settings_panel(HDC dc, int L, int R) {
 
   // Start in a level (testing)
   {
-    int next = draw_setting_label(dc, L, R, y, L"Start in a level (testing)",
-                                  L"Skips the menus and loads this level with a fresh save. Off for normal play.");
+    const SettingInfo& setting = *setting_of(&LauncherState::start_level);
+    int next = draw_setting_label(dc, L, R, y, setting.title, setting.description);
     wchar_t value[64];
     int32_t level = g_state.start_level;
     bool chosen = level >= 0;
@@ -165,7 +141,8 @@ void draw_settings_panel(HDC dc, int L, int R) {
   int foot = draw_setting_label(dc, L, R, y, L"Rebuild the game",
                                 L"Downloads the latest build kit and builds the selected game from your disc again. "
                                 L"Saves are kept.");
-  draw_button(dc, rect_of(C, y + px(4), R, y + px(36)), L"Rebuild", CMD_REBUILD, 0, false, rebuild_enabled(), 126);
+  draw_button(dc, rect_of(C, y + px(4), R, y + px(36)), L"Rebuild", CMD_REBUILD, 0, false,
+              (entry_actions(g_state.selected) & ENTRY_REBUILD) != 0, 126);
 
   // The version to quote in a bug report, quietly below everything else.
   draw_text(dc, L"" TELVAR_PRODUCT_NAME " " TELVAR_VERSION_TEXT, rect_of(L, foot, R, foot + px(18)), FONT_SMALL,

@@ -188,9 +188,10 @@ TEST_F(WindowTest, WheelScrollsByWholeNotchesBetweenZeroAndTheListEnd) {
   }
 }
 
-TEST_F(WindowTest, APaintBringsAnOffsetPastTheListEndBackToIt) {
+TEST_F(WindowTest, ARemovalBringsAnOffsetPastTheListEndBackToIt) {
   // Removals leave the offset the wheel set; the next paint must not show an
-  // empty list (nor the empty-library picture) with entries still in it.
+  // empty list (nor the empty-library picture) with entries still in it. The
+  // removal brings the offset back, and the paint that follows keeps it.
   RECT client;
   GetClientRect(window, &client);
   const int m = 96 + 116 + 74 * 64 - client.bottom;
@@ -205,12 +206,37 @@ TEST_F(WindowTest, APaintBringsAnOffsetPastTheListEndBackToIt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    fake_entries(c.count);
+    fake_entries(c.count + 1);  // the last one goes
+    g_state.selected = c.count;
     g_ui.scroll_offset = c.start;
+    dispatch_command(CMD_REMOVE_ENTRY, 0);
+    ASSERT_EQ(g_state.entry_count, c.count);
     InvalidateRect(window, NULL, FALSE);
     UpdateWindow(window);
     EXPECT_EQ(g_ui.scroll_offset, c.expected);
   }
+}
+
+TEST_F(WindowTest, ATallerWindowBringsAnOffsetPastTheListEndBackToIt) {
+  fake_entries(20);
+  RECT client;
+  GetClientRect(window, &client);
+  const int m = 96 + 116 + 74 * 20 - client.bottom;
+  ASSERT_GT(m, 200);
+  g_ui.scroll_offset = m;
+  RECT frame;
+  GetWindowRect(window, &frame);
+  SetWindowPos(window, NULL, 0, 0, frame.right - frame.left, frame.bottom - frame.top + 100,
+               SWP_NOMOVE | SWP_NOZORDER);
+  GetClientRect(window, &client);
+  const int expected = 96 + 116 + 74 * 20 - client.bottom;
+  ASSERT_LT(expected, m) << "the window grew";
+  EXPECT_EQ(g_ui.scroll_offset, expected);
+  // A paint draws the offset it finds and changes none.
+  g_ui.scroll_offset = m;
+  InvalidateRect(window, NULL, FALSE);
+  UpdateWindow(window);
+  EXPECT_EQ(g_ui.scroll_offset, m);
 }
 
 // ---- Mouse -----------------------------------------------------------------
