@@ -12,9 +12,7 @@
 #pragma once
 #include <wchar.h>
 
-// Creates every missing folder along path, the last component included.
-// Every result is ignored.
-void create_directory_chain(const wchar_t* path);
+#include "core/file_place.h"  // create_directory_chain
 
 // Deletes the file, or the folder with everything in it. A missing path is
 // passed over; read-only files go too.

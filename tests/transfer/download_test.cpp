@@ -18,6 +18,7 @@
 #include "core/state.h"
 #include "transfer/download.h"
 #include "pipeline/job_status.h"
+#include "pipeline/transfer_texts.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 
 #include "core/state.h"
 #include "pipeline/job_status.h"
+#include "pipeline/transfer_texts.h"
 #include "fixtures.h"
 #include "support/temp_folder.h"
 #include "transfer/zip_extract.h"
