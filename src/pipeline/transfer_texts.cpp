@@ -6,81 +6,55 @@
 
 static const double BYTES_PER_MB = 1048576.0;
 
+// What a text is made of, after its format.
+enum TextArguments { WITH_NAME, WITH_DETAIL, WITH_CODE, WITH_SIZE, WITH_LIMIT, WITH_ENTRY, WITH_SIZE_AND_LIMIT };
+
+struct FailureText {
+  TransferFailure failure;
+  TextArguments arguments;  // name first, then the figure, except WITH_DETAIL: the detail alone
+  const wchar_t* format;
+};
+
+static const FailureText FAILURE_TEXTS[] = {
+    {TRANSFER_BAD_ADDRESS, WITH_DETAIL, L"Bad address: %ls"},
+    {TRANSFER_NO_CONNECTION, WITH_CODE, L"Could not download %ls (error %lu). Check your internet connection."},
+    {TRANSFER_REFUSED, WITH_CODE, L"Could not download %ls (the server answered %lu)."},
+    {TRANSFER_INTERRUPTED, WITH_CODE, L"The download of %ls stopped (error %lu)."},
+    {TRANSFER_ENDED_EARLY, WITH_NAME, L"The download of %ls ended early."},
+    {TRANSFER_TOO_LARGE, WITH_LIMIT, L"The download of %ls stopped: it is larger than %.0f MB."},
+    {TRANSFER_NO_MEMORY, WITH_NAME, L"Not enough memory to download %ls."},
+    {TRANSFER_SOURCE_MISSING, WITH_DETAIL, L"%ls is not there."},
+    {TRANSFER_READ_FAILED, WITH_DETAIL, L"Could not read %ls."},
+    {TRANSFER_CANNOT_CREATE, WITH_DETAIL, L"Could not write %ls."},
+    {TRANSFER_WRITE_FAILED, WITH_DETAIL, L"Could not write %ls (disk full?)."},
+    {TRANSFER_LINK, WITH_DETAIL, L"%ls is a link to another place and could not be removed. Remove it and try again."},
+    {TRANSFER_CANNOT_OPEN, WITH_DETAIL, L"Could not open %ls."},
+    {TRANSFER_ARCHIVE_TOO_LARGE, WITH_SIZE, L"%ls is too large to unpack (%.0f MB)."},
+    {TRANSFER_ARCHIVE_NO_MEMORY, WITH_SIZE, L"Not enough memory to unpack %ls (%.0f MB)."},
+    {TRANSFER_NOT_ZIP, WITH_NAME, L"%ls is not a zip file."},
+    {TRANSFER_DAMAGED, WITH_NAME, L"%ls is damaged."},
+    {TRANSFER_NAME_TOO_LONG, WITH_NAME, L"%ls has a name too long."},
+    {TRANSFER_ENTRY_DAMAGED, WITH_ENTRY, L"%ls is damaged (%ls)."},
+    {TRANSFER_UNKNOWN_METHOD, WITH_NAME, L"%ls uses an unknown compression."},
+    {TRANSFER_UNPACKED_TOO_LARGE, WITH_SIZE_AND_LIMIT, L"%ls is too large: its files add up to %.0f MB, more than %.0f MB."},
+};
+
 void transfer_failure_text(const TransferResult* r, const wchar_t* name, wchar_t* out, size_t units) {
-  unsigned long code = (unsigned long)r->code;
+  copy_text(out, units, L"");  // success and cancel say nothing
   double size_mb = (double)r->size / BYTES_PER_MB, limit_mb = (double)r->limit / BYTES_PER_MB;
-  switch (r->failure) {
-    case TRANSFER_OK:
-    case TRANSFER_CANCELLED:
-      copy_text(out, units, L"");
-      return;
-    case TRANSFER_BAD_ADDRESS:
-      format_text(out, units, L"Bad address: %ls", r->detail);
-      return;
-    case TRANSFER_NO_CONNECTION:
-      format_text(out, units, L"Could not download %ls (error %lu). Check your internet connection.", name, code);
-      return;
-    case TRANSFER_REFUSED:
-      format_text(out, units, L"Could not download %ls (the server answered %lu).", name, code);
-      return;
-    case TRANSFER_INTERRUPTED:
-      format_text(out, units, L"The download of %ls stopped (error %lu).", name, code);
-      return;
-    case TRANSFER_ENDED_EARLY:
-      format_text(out, units, L"The download of %ls ended early.", name);
-      return;
-    case TRANSFER_TOO_LARGE:
-      format_text(out, units, L"The download of %ls stopped: it is larger than %.0f MB.", name, limit_mb);
-      return;
-    case TRANSFER_NO_MEMORY:
-      format_text(out, units, L"Not enough memory to download %ls.", name);
-      return;
-    case TRANSFER_SOURCE_MISSING:
-      format_text(out, units, L"%ls is not there.", r->detail);
-      return;
-    case TRANSFER_READ_FAILED:
-      format_text(out, units, L"Could not read %ls.", r->detail);
-      return;
-    case TRANSFER_CANNOT_CREATE:
-      format_text(out, units, L"Could not write %ls.", r->detail);
-      return;
-    case TRANSFER_WRITE_FAILED:
-      format_text(out, units, L"Could not write %ls (disk full?).", r->detail);
-      return;
-    case TRANSFER_LINK:
-      format_text(out, units, L"%ls is a link to another place and could not be removed. Remove it and try again.",
-                  r->detail);
-      return;
-    case TRANSFER_CANNOT_OPEN:
-      format_text(out, units, L"Could not open %ls.", r->detail);
-      return;
-    case TRANSFER_ARCHIVE_TOO_LARGE:
-      format_text(out, units, L"%ls is too large to unpack (%.0f MB).", name, size_mb);
-      return;
-    case TRANSFER_ARCHIVE_NO_MEMORY:
-      format_text(out, units, L"Not enough memory to unpack %ls (%.0f MB).", name, size_mb);
-      return;
-    case TRANSFER_NOT_ZIP:
-      format_text(out, units, L"%ls is not a zip file.", name);
-      return;
-    case TRANSFER_DAMAGED:
-      format_text(out, units, L"%ls is damaged.", name);
-      return;
-    case TRANSFER_NAME_TOO_LONG:
-      format_text(out, units, L"%ls has a name too long.", name);
-      return;
-    case TRANSFER_ENTRY_DAMAGED:
-      format_text(out, units, L"%ls is damaged (%ls).", name, r->entry);
-      return;
-    case TRANSFER_UNKNOWN_METHOD:
-      format_text(out, units, L"%ls uses an unknown compression.", name);
-      return;
-    case TRANSFER_UNPACKED_TOO_LARGE:
-      format_text(out, units, L"%ls is too large: its files add up to %.0f MB, more than %.0f MB.", name, size_mb,
-                  limit_mb);
-      return;
+  for (const FailureText& t : FAILURE_TEXTS) {
+    if (t.failure != r->failure) continue;
+    switch (t.arguments) {
+      case WITH_NAME: format_text(out, units, t.format, name); break;
+      case WITH_DETAIL: format_text(out, units, t.format, r->detail); break;
+      case WITH_CODE: format_text(out, units, t.format, name, (unsigned long)r->code); break;
+      case WITH_SIZE: format_text(out, units, t.format, name, size_mb); break;
+      case WITH_LIMIT: format_text(out, units, t.format, name, limit_mb); break;
+      case WITH_ENTRY: format_text(out, units, t.format, name, r->entry); break;
+      case WITH_SIZE_AND_LIMIT: format_text(out, units, t.format, name, size_mb, limit_mb); break;
+    }
+    return;
   }
-  format_text(out, units, L"Could not fetch or unpack %ls.", name);  // a failure this list does not know
 }
 
 // The stretch of the job's bar one transfer fills.
