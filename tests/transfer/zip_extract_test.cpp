@@ -640,3 +640,67 @@ TEST(ZipExtract, LinksInTheDestinationAreNeverWrittenThrough) {
 }
 
 }  // namespace
+
+namespace {
+
+// A caller of extract_zip_file that is no build job.
+struct UnzipListener {
+  std::vector<std::wstring> stages;
+  std::vector<double> fractions;
+  bool cancel;
+};
+void hear_unzip(void* context, double fraction, const wchar_t* stage) {
+  UnzipListener* l = (UnzipListener*)context;
+  l->stages.push_back(stage);
+  l->fractions.push_back(fraction);
+}
+bool unzip_cancel_asked(void* context) { return ((UnzipListener*)context)->cancel; }
+
+}  // namespace
+
+// extract_zip_file tells its own caller what failed and how far it got, in
+// fractions of this extraction; the build job is not touched.
+TEST(ZipExtract, TheResultNamesWhatFailedWithoutTheJob) {
+  std::wstring folder = make_temp_folder(L"result");
+  std::vector<MadeEntry> entries;
+  for (int i = 0; i < 40; i++) entries.push_back(stored_entry("f" + std::to_string(i) + ".txt", "x"));
+  ASSERT_TRUE(write_file(folder + L"\\a.zip", make_zip(entries).bytes));
+  ASSERT_TRUE(write_file(folder + L"\\not.zip", "plain text"));
+  reset_state();
+  reset_job_status();
+
+  struct Case {
+    const char* what;
+    std::wstring archive;
+    bool cancel;
+    TransferFailure failure;
+    std::wstring detail;
+  } cases[] = {
+      {"missing archive", folder + L"\\none.zip", false, TRANSFER_CANNOT_OPEN, folder + L"\\none.zip"},
+      {"not a zip", folder + L"\\not.zip", false, TRANSFER_NOT_ZIP, L""},
+      {"cancelled", folder + L"\\a.zip", true, TRANSFER_CANCELLED, L""},
+  };
+  for (const Case& c : cases) {
+    UnzipListener listener = {{}, {}, c.cancel};
+    TransferProgress progress = {hear_unzip, unzip_cancel_asked, &listener, L"the part"};
+    TransferResult result;
+    EXPECT_FALSE(extract_zip_file(c.archive.c_str(), (folder + L"\\dest").c_str(), &progress, &result)) << c.what;
+    EXPECT_EQ(result.failure, c.failure) << c.what;
+    EXPECT_EQ(std::wstring(result.detail), c.detail) << c.what;
+    EXPECT_TRUE(listener.stages.empty()) << c.what;
+  }
+  EXPECT_FALSE(exists(folder + L"\\dest\\f0.txt"));
+
+  UnzipListener listener = {{}, {}, false};
+  TransferProgress progress = {hear_unzip, unzip_cancel_asked, &listener, L"the part"};
+  TransferResult result;
+  ASSERT_TRUE(extract_zip_file((folder + L"\\a.zip").c_str(), (folder + L"\\dest").c_str(), &progress, &result));
+  EXPECT_EQ(result.failure, TRANSFER_OK);
+  EXPECT_EQ(listener.stages, (std::vector<std::wstring>{L"Unpacking the part (1 of 40 files)",
+                                                        L"Unpacking the part (17 of 40 files)",
+                                                        L"Unpacking the part (33 of 40 files)"}));
+  EXPECT_EQ(listener.fractions, (std::vector<double>{1.0 / 40, 17.0 / 40, 33.0 / 40}));
+  EXPECT_EQ(g_job.failed, 0);
+  EXPECT_STREQ(g_job.stage_text, L"");
+  EXPECT_EQ(read_file(folder + L"\\dest\\f39.txt"), "x");
+}
