@@ -36,7 +36,8 @@ static const FailureText FAILURE_TEXTS[] = {
     {TRANSFER_NAME_TOO_LONG, WITH_NAME, L"%ls has a name too long."},
     {TRANSFER_ENTRY_DAMAGED, WITH_ENTRY, L"%ls is damaged (%ls)."},
     {TRANSFER_UNKNOWN_METHOD, WITH_NAME, L"%ls uses an unknown compression."},
-    {TRANSFER_UNPACKED_TOO_LARGE, WITH_SIZE_AND_LIMIT, L"%ls is too large: its files add up to %.0f MB, more than %.0f MB."},
+    {TRANSFER_UNPACKED_TOO_LARGE, WITH_SIZE_AND_LIMIT,
+     L"%ls is too large: its files add up to %.0f MB, more than %.0f MB."},
 };
 
 void transfer_failure_text(const TransferResult* r, const wchar_t* name, wchar_t* out, size_t units) {

@@ -1,4 +1,4 @@
-// Fetching one release file for the build worker: an http(s) address through
+// Fetching one release file for the build job or telvar-cli: an http(s) address through
 // synchronous WinHTTP, anything else as a local file copy; the bytes go to a
 // destination file or into a heap block handed to the caller.
 //

@@ -16,7 +16,7 @@
 // stop the extraction with the failure in the result. It never writes outside the
 // destination, nor through a link: the destination, every folder it creates
 // or enters and every file it writes are checked to be where their paths say
-// (file_place.h); a link in the way is removed as itself, or the extraction
+// (core/file_place.h); a link in the way is removed as itself, or the extraction
 // stops when that cannot be done. Names in texts are decoded and stripped of
 // control characters.
 //
@@ -65,7 +65,9 @@ static const wchar_t* shown(const wchar_t* path) {
   return zip_shown_path;
 }
 
-static bool fail(TransferFailure failure, const wchar_t* detail) { return transfer_failed(zip_result, failure, detail); }
+static bool fail(TransferFailure failure, const wchar_t* detail) {
+  return transfer_failed(zip_result, failure, detail);
+}
 
 // Reads the whole file into a malloc block (1 byte for an empty file). False
 // when it cannot be opened or read whole; the failure is set.
@@ -245,7 +247,8 @@ static bool extract_entry(const ZipArchive* archive, uint64_t cursor, const wcha
     if (*c == L'/') *c = L'\\';
 
   // A cut path names another file: such an entry is refused, not written.
-  if (!join_path(zip_output_path, destination, zip_wide_name)) return fail(TRANSFER_CANNOT_CREATE, shown(zip_output_path));
+  if (!join_path(zip_output_path, destination, zip_wide_name))
+    return fail(TRANSFER_CANNOT_CREATE, shown(zip_output_path));
   size_t length = wcslen(zip_output_path);
   bool folder_entry = zip_output_path[length - 1] == L'\\';
   if (folder_entry) zip_output_path[length - 1] = 0;
