@@ -19,6 +19,7 @@
 #include "transfer/download.h"
 #include "pipeline/job_status.h"
 #include "pipeline/transfer_texts.h"
+#include "transfer_listener.h"
 
 namespace {
 
@@ -865,23 +866,6 @@ TEST_F(DownloadTest, LinksAtTheDestinationAreNeverWrittenThrough) {
 
 }  // namespace
 
-namespace {
-
-// A caller of download_file that is no build job: it keeps what it hears.
-struct Listener {
-  std::vector<std::wstring> stages;
-  std::vector<double> fractions;
-  bool cancel;
-};
-void hear(void* context, double fraction, const wchar_t* stage) {
-  Listener* l = (Listener*)context;
-  l->stages.push_back(stage);
-  l->fractions.push_back(fraction);
-}
-bool cancel_asked(void* context) { return ((Listener*)context)->cancel; }
-
-}  // namespace
-
 // download_file tells its own caller what happened, in a result record with
 // the figures a text needs; the build job is not touched.
 TEST_F(DownloadTest, TheResultNamesWhatFailedWithoutTheJob) {
@@ -905,11 +889,11 @@ TEST_F(DownloadTest, TheResultNamesWhatFailedWithoutTheJob) {
       {"cancelled", url(L"/data/1000"), 10000, true, TRANSFER_CANCELLED, 0, L""},
   };
   for (const Case& c : cases) {
-    Listener listener = {{}, {}, c.cancel};
-    TransferProgress progress = {hear, cancel_asked, &listener, L"the part"};
+    TransferListener listener;
+    const TransferProgress* progress = listen_to_transfer(&listener, L"the part", c.cancel);
     TransferResult result;
     std::wstring destination = in_folder(L"part.bin");
-    EXPECT_FALSE(download_file(c.source.c_str(), destination.c_str(), c.limit, NULL, NULL, &progress, &result))
+    EXPECT_FALSE(download_file(c.source.c_str(), destination.c_str(), c.limit, NULL, NULL, progress, &result))
         << c.what;
     EXPECT_EQ(result.failure, c.failure) << c.what;
     EXPECT_EQ(result.code, c.code) << c.what;
@@ -924,12 +908,12 @@ TEST_F(DownloadTest, TheResultNamesWhatFailedWithoutTheJob) {
 
   // A whole body: the label first with no fraction, then the share done of
   // this download alone, ending at 1.
-  Listener listener = {{}, {}, false};
-  TransferProgress progress = {hear, cancel_asked, &listener, L"the part"};
+  TransferListener listener;
+  const TransferProgress* progress = listen_to_transfer(&listener, L"the part", false);
   TransferResult result;
   char* data = NULL;
   uint32_t length = 0;
-  ASSERT_TRUE(download_file(url(L"/data/1000").c_str(), NULL, 10000, &data, &length, &progress, &result));
+  ASSERT_TRUE(download_file(url(L"/data/1000").c_str(), NULL, 10000, &data, &length, progress, &result));
   free(data);
   EXPECT_EQ(result.failure, TRANSFER_OK);
   EXPECT_EQ(length, 1000u);

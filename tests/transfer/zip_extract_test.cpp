@@ -14,6 +14,7 @@
 #include "fixtures.h"
 #include "support/temp_folder.h"
 #include "transfer/zip_extract.h"
+#include "transfer_listener.h"
 #include "zip_maker.h"
 
 namespace {
@@ -641,23 +642,6 @@ TEST(ZipExtract, LinksInTheDestinationAreNeverWrittenThrough) {
 
 }  // namespace
 
-namespace {
-
-// A caller of extract_zip_file that is no build job.
-struct UnzipListener {
-  std::vector<std::wstring> stages;
-  std::vector<double> fractions;
-  bool cancel;
-};
-void hear_unzip(void* context, double fraction, const wchar_t* stage) {
-  UnzipListener* l = (UnzipListener*)context;
-  l->stages.push_back(stage);
-  l->fractions.push_back(fraction);
-}
-bool unzip_cancel_asked(void* context) { return ((UnzipListener*)context)->cancel; }
-
-}  // namespace
-
 // extract_zip_file tells its own caller what failed and how far it got, in
 // fractions of this extraction; the build job is not touched.
 TEST(ZipExtract, TheResultNamesWhatFailedWithoutTheJob) {
@@ -681,20 +665,20 @@ TEST(ZipExtract, TheResultNamesWhatFailedWithoutTheJob) {
       {"cancelled", folder + L"\\a.zip", true, TRANSFER_CANCELLED, L""},
   };
   for (const Case& c : cases) {
-    UnzipListener listener = {{}, {}, c.cancel};
-    TransferProgress progress = {hear_unzip, unzip_cancel_asked, &listener, L"the part"};
+    TransferListener listener;
+    const TransferProgress* progress = listen_to_transfer(&listener, L"the part", c.cancel);
     TransferResult result;
-    EXPECT_FALSE(extract_zip_file(c.archive.c_str(), (folder + L"\\dest").c_str(), &progress, &result)) << c.what;
+    EXPECT_FALSE(extract_zip_file(c.archive.c_str(), (folder + L"\\dest").c_str(), progress, &result)) << c.what;
     EXPECT_EQ(result.failure, c.failure) << c.what;
     EXPECT_EQ(std::wstring(result.detail), c.detail) << c.what;
     EXPECT_TRUE(listener.stages.empty()) << c.what;
   }
   EXPECT_FALSE(exists(folder + L"\\dest\\f0.txt"));
 
-  UnzipListener listener = {{}, {}, false};
-  TransferProgress progress = {hear_unzip, unzip_cancel_asked, &listener, L"the part"};
+  TransferListener listener;
+  const TransferProgress* progress = listen_to_transfer(&listener, L"the part", false);
   TransferResult result;
-  ASSERT_TRUE(extract_zip_file((folder + L"\\a.zip").c_str(), (folder + L"\\dest").c_str(), &progress, &result));
+  ASSERT_TRUE(extract_zip_file((folder + L"\\a.zip").c_str(), (folder + L"\\dest").c_str(), progress, &result));
   EXPECT_EQ(result.failure, TRANSFER_OK);
   EXPECT_EQ(listener.stages, (std::vector<std::wstring>{L"Unpacking the part (1 of 40 files)",
                                                         L"Unpacking the part (17 of 40 files)",
