@@ -251,7 +251,6 @@ static void on_key_down(HWND window, WPARAM key) {
 }
 
 static void on_mouse_wheel(HWND window, WPARAM wparam) {
-  LauncherState& s = g_state;
   int delta = GET_WHEEL_DELTA_WPARAM(wparam);
   int notches = delta / -WHEEL_NOTCH;  // whole notches only; towards the user scrolls down
   RECT client;
@@ -273,7 +272,6 @@ static void on_drop_files(HWND window, HDROP drop) {
 // ---- Mouse -----------------------------------------------------------------
 
 static void on_mouse_move(HWND window, int x, int y) {
-  LauncherState& s = g_state;
   const HitRegion* region = hit_test(x, y);
   int32_t id = region ? region->id : 0;
   int32_t arg = region ? region->arg : 0;
@@ -304,7 +302,6 @@ static void on_button_down(HWND window, int x, int y) {
 }
 
 static void on_button_up(HWND window, int x, int y) {
-  LauncherState& s = g_state;
   const HitRegion* region = hit_test(x, y);
   int32_t id = g_ui.pressed_id, arg = g_ui.pressed_arg;
   g_ui.pressed_id = 0;

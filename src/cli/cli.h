@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <wchar.h>
 
+#include "transfer/transfer_result.h"
+
 // Exit codes of every command.
 enum { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
 
@@ -19,9 +21,20 @@ int cmd_unzip(int argc, wchar_t** argv);
 int cmd_fetch(int argc, wchar_t** argv);
 int cmd_doctor(int argc, wchar_t** argv);
 
-// Runs one worker-side operation (download, unzip, build...) the way the
-// launcher's build worker would, on the calling thread: the stage texts are
-// printed on standard output as they change, Ctrl+C requests a cancel, and a
-// failure prints the job's error text as the last line of standard error.
-// Returns EXIT_OK on success, EXIT_FAILED on failure or cancel.
-int run_cli_job(bool (*operation)(void* context), void* context);
+// The one stage printer of the commands (build, fetch, unzip): prints stage
+// on standard output when it differs from the text printed last, with the
+// progress as a percentage first ("%3d%% ") when with_percent.
+void print_stage(const wchar_t* stage, double progress, bool with_percent);
+void forget_printed_stage();  // the next stage is printed whatever it is
+
+// Ctrl+C and Ctrl+Break call action (on the console's own thread) instead of
+// ending the program; null stops catching them.
+void catch_console_break(void (*action)(void));
+
+// Runs one transfer (download, unzip) on the calling thread with a console
+// reporter: its stage texts are printed as they change and Ctrl+C cancels it.
+// label begins or ends the stage texts and names the file in error texts; a
+// failure prints its text (or "Cancelled.") as the last line of standard
+// error. Returns EXIT_OK on success, EXIT_FAILED on failure or cancel.
+int run_console_transfer(bool (*operation)(void* context, const TransferProgress* progress, TransferResult* result),
+                         void* context, const wchar_t* label);

@@ -21,26 +21,12 @@
 #include "library/disc_identify.h"
 #include "pipeline/job_status.h"
 
-static wchar_t last_stage[STAGE_TEXT_UNITS];
-
-static void print_new_stage() {
+// The job's stage text, printed by the console's stage printer with the
+// job's percentage.
+static void print_job_stage() {
   wchar_t stage[STAGE_TEXT_UNITS];
   job_read_texts(stage, STAGE_TEXT_UNITS, NULL, 0);
-  if (wcscmp(stage, last_stage) == 0) return;
-  memcpy(last_stage, stage, sizeof stage);
-  double progress = g_job.progress;
-  if (progress < 0.0) progress = 0.0;
-  if (progress > 1.0) progress = 1.0;
-  fprintf(stdout, "%3d%% ", (int)(progress * 100.0 + 0.5));
-  print_utf8(stdout, stage);
-  fputs("\n", stdout);
-  fflush(stdout);
-}
-
-static BOOL WINAPI on_break(DWORD type) {
-  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-  cancel_build();
-  return TRUE;
+  print_stage(stage, g_job.progress, true);
 }
 
 static const char* const STATUS_NAMES[] = {
@@ -88,12 +74,12 @@ int cmd_build(int argc, wchar_t** argv) {
     return EXIT_FAILED;
   }
 
-  last_stage[0] = 0;
-  print_new_stage();
-  set_job_listener(print_new_stage);
-  SetConsoleCtrlHandler(on_break, TRUE);
+  forget_printed_stage();
+  print_job_stage();
+  set_job_listener(print_job_stage);
+  catch_console_break(cancel_build);
   build_worker(NULL);
-  SetConsoleCtrlHandler(on_break, FALSE);
+  catch_console_break(NULL);
   set_job_listener(NULL);
 
   if (!g_job.failed) {

@@ -26,6 +26,7 @@
 #include "transfer/download.h"
 #include "core/version.h"
 #include "pipeline/job_status.h"
+#include "pipeline/transfer_texts.h"
 
 enum {
   FINDING_CAPACITY = 24,
@@ -142,15 +143,13 @@ static void report_release(ReleaseDescription* desc, bool* described) {
   }
   say(L"  description: %ls", address);
 
-  // The downloader reports through the job record, as in a build.
-  g_job.failed = 0;
-  g_job.cancel_requested = 0;
-  g_job.error_text[0] = 0;
+  // Fetched as a build fetches it, with the same limit and the same texts.
   char* text = NULL;
   uint32_t length = 0;
-  if (!download_url(address, NULL, 0.0, 0.01, &text, &length, L"the build description")) {
+  TransferResult result;
+  if (!download_file(address, NULL, DOWNLOAD_TEXT_LIMIT, &text, &length, NULL, &result)) {
     wchar_t error[ERROR_TEXT_UNITS];
-    job_read_texts(NULL, 0, error, ERROR_TEXT_UNITS);
+    transfer_failure_text(&result, L"the build description", error, ERROR_TEXT_UNITS);
     say(L"  fetched: no");
     add_finding(true, L"The release's build description cannot be fetched: %ls Check release_url in telvar.ini.",
                 error[0] ? error : L"(no reason given)");

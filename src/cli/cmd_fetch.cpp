@@ -12,9 +12,9 @@ struct FetchArguments {
   const wchar_t* destination;
 };
 
-static bool run_fetch(void* context) {
+static bool run_fetch(void* context, const TransferProgress* progress, TransferResult* result) {
   const FetchArguments* fetch = (const FetchArguments*)context;
-  return download_url(fetch->source, fetch->destination, 0.0, 1.0, NULL, NULL, L"the file");
+  return download_file(fetch->source, fetch->destination, DOWNLOAD_ARCHIVE_LIMIT, NULL, NULL, progress, result);
 }
 
 int cmd_fetch(int argc, wchar_t** argv) {
@@ -23,5 +23,5 @@ int cmd_fetch(int argc, wchar_t** argv) {
     return EXIT_USAGE;
   }
   FetchArguments fetch = {argv[0], argv[1]};
-  return run_cli_job(run_fetch, &fetch);
+  return run_console_transfer(run_fetch, &fetch, L"the file");
 }

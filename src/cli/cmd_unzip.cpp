@@ -28,10 +28,10 @@ int cmd_unzip(int argc, wchar_t** argv) {
     const wchar_t* archive;
     const wchar_t* destination;
   } paths = {archive, destination};
-  return run_cli_job(
-      [](void* context) {
+  return run_console_transfer(
+      [](void* context, const TransferProgress* progress, TransferResult* result) {
         const Paths* p = (const Paths*)context;
-        return extract_zip(p->archive, p->destination, 0.0, 1.0, L"the archive");
+        return extract_zip_file(p->archive, p->destination, progress, result);
       },
-      &paths);
+      &paths, L"the archive");
 }

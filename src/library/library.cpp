@@ -14,7 +14,7 @@
 #include <string.h>
 
 #include "core/state.h"
-#include "pipeline/build_tree.h"
+#include "core/launcher_folders.h"
 #include "library/disc_identify.h"
 
 // The warning about an image in the launcher's own folders, when one was

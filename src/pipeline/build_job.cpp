@@ -8,14 +8,14 @@
 #include "core/text.h"
 #include "pipeline/build_runner.h"
 #include "pipeline/build_tree.h"
+#include "core/launcher_folders.h"
 #include "pipeline/folder_lock.h"
 #include "pipeline/job_status.h"
 #include "pipeline/release.h"
 #include "pipeline/release_description.h"
+#include "pipeline/transfer_texts.h"
 #include "library/catalog.h"
-#include "transfer/download.h"
 #include "transfer/sha256.h"
-#include "transfer/zip_extract.h"
 
 // What start_build hands to the worker: the entry as it was when asked.
 static wchar_t job_disc_path[PATH_UNITS];   // the disc image the script gets

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "core/file_place.h"
 #include "core/state.h"
 #include "core/text.h"
 #include "pipeline/build_tree.h"
@@ -186,10 +187,6 @@ static void handle_line(const char* line, void*) {
 
 // ---- The build log ----------------------------------------------------------
 
-// Room for what the platform reports as an object's full path, its "\\?\"
-// prefix included.
-enum { FINAL_PATH_UNITS = 1024 };
-
 // The log file and what has been written to it. Up to the cap the log is
 // every byte the script printed; past it the file is cut back to its head,
 // the last bytes are kept in log_ring, and the run's end writes a line saying
@@ -271,27 +268,6 @@ static void log_finish(BuildLog* log) {
   write_all(log->file, log_ring, start);
 }
 
-// Where the platform says the object of handle really is; empty when it
-// cannot tell. False when the place does not fit.
-static bool final_place(HANDLE handle, wchar_t (&place)[FINAL_PATH_UNITS]) {
-  place[0] = 0;
-  DWORD length = GetFinalPathNameByHandleW(handle, place, FINAL_PATH_UNITS, 0);
-  if (length >= FINAL_PATH_UNITS) return false;
-  if (length == 0) place[0] = 0;
-  return true;
-}
-
-// True when handle holds the object at expected, not the target of a link
-// the platform followed to open it (Wine shows a host link to a file as a
-// plain file and opens its target even when asked for the link itself). An
-// empty expected place (the platform cannot name its objects) is trusted.
-static bool handle_is_at(HANDLE handle, const wchar_t* expected) {
-  if (!expected[0]) return true;
-  wchar_t place[FINAL_PATH_UNITS];
-  if (!final_place(handle, place) || !place[0]) return false;
-  return CompareStringOrdinal(place, -1, expected, -1, TRUE) == CSTR_EQUAL;
-}
-
 enum LogOpening { LOG_OPEN, LOG_NONE, LOG_LINK };
 static const wchar_t LOG_LINK_TEXT[] =
     L"The build log cannot be written: %ls is a link that could not be removed. Remove it, then build again.";
@@ -324,18 +300,8 @@ static bool is_link_there(const wchar_t* log_path, const wchar_t* expected) {
 // run without one.
 static LogOpening open_log(const wchar_t* kit_folder, const wchar_t* log_path, HANDLE* log) {
   *log = INVALID_HANDLE_VALUE;
-  wchar_t expected[FINAL_PATH_UNITS];
-  HANDLE folder = CreateFileW(kit_folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-  if (folder == INVALID_HANDLE_VALUE) return LOG_NONE;
-  bool placed = final_place(folder, expected);
-  CloseHandle(folder);
-  if (!placed) return LOG_NONE;
-  if (expected[0]) {
-    bool root = expected[wcslen(expected) - 1] == L'\\';  // a drive root keeps its separator
-    if (!format_text(expected, FINAL_PATH_UNITS, root ? L"%ls%ls" : L"%ls\\%ls", expected, L"build_log.txt"))
-      return LOG_NONE;
-  }
+  wchar_t place[PLACE_UNITS], expected[PLACE_UNITS];
+  if (!folder_place(kit_folder, place) || !join_place(expected, place, L"build_log.txt")) return LOG_NONE;
   for (int attempt = 0; attempt < 2; attempt++) {
     HANDLE handle = create_new_log(log_path);
     if (handle != INVALID_HANDLE_VALUE) {

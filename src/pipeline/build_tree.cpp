@@ -5,76 +5,35 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "core/file_place.h"
 #include "core/state.h"
 #include "core/text.h"
 #include "pipeline/release.h"
 #include "library/catalog.h"
 
-void create_directory_chain(const wchar_t* path) {
-  wchar_t buffer[PATH_UNITS];
-  copy_text(buffer, PATH_UNITS, path);
-  // From the fourth character on, so that a drive root such as C:\ is passed
-  // over; a path of three characters or fewer only gets the last step.
-  size_t length = wcslen(buffer);
-  for (size_t i = 3; i < length; i++) {
-    if (buffer[i] != L'\\' && buffer[i] != L'/') continue;
-    wchar_t separator = buffer[i];
-    buffer[i] = 0;
-    CreateDirectoryW(buffer, NULL);
-    buffer[i] = separator;
-  }
-  CreateDirectoryW(buffer, NULL);
-}
-
 static bool is_dot_entry(const wchar_t* name) {
   return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
 }
 
-// Room for what the platform reports as an object's full path, its "\\?\"
-// prefix included; a longer one cannot be compared and is not trusted.
-enum { FINAL_PATH_UNITS = 1024 };
-
-// Where the platform says folder really is. Left empty when it cannot tell
-// (some network redirectors cannot name their objects): only the attributes
-// are then left to go by. False when folder cannot be opened or its place
-// does not fit: nothing in it is to be deleted then.
-static bool real_folder_place(const wchar_t* folder, wchar_t* place) {
-  place[0] = 0;
-  HANDLE handle = CreateFileW(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  DWORD length = GetFinalPathNameByHandleW(handle, place, FINAL_PATH_UNITS, 0);
-  CloseHandle(handle);
-  if (length >= FINAL_PATH_UNITS) return false;
-  if (length == 0) place[0] = 0;
-  return true;
-}
-
 // True when handle holds the object named name in the folder whose real
-// place is folder_place, and not the target of a link that the platform
-// followed to open it. Wine shows a host link to a file as a plain file and
-// opens its target even when asked for the link itself; deleting through
-// such a handle would reach outside the tree.
-static bool handle_is_at(HANDLE handle, const wchar_t* folder_place, const wchar_t* name) {
-  if (!folder_place[0]) return true;
-  wchar_t object_place[FINAL_PATH_UNITS], expected[FINAL_PATH_UNITS];
-  DWORD length = GetFinalPathNameByHandleW(handle, object_place, FINAL_PATH_UNITS, 0);
-  if (length == 0 || length >= FINAL_PATH_UNITS) return false;
-  bool root = folder_place[wcslen(folder_place) - 1] == L'\\';  // a drive root keeps its separator
-  if (!format_text(expected, FINAL_PATH_UNITS, root ? L"%ls%ls" : L"%ls\\%ls", folder_place, name)) return false;
-  return CompareStringOrdinal(expected, -1, object_place, -1, TRUE) == CSTR_EQUAL;
+// place is parent_place, and not the target of a link that the platform
+// followed to open it: deleting through such a handle would reach outside
+// the tree.
+static bool handle_is_named(HANDLE handle, const wchar_t* parent_place, const wchar_t* name) {
+  wchar_t expected[PLACE_UNITS];
+  return join_place(expected, parent_place, name) && handle_is_at(handle, expected);
 }
 
 // Deletes one file, or one link as the link itself, through a handle opened
 // on it (never on what a link points to), once that handle proves to hold the
 // object at path. A read-only object is made writable first, through the same
 // handle, so that the attributes of nothing else are touched.
-static void delete_object(const wchar_t* path, const wchar_t* name, DWORD attributes, const wchar_t* folder_place) {
+static void delete_object(const wchar_t* path, const wchar_t* name, DWORD attributes, const wchar_t* parent_place) {
   HANDLE handle = CreateFileW(path, DELETE | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
   if (handle == INVALID_HANDLE_VALUE) return;
-  if (handle_is_at(handle, folder_place, name)) {
+  if (handle_is_named(handle, parent_place, name)) {
     if (attributes & FILE_ATTRIBUTE_READONLY) {
       FILE_BASIC_INFO basic;
       memset(&basic, 0, sizeof basic);  // zero times: left as they are
@@ -88,18 +47,18 @@ static void delete_object(const wchar_t* path, const wchar_t* name, DWORD attrib
 }
 
 // Deletes path, which is named name in the folder whose real place is
-// folder_place, with attributes as its folder listing gave them.
-static void delete_entry(const wchar_t* path, const wchar_t* name, DWORD attributes, const wchar_t* folder_place) {
+// parent_place, with attributes as its folder listing gave them.
+static void delete_entry(const wchar_t* path, const wchar_t* name, DWORD attributes, const wchar_t* parent_place) {
   // A link (any reparse point) goes as the link itself and is never entered;
   // a file goes whatever its attributes.
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    delete_object(path, name, attributes, folder_place);
+    delete_object(path, name, attributes, parent_place);
     return;
   }
 
   // This folder's place is asked once for all that it holds.
-  wchar_t pattern[PATH_UNITS], place[FINAL_PATH_UNITS];
-  if (real_folder_place(path, place) && format_text(pattern, PATH_UNITS, L"%ls\\*", path)) {
+  wchar_t pattern[PATH_UNITS], place[PLACE_UNITS];
+  if (folder_place(path, place) && format_text(pattern, PATH_UNITS, L"%ls\\*", path)) {
     WIN32_FIND_DATAW found;
     HANDLE find = FindFirstFileW(pattern, &found);
     if (find != INVALID_HANDLE_VALUE) {
@@ -121,14 +80,14 @@ void delete_tree(const wchar_t* path) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   const wchar_t* name = path + wcslen(path);
   while (name > path && name[-1] != L'\\' && name[-1] != L'/') name--;
-  wchar_t folder[PATH_UNITS], place[FINAL_PATH_UNITS];
+  wchar_t folder[PATH_UNITS], place[PLACE_UNITS];
   place[0] = 0;  // a bare name: nothing to compare with
   if (name > path) {
     size_t folder_length = (size_t)(name - path - 1);
     if (folder_length >= PATH_UNITS) return;  // a folder part that does not fit is not trusted
     copy_text(folder, PATH_UNITS, path);
     folder[folder_length] = 0;
-    if (folder[0] && !real_folder_place(folder, place)) return;
+    if (folder[0] && !folder_place(folder, place)) return;
   }
   delete_entry(path, name, attributes, place);
 }
@@ -182,88 +141,6 @@ void clear_intermediate_output(const wchar_t* kit_folder, const wchar_t* region_
       delete_tree(path);
   }
   for (const wchar_t* relative : INTERMEDIATE_IN_KIT) delete_in_kit(kit_folder, relative);
-}
-
-// ---- Where a path really lies ----------------------------------------------
-
-// The launcher's own folders: builds replace and delete what lies in them.
-static const wchar_t* const MANAGED_FOLDERS[] = {L"games", L"toolchain", L"downloads"};
-
-// Length of the root of a full path: "C:\" or "\\server\share\"; 0 for
-// anything else.
-static size_t root_length(const wchar_t* full) {
-  if (full[0] && full[1] == L':' && full[2] == L'\\') return 3;
-  if (full[0] != L'\\' || full[1] != L'\\') return 0;
-  size_t separators = 0, i = 0;
-  for (; full[i] && separators < 4; i++)
-    if (full[i] == L'\\') separators++;
-  return i;
-}
-
-// Where the platform says the object at path is, without the "\\?\" prefix
-// (a network path keeps its two leading separators). Links are followed and
-// short names come back long. False when it cannot be opened or named.
-static bool final_place(const wchar_t* path, wchar_t* out) {
-  HANDLE handle = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  wchar_t place[FINAL_PATH_UNITS];
-  DWORD length = GetFinalPathNameByHandleW(handle, place, FINAL_PATH_UNITS, 0);
-  CloseHandle(handle);
-  if (length == 0 || length >= FINAL_PATH_UNITS) return false;
-  const wchar_t* text = place;
-  if (wcsncmp(text, L"\\\\?\\UNC\\", 8) == 0) {
-    text += 6;  // keeps "\\" before the server's name
-    return format_text(out, FINAL_PATH_UNITS, L"\\%ls", text);
-  }
-  if (wcsncmp(text, L"\\\\?\\", 4) == 0) text += 4;
-  return copy_text(out, FINAL_PATH_UNITS, text);
-}
-
-// The full path of what path names, as the platform reaches it: relative
-// parts resolved, links followed and short names made long, so that two
-// names of one object come out equal but for letter case. A path that is
-// not there yet gets the real place of its nearest folder that is, with the
-// rest as written. False when it does not fit.
-static bool real_path(const wchar_t* path, wchar_t* out) {
-  wchar_t full[FINAL_PATH_UNITS];
-  DWORD n = GetFullPathNameW(path, FINAL_PATH_UNITS, full, NULL);
-  if (n == 0 || n >= FINAL_PATH_UNITS) return false;
-  size_t root = root_length(full);
-  size_t cut = n;
-  while (cut > root) {
-    wchar_t kept = full[cut];
-    full[cut] = 0;
-    bool placed = final_place(full, out);
-    full[cut] = kept;
-    if (placed) {
-      size_t length = wcslen(out);
-      const wchar_t* rest = full + cut;
-      if (length > 0 && out[length - 1] == L'\\' && rest[0] == L'\\') rest++;
-      return format_text(out + length, FINAL_PATH_UNITS - length, L"%ls", rest);
-    }
-    // Up to the folder above: cut at the separator before the last name.
-    while (cut > root && full[cut - 1] != L'\\') cut--;
-    if (cut > root) cut--;
-  }
-  return copy_text(out, FINAL_PATH_UNITS, full);  // nothing of it is there: as written
-}
-
-const wchar_t* managed_folder_holding(const wchar_t* path) {
-  wchar_t place[FINAL_PATH_UNITS];
-  if (!real_path(path, place)) return NULL;
-  size_t place_length = wcslen(place);
-  for (const wchar_t* name : MANAGED_FOLDERS) {
-    wchar_t folder[PATH_UNITS], folder_place[FINAL_PATH_UNITS];
-    if (!join_path(folder, g_state.launcher_dir, name) || !real_path(folder, folder_place)) continue;
-    size_t length = wcslen(folder_place);
-    if (length > 0 && folder_place[length - 1] == L'\\') length--;  // a folder link to a drive root
-    // Inside means below it: "games-old" beside "games" is not.
-    if (place_length > length && place[length] == L'\\' &&
-        CompareStringOrdinal(place, (int)length, folder_place, (int)length, TRUE) == CSTR_EQUAL)
-      return name;
-  }
-  return NULL;
 }
 
 // ---- The built game while a build replaces it ------------------------------

@@ -23,11 +23,8 @@
 #include <windows.h>
 #include <wchar.h>
 
+#include "core/file_place.h"  // create_directory_chain
 #include "core/text.h"
-
-// Creates every missing folder along path, the last component included.
-// Every result is ignored.
-void create_directory_chain(const wchar_t* path);
 
 // Deletes the file, or the folder with everything in it. A missing path is
 // passed over; read-only files go too.
@@ -45,11 +42,6 @@ void clear_kit_folder(const wchar_t* kit_folder);
 // intermediate files of the region's output folder and the shared
 // level, disc and compiler-cache folders.
 void clear_intermediate_output(const wchar_t* kit_folder, const wchar_t* region_word);
-
-// The launcher's own folder (L"games", L"toolchain" or L"downloads") that
-// path lies in, or null. Compared as the platform reaches them (relative
-// parts, links and short names resolved), ignoring letter case.
-const wchar_t* managed_folder_holding(const wchar_t* path);
 
 // The manifest each successful build writes into the game's folder: the
 // files that the build made, one relative path a line (UTF-8).

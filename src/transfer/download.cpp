@@ -1,4 +1,4 @@
-// Fetching one release file for the build worker: an http(s) address through
+// Fetching one release file for the build job or telvar-cli: an http(s) address through
 // synchronous WinHTTP, anything else as a local file copy; the bytes go to a
 // destination file or into a heap block handed to the caller.
 //
@@ -8,7 +8,8 @@
 // Content-Length, a body larger than the caller's limit, a read or write that
 // fails. Bytes a server sends past its Content-Length are not kept; a
 // Content-Length that is not a plain decimal number counts as none. Each
-// refusal is one fail_build text; a cancel is silent. Whatever the outcome, a
+// refusal is one failure in the result; a cancel is TRANSFER_CANCELLED, also
+// when a request fails after it (the cancel closed it). Whatever the outcome, a
 // failed call leaves no destination file and no memory behind: the file it
 // made is deleted through its own handle, so nothing else can be reached.
 // Memory: two static chunk buffers for the life of the process (1 MiB for
@@ -22,9 +23,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "core/state.h"
-#include "transfer/file_place.h"
-#include "pipeline/job_status.h"
+#include "core/file_place.h"
+#include "core/text.h"
 
 enum {
   COPY_CHUNK_BYTES = 1048576,
@@ -43,11 +43,9 @@ static const double BYTES_PER_MB = 1048576.0;
 // One call's bookkeeping.
 struct Transfer {
   const wchar_t* destination;  // file being written, or null when collecting in memory
-  const wchar_t* label;        // begins the progress texts
-  const wchar_t* name;         // names the download in error texts
+  const TransferProgress* progress;  // the caller's progress and cancel
+  TransferResult* result;      // what failed
   uint64_t limit;              // the most bytes this download may bring
-  double progress_from;        // job fraction at the start
-  double progress_to;          // job fraction when complete
   HANDLE file;                 // open destination, or INVALID_HANDLE_VALUE
   char* data;                  // memory result, or null while empty
   size_t data_length;          // bytes in data
@@ -64,10 +62,7 @@ static bool append_to_memory(Transfer* t, const uint8_t* bytes, uint32_t count) 
   if (needed > t->data_capacity) {
     uint64_t capacity = needed * 2;
     char* grown = capacity <= SIZE_MAX ? (char*)realloc(t->data, (size_t)capacity) : NULL;
-    if (!grown) {
-      fail_build(L"Not enough memory to download %ls.", t->name);
-      return false;
-    }
+    if (!grown) return transfer_failed(t->result, TRANSFER_NO_MEMORY, NULL);
     t->data = grown;
     t->data_capacity = (size_t)capacity;
   }
@@ -76,54 +71,52 @@ static bool append_to_memory(Transfer* t, const uint8_t* bytes, uint32_t count) 
   return true;
 }
 
-static void fail_too_large(const Transfer* t) {
-  fail_build(L"The download of %ls stopped: it is larger than %.0f MB.", t->name, (double)t->limit / BYTES_PER_MB);
+static bool fail_too_large(const Transfer* t) {
+  t->result->limit = t->limit;
+  return transfer_failed(t->result, TRANSFER_TOO_LARGE, NULL);
+}
+
+// A request that fails after a cancel failed because of it.
+static bool fail_unless_cancelled(const Transfer* t, TransferFailure failure, DWORD error) {
+  if (transfer_cancelled(t->progress)) return transfer_failed(t->result, TRANSFER_CANCELLED, NULL);
+  t->result->code = (uint32_t)error;
+  return transfer_failed(t->result, failure, NULL);
 }
 
 static bool store_chunk(Transfer* t, const uint8_t* bytes, uint32_t count) {
   // A server that never says how much it sends, or a local file that keeps
   // growing, must not fill the disk or the memory.
-  if (t->done + count > t->limit) {
-    fail_too_large(t);
-    return false;
-  }
+  if (t->done + count > t->limit) return fail_too_large(t);
   t->done += count;
   if (t->file == INVALID_HANDLE_VALUE) return append_to_memory(t, bytes, count);
   DWORD written = 0;
-  if (!WriteFile(t->file, bytes, count, &written, NULL) || written != count) {
-    fail_build(L"Could not write %ls (disk full?).", t->destination);
-    return false;
-  }
+  if (!WriteFile(t->file, bytes, count, &written, NULL) || written != count)
+    return transfer_failed(t->result, TRANSFER_WRITE_FAILED, t->destination);
   return true;
 }
 
 // total 0: the size is unknown, so only the text changes and the bar stays.
 static void publish_transfer_progress(const Transfer* t, uint64_t total) {
+  const wchar_t* label = transfer_label(t->progress);
   if (total == 0) {
-    publish_progress(-1.0, L"%ls (%.0f MB)", t->label, (double)t->done / BYTES_PER_MB);
+    report_transfer(t->progress, -1.0, L"%ls (%.0f MB)", label, (double)t->done / BYTES_PER_MB);
     return;
   }
-  double fraction = t->progress_from + (t->progress_to - t->progress_from) * (double)t->done / (double)total;
-  publish_progress(fraction, L"%ls (%.0f of %.0f MB)", t->label, (double)t->done / BYTES_PER_MB,
-                   (double)total / BYTES_PER_MB);
+  report_transfer(t->progress, (double)t->done / (double)total, L"%ls (%.0f of %.0f MB)", label,
+                  (double)t->done / BYTES_PER_MB, (double)total / BYTES_PER_MB);
 }
 
 // Copies an open local file to the destination or into memory.
 static bool copy_local(Transfer* t, const wchar_t* source, HANDLE input) {
   LARGE_INTEGER size;
   if (!GetFileSizeEx(input, &size)) size.QuadPart = 0;
-  if ((uint64_t)size.QuadPart > t->limit) {
-    fail_too_large(t);
-    return false;
-  }
+  if ((uint64_t)size.QuadPart > t->limit) return fail_too_large(t);
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(input, copy_buffer, COPY_CHUNK_BYTES, &got, NULL)) {
-      fail_build(L"Could not read %ls.", source);
-      return false;
-    }
+    if (!ReadFile(input, copy_buffer, COPY_CHUNK_BYTES, &got, NULL))
+      return transfer_failed(t->result, TRANSFER_READ_FAILED, source);
     if (got == 0) return true;
-    if (cancel_requested()) return false;
+    if (transfer_cancelled(t->progress)) return transfer_failed(t->result, TRANSFER_CANCELLED, NULL);
     if (!store_chunk(t, copy_buffer, got)) return false;
     if (size.QuadPart != 0) publish_transfer_progress(t, (uint64_t)size.QuadPart);
   }
@@ -136,9 +129,7 @@ static bool receive_body(Transfer* t, HINTERNET request, uint64_t expected) {
     if (!WinHttpReadData(request, receive_buffer, RECEIVE_CHUNK_BYTES, &got)) {
       DWORD error = GetLastError();
       // A read that ends after the user cancelled is the cancel, not a fault.
-      if (!cancel_requested())
-        fail_build(L"The download of %ls stopped (error %lu).", t->name, (unsigned long)error);
-      return false;
+      return fail_unless_cancelled(t, TRANSFER_INTERRUPTED, error);
     }
     if (got == 0) break;
     // Bytes past the announced length are not part of the response; some
@@ -146,15 +137,12 @@ static bool receive_body(Transfer* t, HINTERNET request, uint64_t expected) {
     if (expected != 0 && got > expected - t->done) got = (DWORD)(expected - t->done);
     if (!store_chunk(t, receive_buffer, got)) return false;
     publish_transfer_progress(t, expected);
-    if (cancel_requested()) return false;
+    if (transfer_cancelled(t->progress)) return transfer_failed(t->result, TRANSFER_CANCELLED, NULL);
     if (expected != 0 && t->done == expected) break;
   }
   // A connection that closes early ends the body like a complete one does;
   // only the announced length tells a cut-off file from a whole one.
-  if (expected != 0 && t->done < expected) {
-    fail_build(L"The download of %ls ended early.", t->name);
-    return false;
-  }
+  if (expected != 0 && t->done < expected) return transfer_failed(t->result, TRANSFER_ENDED_EARLY, NULL);
   return true;
 }
 
@@ -183,10 +171,7 @@ static bool fetch_http(Transfer* t, const wchar_t* source) {
   parts.dwHostNameLength = HOST_UNITS;
   parts.lpszUrlPath = path;
   parts.dwUrlPathLength = URL_PATH_UNITS;
-  if (!WinHttpCrackUrl(source, 0, 0, &parts)) {
-    fail_build(L"Bad address: %ls", source);
-    return false;
-  }
+  if (!WinHttpCrackUrl(source, 0, 0, &parts)) return transfer_failed(t->result, TRANSFER_BAD_ADDRESS, source);
 
   HINTERNET session = NULL, connection = NULL, request = NULL;
   bool ok = false;
@@ -213,9 +198,7 @@ static bool fetch_http(Transfer* t, const wchar_t* source) {
   if (!request || !WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !WinHttpReceiveResponse(request, NULL)) {
     DWORD error = GetLastError();
-    if (!cancel_requested())
-      fail_build(L"Could not download %ls (error %lu). Check your internet connection.", t->name,
-                 (unsigned long)error);
+    fail_unless_cancelled(t, TRANSFER_NO_CONNECTION, error);
     goto done;
   }
 
@@ -228,14 +211,18 @@ static bool fetch_http(Transfer* t, const wchar_t* source) {
                           WINHTTP_NO_HEADER_INDEX))
     expected = parse_content_length(length_text);
   if (status != 200) {
-    fail_build(L"Could not download %ls (the server answered %lu).", t->name, (unsigned long)status);
+    t->result->code = (uint32_t)status;
+    transfer_failed(t->result, TRANSFER_REFUSED, NULL);
     goto done;
   }
   if (expected > t->limit) {
     fail_too_large(t);
     goto done;
   }
-  if (cancel_requested()) goto done;
+  if (transfer_cancelled(t->progress)) {
+    transfer_failed(t->result, TRANSFER_CANCELLED, NULL);
+    goto done;
+  }
   ok = receive_body(t, request, expected);
 
 done:
@@ -246,7 +233,7 @@ done:
 }
 
 // Creates the destination where its path says, never through a link. False
-// with the text set.
+// with the failure set.
 static bool create_destination(Transfer* t) {
   wchar_t full[PLACE_UNITS], folder[PLACE_UNITS], place[PLACE_UNITS], expected[PLACE_UNITS];
   DWORD error = 0;
@@ -269,27 +256,20 @@ static bool create_destination(Transfer* t) {
     if (join_place(expected, place, name + 1))
       result = create_file_in_place(full, expected, &t->file, &error);
   }
-  if (result == PLACE_LINK) {
-    fail_build(L"%ls is a link to another place and could not be removed. Remove it and try again.", t->destination);
-    return false;
-  }
-  if (result != PLACE_OK) {
-    fail_build(L"Could not write %ls.", t->destination);
-    return false;
-  }
+  if (result == PLACE_LINK) return transfer_failed(t->result, TRANSFER_LINK, t->destination);
+  if (result != PLACE_OK) return transfer_failed(t->result, TRANSFER_CANNOT_CREATE, t->destination);
   return true;
 }
 
-bool download_url(const wchar_t* source, const wchar_t* destination, double progress_from, double progress_to,
-                  char** data_out, uint32_t* length_out, const wchar_t* label, const wchar_t* name, uint64_t limit) {
+bool download_file(const wchar_t* source, const wchar_t* destination, uint64_t limit, char** data_out,
+                   uint32_t* length_out, const TransferProgress* progress, TransferResult* result) {
+  clear_transfer_result(result);
   Transfer t;
   memset(&t, 0, sizeof t);
   t.destination = destination;
-  t.label = label;
-  t.name = name;
+  t.progress = progress;
+  t.result = result;
   t.limit = limit;
-  t.progress_from = progress_from;
-  t.progress_to = progress_to;
   t.file = INVALID_HANDLE_VALUE;
 
   // "HTTPS://..." is an address too.
@@ -306,20 +286,20 @@ bool download_url(const wchar_t* source, const wchar_t* destination, double prog
   }
   // The stage shows what is being fetched from the start: a server that is
   // slow to answer must not leave the previous stage's text on the bar.
-  publish_progress(-1.0, L"%ls", label);
+  report_transfer(progress, -1.0, L"%ls", transfer_label(progress));
 
   bool ok = false;
   if (is_url) {
     ok = fetch_http(&t, source);
   } else if (input == INVALID_HANDLE_VALUE) {
-    fail_build(L"%ls is not there.", source);
+    transfer_failed(result, TRANSFER_SOURCE_MISSING, source);
   } else {
     ok = copy_local(&t, source, input);
     CloseHandle(input);
   }
 
   // A cancel that came during the last chunk still wins.
-  if (ok && cancel_requested()) ok = false;
+  if (ok && transfer_cancelled(progress)) ok = transfer_failed(result, TRANSFER_CANCELLED, NULL);
   if (!ok) {
     free(t.data);
     // Deleted through the handle that made it: never anything a link reaches.
@@ -330,10 +310,7 @@ bool download_url(const wchar_t* source, const wchar_t* destination, double prog
   if (data_out) {
     // An empty body still gives a block: the caller reads a zero-terminated text.
     if (!t.data) t.data = (char*)malloc(1);
-    if (!t.data) {
-      fail_build(L"Not enough memory to download %ls.", name);
-      return false;
-    }
+    if (!t.data) return transfer_failed(result, TRANSFER_NO_MEMORY, NULL);
     t.data[t.data_length] = 0;
     *data_out = t.data;
     if (length_out) *length_out = (uint32_t)t.data_length;
@@ -341,10 +318,4 @@ bool download_url(const wchar_t* source, const wchar_t* destination, double prog
     free(t.data);
   }
   return true;
-}
-
-bool download_url(const wchar_t* source, const wchar_t* destination, double progress_from, double progress_to,
-                  char** data_out, uint32_t* length_out, const wchar_t* label) {
-  return download_url(source, destination, progress_from, progress_to, data_out, length_out, label, label,
-                      DOWNLOAD_ARCHIVE_LIMIT);
 }

@@ -13,10 +13,10 @@
 // overlap (the records of a zip bomb sharing one local header) and archives
 // whose files add up to more than 8 GiB; an output path longer than 259
 // characters, damaged records, unknown methods and data that do not decode
-// stop the extraction with the failure's text. It never writes outside the
+// stop the extraction with the failure in the result. It never writes outside the
 // destination, nor through a link: the destination, every folder it creates
 // or enters and every file it writes are checked to be where their paths say
-// (file_place.h); a link in the way is removed as itself, or the extraction
+// (core/file_place.h); a link in the way is removed as itself, or the extraction
 // stops when that cannot be done. Names in texts are decoded and stripped of
 // control characters.
 //
@@ -30,17 +30,13 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "core/state.h"
+#include "core/file_place.h"
 #include "core/text.h"
-#include "pipeline/build_tree.h"
-#include "pipeline/job_status.h"
-#include "transfer/file_place.h"
 #include "transfer/inflate.h"
 #include "transfer/zip_records.h"
 
 static const DWORD ZIP_IO_CHUNK = 1u << 30;     // largest single ReadFile or WriteFile: 1 GiB
 static const uint32_t ZIP_PROGRESS_EVERY = 16;  // progress is published for every 16th central record
-static const double ZIP_BYTES_PER_MB = 1048576.0;
 
 // Working records of the one extraction that runs at a time.
 static ZipEntry zip_entry;                     // the central header being handled
@@ -55,6 +51,7 @@ static wchar_t zip_expected[PLACE_UNITS];      // where the object being made mu
 static char zip_display[ZIP_DISPLAY_NAME_BYTES];      // the entry's name for a text, UTF-8
 static wchar_t zip_display_wide[ZIP_DISPLAY_NAME_BYTES];  // the same in UTF-16
 static wchar_t zip_shown_path[PATH_UNITS];     // a path for a text, control characters replaced
+static TransferResult* zip_result;             // the running extraction's result
 
 // A path for a text: a name may hold control characters (an escape sequence
 // sent to a terminal by telvar-cli), which become '?'.
@@ -68,36 +65,34 @@ static const wchar_t* shown(const wchar_t* path) {
   return zip_shown_path;
 }
 
+static bool fail(TransferFailure failure, const wchar_t* detail) {
+  return transfer_failed(zip_result, failure, detail);
+}
+
 // Reads the whole file into a malloc block (1 byte for an empty file). False
-// when it cannot be opened or read whole; the failure text is set.
-static bool read_archive(const wchar_t* path, const wchar_t* label, uint8_t** data_out, uint32_t* size_out) {
+// when it cannot be opened or read whole; the failure is set.
+static bool read_archive(const wchar_t* path, uint8_t** data_out, uint32_t* size_out) {
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) {
-    fail_build(L"Could not open %ls.", path);
-    return false;
-  }
+  if (file == INVALID_HANDLE_VALUE) return fail(TRANSFER_CANNOT_OPEN, path);
   uint8_t* data = NULL;
   uint32_t done = 0;
   LARGE_INTEGER size;
   size.QuadPart = 0;
   if (!GetFileSizeEx(file, &size)) {
     CloseHandle(file);
-    fail_build(L"Could not read %ls.", path);
-    return false;
+    return fail(TRANSFER_READ_FAILED, path);
   }
   // A file of 4 GiB or more cannot be a zip archive without ZIP64; taking
   // only its low 32 bits would read a piece of it as if it were the whole.
-  double megabytes = (double)size.QuadPart / ZIP_BYTES_PER_MB;
+  zip_result->size = (uint64_t)size.QuadPart;
   if (size.HighPart != 0) {
     CloseHandle(file);
-    fail_build(L"%ls is too large to unpack (%.0f MB).", label, megabytes);
-    return false;
+    return fail(TRANSFER_ARCHIVE_TOO_LARGE, path);
   }
   data = (uint8_t*)malloc(size.LowPart ? size.LowPart : 1);
   if (!data) {
     CloseHandle(file);
-    fail_build(L"Not enough memory to unpack %ls (%.0f MB).", label, megabytes);
-    return false;
+    return fail(TRANSFER_ARCHIVE_NO_MEMORY, path);
   }
   while (done < size.LowPart) {
     DWORD want = size.LowPart - done < ZIP_IO_CHUNK ? size.LowPart - done : ZIP_IO_CHUNK;
@@ -108,21 +103,18 @@ static bool read_archive(const wchar_t* path, const wchar_t* label, uint8_t** da
   CloseHandle(file);
   if (done < size.LowPart) {
     free(data);
-    fail_build(L"Could not read %ls.", path);
-    return false;
+    return fail(TRANSFER_READ_FAILED, path);
   }
   *data_out = data;
   *size_out = size.LowPart;
   return true;
 }
 
-static void fail_link(const wchar_t* path) {
-  fail_build(L"%ls is a link to another place and could not be removed. Remove it and try again.", shown(path));
-}
+static bool fail_link(const wchar_t* path) { return fail(TRANSFER_LINK, shown(path)); }
 
 // Makes the destination and finds where it really is. A destination that is
 // a link (a toolchain folder pointing elsewhere) is removed as itself and
-// made afresh; false with the text set when that cannot be done.
+// made afresh; false with the failure set when that cannot be done.
 static bool prepare_destination(const wchar_t* destination) {
   create_directory_chain(destination);
   zip_verified[0] = 0;
@@ -148,10 +140,7 @@ static bool prepare_destination(const wchar_t* destination) {
   if (!join_place(zip_destination_place, parent_place, name + 1)) zip_destination_place[0] = 0;
   DWORD error = 0;
   PlaceResult result = make_folder_in_place(zip_destination, zip_destination_place, &error);
-  if (result == PLACE_LINK) {
-    fail_link(zip_destination);
-    return false;
-  }
+  if (result == PLACE_LINK) return fail_link(zip_destination);
   return true;  // a destination that could not be made fails at its first file
 }
 
@@ -168,7 +157,7 @@ static bool already_verified(const wchar_t* relative, size_t length) {
 }
 
 // Creates or enters every folder of relative (below the destination), each
-// checked to be where its path says. False with the text set only for a
+// checked to be where its path says. False with the failure set only for a
 // link that cannot be removed; other failures are left to the file that
 // needs the folder, whose creation then fails with its own text.
 static bool enter_folders(const wchar_t* relative) {
@@ -189,10 +178,7 @@ static bool enter_folders(const wchar_t* relative) {
       return true;
     DWORD error = 0;
     PlaceResult result = make_folder_in_place(path, zip_expected, &error);
-    if (result == PLACE_LINK) {
-      fail_link(path);
-      return false;
-    }
+    if (result == PLACE_LINK) return fail_link(path);
     if (result != PLACE_OK) return true;
   }
   copy_text(zip_verified, PATH_UNITS, relative);
@@ -210,7 +196,7 @@ static const wchar_t* relative_part() {
 }
 
 // Creates zip_output_path in its place, writes the entry's bytes and stamps
-// its last-write time. False with the failure text set when the file cannot
+// its last-write time. False with the failure set when the file cannot
 // be created or is written short.
 static bool write_entry_file(const wchar_t* relative, const uint8_t* bytes, uint32_t length, uint16_t dos_date,
                              uint16_t dos_time) {
@@ -218,14 +204,8 @@ static bool write_entry_file(const wchar_t* relative, const uint8_t* bytes, uint
   DWORD error = 0;
   PlaceResult result = expect_place(relative) ? create_file_in_place(zip_full_path, zip_expected, &file, &error)
                                               : PLACE_FAILED;
-  if (result == PLACE_LINK) {
-    fail_link(zip_output_path);
-    return false;
-  }
-  if (result != PLACE_OK) {
-    fail_build(L"Could not write %ls.", shown(zip_output_path));
-    return false;
-  }
+  if (result == PLACE_LINK) return fail_link(zip_output_path);
+  if (result != PLACE_OK) return fail(TRANSFER_CANNOT_CREATE, shown(zip_output_path));
   uint32_t written = 0;
   while (written < length) {
     DWORD want = length - written < ZIP_IO_CHUNK ? length - written : ZIP_IO_CHUNK;
@@ -239,10 +219,7 @@ static bool write_entry_file(const wchar_t* relative, const uint8_t* bytes, uint
   if (DosDateTimeToFileTime(dos_date, dos_time, &local_time) && LocalFileTimeToFileTime(&local_time, &utc_time))
     SetFileTime(file, NULL, NULL, &utc_time);
   CloseHandle(file);
-  if (written < length) {
-    fail_build(L"Could not write %ls (disk full?).", shown(zip_output_path));
-    return false;
-  }
+  if (written < length) return fail(TRANSFER_WRITE_FAILED, shown(zip_output_path));
   return true;
 }
 
@@ -255,20 +232,13 @@ static const wchar_t* display_name() {
 }
 
 // Handles one central record at cursor: skips it, makes its folder, or
-// writes its file. False with the failure text set when the extraction must
+// writes its file. False with the failure set when the extraction must
 // stop; *wrote_file tells whether a file was written.
-static bool extract_entry(const ZipArchive* archive, uint64_t cursor, const wchar_t* destination,
-                          const wchar_t* label, bool* wrote_file) {
+static bool extract_entry(const ZipArchive* archive, uint64_t cursor, const wchar_t* destination, bool* wrote_file) {
   *wrote_file = false;
   ZipRecordResult record = zip_read_central(archive, cursor, &zip_entry);
-  if (record == ZIP_RECORD_DAMAGED) {
-    fail_build(L"%ls is damaged.", label);
-    return false;
-  }
-  if (record == ZIP_RECORD_NAME_TOO_LONG) {
-    fail_build(L"%ls has a name too long.", label);
-    return false;
-  }
+  if (record == ZIP_RECORD_DAMAGED) return fail(TRANSFER_DAMAGED, NULL);
+  if (record == ZIP_RECORD_NAME_TOO_LONG) return fail(TRANSFER_NAME_TOO_LONG, NULL);
   if (!zip_name_is_safe(zip_entry.name)) return true;  // skipped without a word
 
   // Names are UTF-8 whatever the flags say. 511 bytes give at most 511 units.
@@ -277,10 +247,8 @@ static bool extract_entry(const ZipArchive* archive, uint64_t cursor, const wcha
     if (*c == L'/') *c = L'\\';
 
   // A cut path names another file: such an entry is refused, not written.
-  if (!join_path(zip_output_path, destination, zip_wide_name)) {
-    fail_build(L"Could not write %ls.", shown(zip_output_path));
-    return false;
-  }
+  if (!join_path(zip_output_path, destination, zip_wide_name))
+    return fail(TRANSFER_CANNOT_CREATE, shown(zip_output_path));
   size_t length = wcslen(zip_output_path);
   bool folder_entry = zip_output_path[length - 1] == L'\\';
   if (folder_entry) zip_output_path[length - 1] = 0;
@@ -292,10 +260,7 @@ static bool extract_entry(const ZipArchive* archive, uint64_t cursor, const wcha
   if (folder_entry) {  // only folders
     return !relative || enter_folders(relative);
   }
-  if (!relative) {  // names the destination itself, or no path at all
-    fail_build(L"Could not write %ls.", shown(zip_output_path));
-    return false;
-  }
+  if (!relative) return fail(TRANSFER_CANNOT_CREATE, shown(zip_output_path));  // the destination itself, or no path
   wchar_t parent[PATH_UNITS];
   copy_text(parent, PATH_UNITS, relative);
   wchar_t* last = wcsrchr(parent, L'\\');
@@ -305,10 +270,7 @@ static bool extract_entry(const ZipArchive* archive, uint64_t cursor, const wcha
   }
 
   const uint8_t* data = NULL;
-  if (!zip_locate_data(archive, &zip_entry, &data)) {
-    fail_build(L"%ls is damaged.", label);
-    return false;
-  }
+  if (!zip_locate_data(archive, &zip_entry, &data)) return fail(TRANSFER_DAMAGED, NULL);
   const uint8_t* bytes = NULL;
   uint8_t* block = NULL;
   if (zip_entry.method == ZIP_METHOD_STORED) {
@@ -317,13 +279,12 @@ static bool extract_entry(const ZipArchive* archive, uint64_t cursor, const wcha
     block = (uint8_t*)malloc(zip_entry.uncompressed_size ? zip_entry.uncompressed_size : 1);
     if (!block || !inflate_raw(data, zip_entry.compressed_size, block, zip_entry.uncompressed_size)) {
       free(block);
-      fail_build(L"%ls is damaged (%ls).", label, display_name());
-      return false;
+      copy_text(zip_result->entry, TRANSFER_DETAIL_UNITS, display_name());
+      return fail(TRANSFER_ENTRY_DAMAGED, NULL);
     }
     bytes = block;
   } else {
-    fail_build(L"%ls uses an unknown compression.", label);
-    return false;
+    return fail(TRANSFER_UNKNOWN_METHOD, NULL);
   }
   bool ok = write_entry_file(relative, bytes, zip_entry.uncompressed_size, zip_entry.dos_date, zip_entry.dos_time);
   free(block);
@@ -331,18 +292,18 @@ static bool extract_entry(const ZipArchive* archive, uint64_t cursor, const wcha
   return ok;
 }
 
-bool extract_zip(const wchar_t* archive_path, const wchar_t* destination, double progress_from, double progress_to,
-                 const wchar_t* label) {
-  volatile LONG* cancel = &g_job.cancel_requested;
+bool extract_zip_file(const wchar_t* archive_path, const wchar_t* destination, const TransferProgress* progress,
+                      TransferResult* result) {
+  clear_transfer_result(result);
+  zip_result = result;
   uint8_t* data = NULL;
   uint32_t size = 0;
-  if (!read_archive(archive_path, label, &data, &size)) return false;
+  if (!read_archive(archive_path, &data, &size)) return false;
 
   ZipArchive archive;
   if (!zip_open(&archive, data, size)) {
     free(data);
-    fail_build(L"%ls is not a zip file.", label);
-    return false;
+    return fail(TRANSFER_NOT_ZIP, NULL);
   }
   // A destination that does not fit a path buffer would be created cut,
   // somewhere else: refuse it before any folder is made.
@@ -350,8 +311,7 @@ bool extract_zip(const wchar_t* archive_path, const wchar_t* destination, double
     free(data);
     wchar_t cut[PATH_UNITS];
     copy_text(cut, PATH_UNITS, destination);
-    fail_build(L"Could not write %ls.", cut);
-    return false;
+    return fail(TRANSFER_CANNOT_CREATE, cut);
   }
   // Before anything is written: a few hundred kilobytes of records that
   // share their data would unpack to gigabytes.
@@ -359,12 +319,10 @@ bool extract_zip(const wchar_t* archive_path, const wchar_t* destination, double
   ZipSurveyResult survey = zip_survey(&archive, zip_spans, &unpacked);
   if (survey != ZIP_SURVEY_OK) {
     free(data);
-    if (survey == ZIP_SURVEY_OVERLAP)
-      fail_build(L"%ls is damaged.", label);
-    else
-      fail_build(L"%ls is too large: its files add up to %.0f MB, more than %.0f MB.", label,
-                 (double)unpacked / ZIP_BYTES_PER_MB, (double)ZIP_MAX_TOTAL_BYTES / ZIP_BYTES_PER_MB);
-    return false;
+    if (survey == ZIP_SURVEY_OVERLAP) return fail(TRANSFER_DAMAGED, NULL);
+    result->size = unpacked;
+    result->limit = ZIP_MAX_TOTAL_BYTES;
+    return fail(TRANSFER_UNPACKED_TOO_LARGE, NULL);
   }
   if (!prepare_destination(destination)) {
     free(data);
@@ -374,20 +332,21 @@ bool extract_zip(const wchar_t* archive_path, const wchar_t* destination, double
   uint32_t total = archive.entry_total;
   uint64_t cursor = archive.central_offset;
   for (uint32_t i = 0; i < total; i++) {
-    if (*cancel) {
+    if (transfer_cancelled(progress)) {
       free(data);
-      return false;
+      return fail(TRANSFER_CANCELLED, NULL);
     }
     bool wrote_file = false;
-    if (!extract_entry(&archive, cursor, destination, label, &wrote_file)) {
+    if (!extract_entry(&archive, cursor, destination, &wrote_file)) {
       free(data);
       return false;
     }
     if (wrote_file && i % ZIP_PROGRESS_EVERY == 0)
-      publish_progress(progress_from + (progress_to - progress_from) * (double)(i + 1) / (double)total,
-                       L"Unpacking %ls (%u of %u files)", label, i + 1, total);
+      report_transfer(progress, (double)(i + 1) / (double)total, L"Unpacking %ls (%u of %u files)",
+                      transfer_label(progress), i + 1, total);
     cursor = zip_entry.next_cursor;
   }
   free(data);
-  return !*cancel;
+  if (transfer_cancelled(progress)) return fail(TRANSFER_CANCELLED, NULL);
+  return true;
 }

@@ -1,9 +1,15 @@
 // Unpacking a zip archive into a folder with our own zip reader and inflate
-// decoder. Runs on the build worker; reports through publish_progress and
-// fail_build, and stops between entries when the job's cancel flag is set.
-// Entries whose names could reach outside the destination are skipped.
+// decoder. Reports "Unpacking <label> (n of m files)" through the caller's
+// TransferProgress, stops between entries when it says cancelled, and returns
+// what failed in a TransferResult. Entries whose names could reach outside
+// the destination are skipped.
 #pragma once
 #include <wchar.h>
 
-bool extract_zip(const wchar_t* archive, const wchar_t* destination, double progress_from, double progress_to,
-                 const wchar_t* label);
+#include "transfer/transfer_result.h"
+
+// True when every entry was handled; false with result->failure set
+// otherwise (TRANSFER_CANCELLED after a cancel, the detail and entry names
+// with control characters replaced).
+bool extract_zip_file(const wchar_t* archive, const wchar_t* destination, const TransferProgress* progress,
+                      TransferResult* result);

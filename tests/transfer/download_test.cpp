@@ -18,6 +18,8 @@
 #include "core/state.h"
 #include "transfer/download.h"
 #include "pipeline/job_status.h"
+#include "pipeline/transfer_texts.h"
+#include "transfer_listener.h"
 
 namespace {
 
@@ -863,3 +865,62 @@ TEST_F(DownloadTest, LinksAtTheDestinationAreNeverWrittenThrough) {
 }
 
 }  // namespace
+
+// download_file tells its own caller what happened, in a result record with
+// the figures a text needs; the build job is not touched.
+TEST_F(DownloadTest, TheResultNamesWhatFailedWithoutTheJob) {
+  REQUIRE_FIXTURE();
+  struct Case {
+    const char* what;
+    std::wstring source;
+    uint64_t limit;
+    bool cancel;
+    TransferFailure failure;
+    uint32_t code;
+    std::wstring detail;
+  };
+  std::wstring missing = in_folder(L"missing.bin");
+  const Case cases[] = {
+      {"refused status", url(L"/status/404"), 1000, false, TRANSFER_REFUSED, 404, L""},
+      {"over the limit", url(L"/data/2000"), 1000, false, TRANSFER_TOO_LARGE, 0, L""},
+      {"cut-off body", url(L"/short/1000/400"), 10000, false, TRANSFER_ENDED_EARLY, 0, L""},
+      {"missing source", missing, 1000, false, TRANSFER_SOURCE_MISSING, 0, missing},
+      {"bad address", L"http://", 1000, false, TRANSFER_BAD_ADDRESS, 0, L"http://"},
+      {"cancelled", url(L"/data/1000"), 10000, true, TRANSFER_CANCELLED, 0, L""},
+  };
+  for (const Case& c : cases) {
+    TransferListener listener;
+    const TransferProgress* progress = listen_to_transfer(&listener, L"the part", c.cancel);
+    TransferResult result;
+    std::wstring destination = in_folder(L"part.bin");
+    EXPECT_FALSE(download_file(c.source.c_str(), destination.c_str(), c.limit, NULL, NULL, progress, &result))
+        << c.what;
+    EXPECT_EQ(result.failure, c.failure) << c.what;
+    EXPECT_EQ(result.code, c.code) << c.what;
+    EXPECT_EQ(std::wstring(result.detail), c.detail) << c.what;
+    if (c.failure == TRANSFER_TOO_LARGE) {
+      EXPECT_EQ(result.limit, 1000u) << c.what;
+    }
+    EXPECT_FALSE(file_exists(destination)) << c.what;
+    EXPECT_EQ(g_job.failed, 0) << c.what;
+    EXPECT_STREQ(g_job.error_text, L"") << c.what;
+  }
+
+  // A whole body: the label first with no fraction, then the share done of
+  // this download alone, ending at 1.
+  TransferListener listener;
+  const TransferProgress* progress = listen_to_transfer(&listener, L"the part", false);
+  TransferResult result;
+  char* data = NULL;
+  uint32_t length = 0;
+  ASSERT_TRUE(download_file(url(L"/data/1000").c_str(), NULL, 10000, &data, &length, progress, &result));
+  free(data);
+  EXPECT_EQ(result.failure, TRANSFER_OK);
+  EXPECT_EQ(length, 1000u);
+  ASSERT_GE(listener.stages.size(), 2u);
+  EXPECT_EQ(listener.stages.front(), L"the part");
+  EXPECT_LT(listener.fractions.front(), 0.0);
+  EXPECT_EQ(listener.stages.back(), L"the part (0 of 0 MB)");
+  EXPECT_DOUBLE_EQ(listener.fractions.back(), 1.0);
+  EXPECT_STREQ(g_job.stage_text, L"") << "the job's stage is not the download's";
+}

@@ -10,9 +10,11 @@
 
 #include "core/state.h"
 #include "pipeline/job_status.h"
+#include "pipeline/transfer_texts.h"
 #include "fixtures.h"
 #include "support/temp_folder.h"
 #include "transfer/zip_extract.h"
+#include "transfer_listener.h"
 #include "zip_maker.h"
 
 namespace {
@@ -639,3 +641,50 @@ TEST(ZipExtract, LinksInTheDestinationAreNeverWrittenThrough) {
 }
 
 }  // namespace
+
+// extract_zip_file tells its own caller what failed and how far it got, in
+// fractions of this extraction; the build job is not touched.
+TEST(ZipExtract, TheResultNamesWhatFailedWithoutTheJob) {
+  std::wstring folder = make_temp_folder(L"result");
+  std::vector<MadeEntry> entries;
+  for (int i = 0; i < 40; i++) entries.push_back(stored_entry("f" + std::to_string(i) + ".txt", "x"));
+  ASSERT_TRUE(write_file(folder + L"\\a.zip", make_zip(entries).bytes));
+  ASSERT_TRUE(write_file(folder + L"\\not.zip", "plain text"));
+  reset_state();
+  reset_job_status();
+
+  struct Case {
+    const char* what;
+    std::wstring archive;
+    bool cancel;
+    TransferFailure failure;
+    std::wstring detail;
+  } cases[] = {
+      {"missing archive", folder + L"\\none.zip", false, TRANSFER_CANNOT_OPEN, folder + L"\\none.zip"},
+      {"not a zip", folder + L"\\not.zip", false, TRANSFER_NOT_ZIP, L""},
+      {"cancelled", folder + L"\\a.zip", true, TRANSFER_CANCELLED, L""},
+  };
+  for (const Case& c : cases) {
+    TransferListener listener;
+    const TransferProgress* progress = listen_to_transfer(&listener, L"the part", c.cancel);
+    TransferResult result;
+    EXPECT_FALSE(extract_zip_file(c.archive.c_str(), (folder + L"\\dest").c_str(), progress, &result)) << c.what;
+    EXPECT_EQ(result.failure, c.failure) << c.what;
+    EXPECT_EQ(std::wstring(result.detail), c.detail) << c.what;
+    EXPECT_TRUE(listener.stages.empty()) << c.what;
+  }
+  EXPECT_FALSE(exists(folder + L"\\dest\\f0.txt"));
+
+  TransferListener listener;
+  const TransferProgress* progress = listen_to_transfer(&listener, L"the part", false);
+  TransferResult result;
+  ASSERT_TRUE(extract_zip_file((folder + L"\\a.zip").c_str(), (folder + L"\\dest").c_str(), progress, &result));
+  EXPECT_EQ(result.failure, TRANSFER_OK);
+  EXPECT_EQ(listener.stages, (std::vector<std::wstring>{L"Unpacking the part (1 of 40 files)",
+                                                        L"Unpacking the part (17 of 40 files)",
+                                                        L"Unpacking the part (33 of 40 files)"}));
+  EXPECT_EQ(listener.fractions, (std::vector<double>{1.0 / 40, 17.0 / 40, 33.0 / 40}));
+  EXPECT_EQ(g_job.failed, 0);
+  EXPECT_STREQ(g_job.stage_text, L"");
+  EXPECT_EQ(read_file(folder + L"\\dest\\f39.txt"), "x");
+}

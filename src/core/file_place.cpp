@@ -6,16 +6,14 @@
 // the path, even one to nowhere, makes it fail), and whatever already stands
 // at the path is opened as itself (FILE_FLAG_OPEN_REPARSE_POINT), checked to
 // be at its own place, and only then deleted through that handle.
-#include "transfer/file_place.h"
+#include "core/file_place.h"
 
 #include <string.h>
 #include <wchar.h>
 
 #include "core/text.h"
 
-// True when the place the platform reports for handle is expected; an empty
-// expected place (the folder's place could not be told) is trusted.
-static bool handle_is_at(HANDLE handle, const wchar_t* expected) {
+bool handle_is_at(HANDLE handle, const wchar_t* expected) {
   if (!expected[0]) return true;
   wchar_t place[PLACE_UNITS];
   DWORD length = GetFinalPathNameByHandleW(handle, place, PLACE_UNITS, 0);
@@ -143,4 +141,20 @@ PlaceResult make_folder_in_place(const wchar_t* path, const wchar_t* expected, D
     if (removed != PLACE_OK) return removed;
   }
   return PLACE_FAILED;
+}
+
+void create_directory_chain(const wchar_t* path) {
+  wchar_t buffer[PATH_UNITS];
+  copy_text(buffer, PATH_UNITS, path);
+  // From the fourth character on, so that a drive root such as C:\ is passed
+  // over; a path of three characters or fewer only gets the last step.
+  size_t length = wcslen(buffer);
+  for (size_t i = 3; i < length; i++) {
+    if (buffer[i] != L'\\' && buffer[i] != L'/') continue;
+    wchar_t separator = buffer[i];
+    buffer[i] = 0;
+    CreateDirectoryW(buffer, NULL);
+    buffer[i] = separator;
+  }
+  CreateDirectoryW(buffer, NULL);
 }

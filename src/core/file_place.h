@@ -1,5 +1,6 @@
-// Files and folders that the downloader and the extractor create, replace or
-// enter, opened only where their path says: a link (symbolic link, junction,
+// Files and folders that the downloader, the extractor, the build tree's
+// clean-ups and the build log create, replace, enter or delete, opened only
+// where their path says: a link (symbolic link, junction,
 // or a host link that Wine shows as a plain file or folder) is never written
 // through. Where a handle shows that the object at a path lies somewhere else,
 // the link is removed as itself, never its target; where the platform cannot
@@ -22,6 +23,13 @@ enum PlaceResult {
 // cannot be opened or its place does not fit; an empty place: cannot tell.
 bool folder_place(const wchar_t* folder, wchar_t* place);
 
+// True when the place the platform reports for handle is expected, so the
+// handle holds the object at the path and not the target of a link the
+// platform followed to open it (Wine shows a host link to a file as a plain
+// file and opens its target even when asked for the link itself). An empty
+// expected place (the platform cannot tell) is trusted.
+bool handle_is_at(HANDLE handle, const wchar_t* expected);
+
 // expected = place\relative, or empty when place is empty (cannot tell).
 // False when it does not fit.
 bool join_place(wchar_t* expected, const wchar_t* place, const wchar_t* relative);
@@ -40,3 +48,8 @@ PlaceResult make_folder_in_place(const wchar_t* path, const wchar_t* expected, D
 // Deletes the file this process created and still holds open, through its
 // handle, then closes it. Nothing else can be reached that way.
 void discard_file(HANDLE file);
+
+// Creates every missing folder along path, the last component included.
+// Every result is ignored: a folder that cannot be made fails whatever is
+// later made in it, with that operation's own text.
+void create_directory_chain(const wchar_t* path);

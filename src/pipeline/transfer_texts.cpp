@@ -1,0 +1,107 @@
+// Texts of failed transfers and the build job's transfers; see transfer_texts.h.
+#include "pipeline/transfer_texts.h"
+
+#include "core/text.h"
+#include "pipeline/job_status.h"
+
+static const double BYTES_PER_MB = 1048576.0;
+
+// What a text is made of, after its format.
+enum TextArguments { WITH_NAME, WITH_DETAIL, WITH_CODE, WITH_SIZE, WITH_LIMIT, WITH_ENTRY, WITH_SIZE_AND_LIMIT };
+
+struct FailureText {
+  TransferFailure failure;
+  TextArguments arguments;  // name first, then the figure, except WITH_DETAIL: the detail alone
+  const wchar_t* format;
+};
+
+static const FailureText FAILURE_TEXTS[] = {
+    {TRANSFER_BAD_ADDRESS, WITH_DETAIL, L"Bad address: %ls"},
+    {TRANSFER_NO_CONNECTION, WITH_CODE, L"Could not download %ls (error %lu). Check your internet connection."},
+    {TRANSFER_REFUSED, WITH_CODE, L"Could not download %ls (the server answered %lu)."},
+    {TRANSFER_INTERRUPTED, WITH_CODE, L"The download of %ls stopped (error %lu)."},
+    {TRANSFER_ENDED_EARLY, WITH_NAME, L"The download of %ls ended early."},
+    {TRANSFER_TOO_LARGE, WITH_LIMIT, L"The download of %ls stopped: it is larger than %.0f MB."},
+    {TRANSFER_NO_MEMORY, WITH_NAME, L"Not enough memory to download %ls."},
+    {TRANSFER_SOURCE_MISSING, WITH_DETAIL, L"%ls is not there."},
+    {TRANSFER_READ_FAILED, WITH_DETAIL, L"Could not read %ls."},
+    {TRANSFER_CANNOT_CREATE, WITH_DETAIL, L"Could not write %ls."},
+    {TRANSFER_WRITE_FAILED, WITH_DETAIL, L"Could not write %ls (disk full?)."},
+    {TRANSFER_LINK, WITH_DETAIL, L"%ls is a link to another place and could not be removed. Remove it and try again."},
+    {TRANSFER_CANNOT_OPEN, WITH_DETAIL, L"Could not open %ls."},
+    {TRANSFER_ARCHIVE_TOO_LARGE, WITH_SIZE, L"%ls is too large to unpack (%.0f MB)."},
+    {TRANSFER_ARCHIVE_NO_MEMORY, WITH_SIZE, L"Not enough memory to unpack %ls (%.0f MB)."},
+    {TRANSFER_NOT_ZIP, WITH_NAME, L"%ls is not a zip file."},
+    {TRANSFER_DAMAGED, WITH_NAME, L"%ls is damaged."},
+    {TRANSFER_NAME_TOO_LONG, WITH_NAME, L"%ls has a name too long."},
+    {TRANSFER_ENTRY_DAMAGED, WITH_ENTRY, L"%ls is damaged (%ls)."},
+    {TRANSFER_UNKNOWN_METHOD, WITH_NAME, L"%ls uses an unknown compression."},
+    {TRANSFER_UNPACKED_TOO_LARGE, WITH_SIZE_AND_LIMIT,
+     L"%ls is too large: its files add up to %.0f MB, more than %.0f MB."},
+};
+
+void transfer_failure_text(const TransferResult* r, const wchar_t* name, wchar_t* out, size_t units) {
+  copy_text(out, units, L"");  // success and cancel say nothing
+  double size_mb = (double)r->size / BYTES_PER_MB, limit_mb = (double)r->limit / BYTES_PER_MB;
+  for (const FailureText& t : FAILURE_TEXTS) {
+    if (t.failure != r->failure) continue;
+    switch (t.arguments) {
+      case WITH_NAME: format_text(out, units, t.format, name); break;
+      case WITH_DETAIL: format_text(out, units, t.format, r->detail); break;
+      case WITH_CODE: format_text(out, units, t.format, name, (unsigned long)r->code); break;
+      case WITH_SIZE: format_text(out, units, t.format, name, size_mb); break;
+      case WITH_LIMIT: format_text(out, units, t.format, name, limit_mb); break;
+      case WITH_ENTRY: format_text(out, units, t.format, name, r->entry); break;
+      case WITH_SIZE_AND_LIMIT: format_text(out, units, t.format, name, size_mb, limit_mb); break;
+    }
+    return;
+  }
+}
+
+// The stretch of the job's bar one transfer fills.
+struct JobSpan {
+  double from;
+  double to;
+};
+
+static void publish_on_span(void* context, double fraction, const wchar_t* stage) {
+  const JobSpan* span = (const JobSpan*)context;
+  publish_progress(fraction < 0.0 ? -1.0 : span->from + (span->to - span->from) * fraction, L"%ls", stage);
+}
+
+static bool job_cancelled(void*) { return cancel_requested(); }
+
+// Fails the job with the result's text; a cancel stays silent.
+static bool fail_job(const TransferResult* result, const wchar_t* name) {
+  if (result->failure == TRANSFER_CANCELLED) return false;
+  wchar_t text[ERROR_TEXT_UNITS];
+  transfer_failure_text(result, name, text, ERROR_TEXT_UNITS);
+  fail_build(L"%ls", text);
+  return false;
+}
+
+// Transfer records are too large for the worker's stack to hold lightly;
+// one job runs at a time.
+static TransferResult job_result;
+
+bool download_url(const wchar_t* source, const wchar_t* destination, double progress_from, double progress_to,
+                  char** data_out, uint32_t* length_out, const wchar_t* label, const wchar_t* name, uint64_t limit) {
+  JobSpan span = {progress_from, progress_to};
+  TransferProgress progress = {publish_on_span, job_cancelled, &span, label};
+  if (download_file(source, destination, limit, data_out, length_out, &progress, &job_result)) return true;
+  return fail_job(&job_result, name);
+}
+
+bool download_url(const wchar_t* source, const wchar_t* destination, double progress_from, double progress_to,
+                  char** data_out, uint32_t* length_out, const wchar_t* label) {
+  return download_url(source, destination, progress_from, progress_to, data_out, length_out, label, label,
+                      DOWNLOAD_ARCHIVE_LIMIT);
+}
+
+bool extract_zip(const wchar_t* archive, const wchar_t* destination, double progress_from, double progress_to,
+                 const wchar_t* label) {
+  JobSpan span = {progress_from, progress_to};
+  TransferProgress progress = {publish_on_span, job_cancelled, &span, label};
+  if (extract_zip_file(archive, destination, &progress, &job_result)) return true;
+  return fail_job(&job_result, label);
+}
