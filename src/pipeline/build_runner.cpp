@@ -480,6 +480,116 @@ static void line_to_text(const char* bytes, wchar_t* out, size_t units) {
   out[i] = 0;
 }
 
+// One run of the build script: the process and what keeps it in hand.
+struct ScriptRun {
+  PROCESS_INFORMATION process;  // the script, started suspended; null handles before
+  HANDLE read_end;              // our end of the output pipe, or null
+  HANDLE job;                   // the job object holding the script, or null
+  HANDLE stop_watch, watcher;   // the cancel watch where no job holds it, or null
+  bool loose;                   // the runner ends the script's processes itself
+};
+
+// Starts the script suspended with its own environment and its output into
+// a pipe, puts it into a kill-on-close job object (or, where the platform
+// refuses, watches it for a cancel itself), then lets it run. False with the
+// job failed when it could not start; run holds what must be released.
+static bool start_script(ScriptRun* run, const wchar_t* kit_folder, const wchar_t* interpreter,
+                         const wchar_t* environment) {
+  HANDLE write_end = NULL;
+  SECURITY_ATTRIBUTES inherit;
+  memset(&inherit, 0, sizeof inherit);
+  inherit.nLength = sizeof inherit;
+  inherit.bInheritHandle = TRUE;
+  if (!CreatePipe(&run->read_end, &write_end, &inherit, 0)) {
+    fail_build(L"Could not start the build (pipe).");
+    return false;
+  }
+  // Only the write end may reach the script.
+  SetHandleInformation(run->read_end, HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup;
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = write_end;
+  startup.hStdError = write_end;
+
+  // Kill on close: when the job object's last handle goes, or the launcher
+  // ends, every process of the build ends with it.
+  run->job = CreateJobObjectW(NULL, NULL);
+  if (run->job) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    memset(&limits, 0, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(run->job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    job_set_object(run->job);
+  }
+
+  if (!CreateProcessW(interpreter, command_line, NULL, NULL, TRUE,
+                      CREATE_NO_WINDOW | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, (void*)environment,
+                      kit_folder, &startup, &run->process)) {
+    DWORD error = GetLastError();
+    CloseHandle(write_end);
+    wchar_t text[ERROR_TEXT_UNITS];
+    describe_start_failure(text, ERROR_TEXT_UNITS, L"the build tools", error);
+    fail_build(L"%ls", text);
+    return false;
+  }
+
+  // Suspended until it is in the job, so that every process it starts is too.
+  if (!run->job || !assign_to_job(run->job, run->process.hProcess)) {
+    // The job holds nothing: the runner ends the script's processes itself.
+    if (run->job) job_close_object();
+    run->job = NULL;
+    loose_tree_begin(run->process.hProcess, run->process.dwProcessId);
+    run->loose = true;
+    run->stop_watch = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (run->stop_watch) run->watcher = CreateThread(NULL, 0, watch_for_cancel, run->stop_watch, 0, NULL);
+  }
+  // A cancel that came while the script was being set up ends it right here.
+  end_on_cancel();
+  ResumeThread(run->process.hThread);
+  CloseHandle(run->process.hThread);
+  run->process.hThread = NULL;
+  // The pipe reports its end once every process of the build closed its copy.
+  CloseHandle(write_end);
+  return true;
+}
+
+// Copies the script's output to the log and reads its progress lines until
+// every process of the build has closed the pipe, then waits for the script
+// and returns its exit code (1 when it cannot be read).
+static DWORD collect_output(ScriptRun* run, BuildLog* log) {
+  read_output(run->read_end, log);
+  CloseHandle(run->read_end);
+  run->read_end = NULL;
+  WaitForSingleObject(run->process.hProcess, INFINITE);
+  DWORD exit_code = 1;
+  if (!GetExitCodeProcess(run->process.hProcess, &exit_code)) exit_code = 1;
+  return exit_code;
+}
+
+// Releases what start_script acquired, in reverse order; what the script
+// left running ends with the run, as the job object's closing would end it.
+static void end_script(ScriptRun* run) {
+  if (run->watcher) {
+    SetEvent(run->stop_watch);
+    WaitForSingleObject(run->watcher, INFINITE);
+    CloseHandle(run->watcher);
+  }
+  if (run->stop_watch) CloseHandle(run->stop_watch);
+  if (run->loose) {
+    end_loose_tree();
+    loose_tree_end();
+  }
+  if (run->process.hThread) CloseHandle(run->process.hThread);
+  if (run->process.hProcess) CloseHandle(run->process.hProcess);
+  if (run->job) job_close_object();
+  if (run->read_end) CloseHandle(run->read_end);
+}
+
 bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, const wchar_t* interpreter,
                     const wchar_t* disc_path, const wchar_t* region_word, const wchar_t* level_list) {
   wchar_t compiler_folder[PATH_UNITS];
@@ -492,126 +602,32 @@ bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, 
   BuildLog log;
   memset(&log, 0, sizeof log);
   log.file = INVALID_HANDLE_VALUE;
+  ScriptRun run;
+  memset(&run, 0, sizeof run);
   wchar_t* environment = NULL;
-  HANDLE read_end = NULL, write_end = NULL;
-  HANDLE job = NULL;
-  HANDLE stop_watch = NULL, watcher = NULL;
-  bool loose_started = false;
-  PROCESS_INFORMATION process;
-  memset(&process, 0, sizeof process);
-  DWORD exit_code = 1;
   bool ok = false;
 
   wchar_t log_path[PATH_UNITS];
   if (join_path(log_path, kit_folder, L"build_log.txt") && open_log(kit_folder, log_path, &log.file) == LOG_LINK) {
     fail_build(LOG_LINK_TEXT, log_path);
-    goto release;
-  }
-
-  environment = script_environment(kit_folder, toolchain_folder, compiler_folder);
-  if (!environment) {  // only memory can be missing for it
+  } else if (!(environment = script_environment(kit_folder, toolchain_folder, compiler_folder))) {
+    // Only memory can be missing for it.
     fail_build(L"Could not start the build tools (error %lu).", (DWORD)ERROR_NOT_ENOUGH_MEMORY);
-    goto release;
-  }
-
-  SECURITY_ATTRIBUTES inherit;
-  memset(&inherit, 0, sizeof inherit);
-  inherit.nLength = sizeof inherit;
-  inherit.bInheritHandle = TRUE;
-  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) {
-    fail_build(L"Could not start the build (pipe).");
-    goto release;
-  }
-  // Only the write end may reach the script.
-  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-
-  {
-    STARTUPINFOW startup;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = write_end;
-    startup.hStdError = write_end;
-
-    // Kill on close: when the job object's last handle goes, or the launcher
-    // ends, every process of the build ends with it.
-    job = CreateJobObjectW(NULL, NULL);
-    if (job) {
-      JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
-      memset(&limits, 0, sizeof limits);
-      limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-      SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-      job_set_object(job);
-    }
-
-    if (!CreateProcessW(interpreter, command_line, NULL, NULL, TRUE,
-                        CREATE_NO_WINDOW | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, environment, kit_folder,
-                        &startup, &process)) {
-      DWORD error = GetLastError();
-      wchar_t text[ERROR_TEXT_UNITS];
-      describe_start_failure(text, ERROR_TEXT_UNITS, L"the build tools", error);
-      fail_build(L"%ls", text);
-      goto release;
+  } else if (start_script(&run, kit_folder, interpreter, environment)) {
+    DWORD exit_code = collect_output(&run, &log);
+    if (cancel_requested()) {
+      ok = false;
+    } else if (exit_code != 0) {
+      wchar_t last[TAIL_LINE_BYTES];
+      const char* line = tail_last(&tail);
+      line_to_text(line ? line : "no output", last, TAIL_LINE_BYTES);
+      fail_build(L"The build stopped (code %lu): %ls", (unsigned long)exit_code, last);
+    } else {
+      ok = true;
     }
   }
 
-  // Suspended until it is in the job, so that every process it starts is too.
-  if (!job || !assign_to_job(job, process.hProcess)) {
-    // The job holds nothing: the runner ends the script's processes itself.
-    if (job) job_close_object();
-    job = NULL;
-    loose_tree_begin(process.hProcess, process.dwProcessId);
-    loose_started = true;
-    stop_watch = CreateEventW(NULL, TRUE, FALSE, NULL);
-    if (stop_watch) watcher = CreateThread(NULL, 0, watch_for_cancel, stop_watch, 0, NULL);
-  }
-  // A cancel that came while the script was being set up ends it right here.
-  end_on_cancel();
-  ResumeThread(process.hThread);
-  CloseHandle(process.hThread);
-  process.hThread = NULL;
-  // The pipe reports its end once every process of the build closed its copy.
-  CloseHandle(write_end);
-  write_end = NULL;
-
-  read_output(read_end, &log);
-
-  CloseHandle(read_end);
-  read_end = NULL;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  if (!GetExitCodeProcess(process.hProcess, &exit_code)) exit_code = 1;
-
-  if (cancel_requested()) {
-    ok = false;
-  } else if (exit_code != 0) {
-    wchar_t last[TAIL_LINE_BYTES];
-    const char* line = tail_last(&tail);
-    line_to_text(line ? line : "no output", last, TAIL_LINE_BYTES);
-    fail_build(L"The build stopped (code %lu): %ls", (unsigned long)exit_code, last);
-  } else {
-    ok = true;
-  }
-
-release:
-  if (watcher) {
-    SetEvent(stop_watch);
-    WaitForSingleObject(watcher, INFINITE);
-    CloseHandle(watcher);
-  }
-  if (stop_watch) CloseHandle(stop_watch);
-  if (loose_started) {
-    // What the script left running ends with the run, as the job object's
-    // closing would end it.
-    end_loose_tree();
-    loose_tree_end();
-  }
-  if (process.hThread) CloseHandle(process.hThread);
-  if (process.hProcess) CloseHandle(process.hProcess);
-  if (job) job_close_object();
-  if (write_end) CloseHandle(write_end);
-  if (read_end) CloseHandle(read_end);
+  end_script(&run);
   if (environment) HeapFree(GetProcessHeap(), 0, environment);
   log_finish(&log);
   if (log.file != INVALID_HANDLE_VALUE) CloseHandle(log.file);
