@@ -90,7 +90,7 @@ static void darken_title_bar(HWND window) {
   SetAttributeFn set_attribute = dwm ? (SetAttributeFn)(void*)GetProcAddress(dwm, "DwmSetWindowAttribute") : NULL;
   if (!set_attribute) return;
   DWORD dark = 1;
-  DWORD caption = 0x0024140F;  // COLOR_SIDEBAR as a COLORREF
+  DWORD caption = COLOR_SIDEBAR;
   set_attribute(window, DWM_DARK_MODE, &dark, sizeof dark);
   set_attribute(window, DWM_CAPTION_COLOR, &caption, sizeof caption);
 }

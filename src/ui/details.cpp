@@ -10,6 +10,7 @@
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"
 #include "ui/views.h"
+#include "ui/image_ids.h"
 
 struct LegendRow {
   int classic_glyph;
@@ -20,10 +21,10 @@ struct LegendRow {
 
 // Face buttons and Start in the left column, shoulders and Select in the right.
 static const LegendRow LEGEND[10] = {
-    {140, L"Cross", 160, L"A"},     {141, L"Circle", 161, L"B"}, {142, L"Square", 162, L"X"},
-    {143, L"Triangle", 163, L"Y"},  {148, L"Start", 168, L"Menu"}, {144, L"L1", 164, L"LB"},
-    {145, L"R1", 165, L"RB"},       {146, L"L2", 166, L"LT"},     {147, L"R2", 167, L"RT"},
-    {149, L"Select", 169, L"View"},
+    {GLYPH_CROSS, L"Cross", GLYPH_A, L"A"},     {GLYPH_CIRCLE, L"Circle", GLYPH_B, L"B"}, {GLYPH_SQUARE, L"Square", GLYPH_X, L"X"},
+    {GLYPH_TRIANGLE, L"Triangle", GLYPH_Y, L"Y"},  {GLYPH_START, L"Start", GLYPH_MENU, L"Menu"}, {GLYPH_L1, L"L1", GLYPH_LB, L"LB"},
+    {GLYPH_R1, L"R1", GLYPH_RB, L"RB"},       {GLYPH_L2, L"L2", GLYPH_LT, L"LT"},     {GLYPH_R2, L"R2", GLYPH_RT, L"RT"},
+    {GLYPH_SELECT, L"Select", GLYPH_VIEW, L"View"},
 };
 
 static RECT rect_of(int left, int top, int right, int bottom) {

@@ -13,6 +13,7 @@
 #include "core/state.h"
 #include "ui/draw_kit.h"
 #include "ui/ui_state.h"
+#include "ui/image_ids.h"
 
 // CLSID_WICImagingFactory1 and IID_IWICImagingFactory, spelled out so that
 // the factory class does not depend on which one the headers default to.
@@ -208,7 +209,7 @@ HBRUSH get_background_brush() {
   if (g_ui.background_brush) DeleteObject(g_ui.background_brush);
   g_ui.background_brush = NULL;
   g_ui.background_tile = 0;
-  HBITMAP bitmap = get_scaled_image(104, tile, tile, false, 0);
+  HBITMAP bitmap = get_scaled_image(IMAGE_TILE, tile, tile, false, 0);
   if (bitmap) {
     g_ui.background_brush = CreatePatternBrush(bitmap);
     if (g_ui.background_brush) g_ui.background_tile = tile;

@@ -22,14 +22,13 @@
 #include "ui/ui_state.h"
 #include "pipeline/job_status.h"
 #include "ui/hit_regions.h"
+#include "ui/image_ids.h"
 
 static const wchar_t BUILDING_LABEL[] = L"Building\u2026";
 
-// Design lengths of the library list that the scroll limit depends on.
-enum { LIST_TOP = 96, SIDEBAR_FOOTER = 116, ROW_HEIGHT = 68, ROW_GAP = 6 };
-
 int scroll_limit(int client_height) {
-  return px(LIST_TOP) + px(SIDEBAR_FOOTER) + (px(ROW_HEIGHT) + px(ROW_GAP)) * g_state.entry_count - client_height;
+  int row_pitch = px(LIST_ROW_HEIGHT) + px(LIST_ROW_GAP);
+  return px(LIST_TOP) + px(SIDEBAR_FOOTER) + row_pitch * g_state.entry_count - client_height;
 }
 
 void keep_scroll_in_range() {
@@ -100,7 +99,7 @@ static int text_width(HDC dc, const wchar_t* text, FontRole font) {
 
 static void draw_library_row(HDC dc, int32_t i, int y, int b, int right, const RECT& list) {
   const LibraryEntry& e = g_state.entries[i];
-  int left = px(12);
+  int left = px(LIST_ROW_INSET);
   RECT row = rect_of(left, y, right, b);
   bool selected = i == g_state.selected;
   if (selected)
@@ -138,16 +137,16 @@ static void draw_library_row(HDC dc, int32_t i, int y, int b, int right, const R
 }
 
 static void draw_library_list(HDC dc, int H, int W, int bottom) {
-  RECT list = rect_of(0, H + px(30), W - 1, bottom - px(116));
+  RECT list = rect_of(0, H + px(LIST_CLIP_TOP), W - 1, bottom - px(SIDEBAR_FOOTER));
   HRGN clip = CreateRectRgn(list.left, list.top, list.right, list.bottom);
   if (clip) SelectClipRgn(dc, clip);
-  int y = H + px(32) - g_ui.scroll_offset;
+  int y = H + px(LIST_FIRST_ROW) - g_ui.scroll_offset;
   for (int32_t i = 0; i < g_state.entry_count; i++) {
-    int b = y + px(68);
+    int b = y + px(LIST_ROW_HEIGHT);
     // Rows wholly above the header or below the window cost nothing: no
     // label, no file test, no region.
-    if (!(b < H || y > bottom)) draw_library_row(dc, i, y, b, W - px(12), list);
-    y = b + px(6);
+    if (!(b < H || y > bottom)) draw_library_row(dc, i, y, b, W - px(LIST_ROW_INSET), list);
+    y = b + px(LIST_ROW_GAP);
   }
   SelectClipRgn(dc, NULL);
   if (clip) DeleteObject(clip);
@@ -156,15 +155,15 @@ static void draw_library_list(HDC dc, int H, int W, int bottom) {
 static void draw_empty_state(HDC dc, int L, int R, int W, int client_right, int bottom) {
   int cy = bottom / 2 + px(70);
   int cx = (client_right + W) / 2;
-  draw_image(dc, 103, px(320), px(200), cx - px(160), cy - px(290));
+  draw_image(dc, IMAGE_EMPTY_STATE, px(320), px(200), cx - px(160), cy - px(290));
   draw_text(dc, L"Your library is empty", rect_of(L, cy - px(60), R, cy - px(24)), FONT_TITLE, COLOR_TEXT,
             DT_CENTER | DT_SINGLELINE);
   draw_text(dc, L"Add your own copy of the game as a disc image (.iso), or drop one on this window.",
             rect_of(L, cy - px(14), R, cy + px(10)), FONT_BODY, COLOR_TEXT_SECONDARY, DT_CENTER | DT_SINGLELINE);
   draw_button(dc, rect_of(cx - px(176) - px(6), cy + px(30), cx - px(6), cy + px(70)), L"Add disc image",
-              CMD_ADD_DISC, 1, true, true, 120);
+              CMD_ADD_DISC, 1, true, true, ICON_PLUS);
   draw_button(dc, rect_of(cx + px(6), cy + px(30), cx + px(6) + px(176), cy + px(70)), L"Scan a folder",
-              CMD_SCAN_FOLDER, 1, false, true, 128);
+              CMD_SCAN_FOLDER, 1, false, true, ICON_MAGNIFIER);
 }
 
 static void draw_progress_block(HDC dc, int L, int R, int y) {
@@ -194,7 +193,7 @@ static void draw_progress_block(HDC dc, int L, int R, int y) {
             COLOR_TEXT_SECONDARY, DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
   bool stopping = g_job.cancel_requested != 0;
   draw_button(dc, rect_of(R - px(110), y + px(4), R, y + px(44)), stopping ? L"Stopping\u2026" : L"Cancel",
-              CMD_CANCEL_BUILD, 0, false, !stopping, 122);
+              CMD_CANCEL_BUILD, 0, false, !stopping, ICON_CROSS);
 }
 
 static void draw_button_row(HDC dc, uint32_t actions, int L, int R, int y) {
@@ -202,27 +201,27 @@ static void draw_button_row(HDC dc, uint32_t actions, int L, int R, int y) {
   if ((actions & ENTRY_UNFINISHED) && !(actions & ENTRY_GAME_RUNS)) {
     // Whatever files the cut-short build left, they may not make a game: the
     // one way on is to build it again.
-    draw_button(dc, primary, L"Rebuild", CMD_REBUILD, 0, true, (actions & ENTRY_REBUILD) != 0, 126);
+    draw_button(dc, primary, L"Rebuild", CMD_REBUILD, 0, true, (actions & ENTRY_REBUILD) != 0, ICON_REBUILD);
   } else {
     const wchar_t* label = (actions & ENTRY_GAME_RUNS) ? L"Running\u2026"
                            : (actions & ENTRY_NOT_BUILT) ? L"Build"
                                                          : L"Play";
-    int icon = (actions & ENTRY_NOT_BUILT) ? 121 : 125;
+    int icon = (actions & ENTRY_NOT_BUILT) ? ICON_HAMMER : ICON_PLAY;
     // No game starts while a build makes its files.
     bool enabled = (actions & (ENTRY_PLAY | ENTRY_BUILD)) != 0;
     draw_button(dc, primary, label, CMD_PRIMARY_ACTION, 0, true, enabled, icon);
   }
 
   draw_button(dc, rect_of(L + px(182), y + px(4), L + px(182) + px(128), y + px(44)), L"Settings", CMD_OPEN_SETTINGS,
-              0, false, true, 129);
+              0, false, true, ICON_GEAR);
   int x2 = L + px(182) + px(140);
   draw_button(dc, rect_of(x2, y + px(4), x2 + px(128), y + px(44)), L"Open log", CMD_OPEN_LOG, 0, false,
-              (actions & ENTRY_OPEN_LOG) != 0, 124);
+              (actions & ENTRY_OPEN_LOG) != 0, ICON_DOCUMENT);
   int x3 = x2 + px(140);
   draw_button(dc, rect_of(x3, y + px(4), x3 + px(150), y + px(44)), L"Game folder", CMD_OPEN_GAME_FOLDER, 0, false,
-              (actions & ENTRY_GAME_FOLDER) != 0, 123);
+              (actions & ENTRY_GAME_FOLDER) != 0, ICON_FOLDER);
   draw_button(dc, rect_of(R - px(120), y + px(4), R, y + px(44)), L"Remove", CMD_REMOVE_ENTRY, 0, false,
-              (actions & ENTRY_REMOVE) != 0, 127);
+              (actions & ENTRY_REMOVE) != 0, ICON_BIN);
 }
 
 static void draw_message_line(HDC dc, const LibraryEntry& e, uint32_t actions, bool progress_drawn, int L, int R,
@@ -265,7 +264,7 @@ static void draw_selected_view(HDC dc, int L, int R, int bottom) {
   HRGN clip = CreateRoundRectRgn(L, T, R + 1, T + px(150) + 1, px(10), px(10));
   if (clip) SelectClipRgn(dc, clip);
   fill_solid(dc, rect_of(L, T, R, T + px(150)), COLOR_BACKDROP);
-  if (px(150) > 0 && R > L) draw_cover_image(dc, 100, rect_of(L, T, R, T + px(150)));
+  if (px(150) > 0 && R > L) draw_cover_image(dc, IMAGE_BANNER, rect_of(L, T, R, T + px(150)));
   SelectClipRgn(dc, NULL);
   if (clip) DeleteObject(clip);
 
@@ -306,7 +305,7 @@ void paint_window(HDC dc, const RECT* client) {
   for (int8_t& answer : g_files_present) answer = -1;
   g_painting = true;
   int bottom = client->bottom, client_right = client->right;
-  int H = px(64), W = px(300);
+  int H = px(SIDEBAR_HEADER), W = px(SIDEBAR_WIDTH);
 
   HBRUSH tile = get_background_brush();
   if (tile) {
@@ -318,7 +317,7 @@ void paint_window(HDC dc, const RECT* client) {
 
   fill_solid(dc, rect_of(0, 0, W, bottom), COLOR_SIDEBAR);
   fill_solid(dc, rect_of(W - 1, 0, W, bottom), COLOR_BORDER);
-  if (!draw_image(dc, 101, px(260), px(40), px(20), px(14)))
+  if (!draw_image(dc, IMAGE_WORDMARK_EMBLEM, px(260), px(40), px(20), px(14)))
     draw_text(dc, L"PROJECT TELVAR", rect_of(px(20), px(18), W - px(10), px(46)), FONT_WORDMARK, COLOR_TEXT,
               DT_SINGLELINE | DT_VCENTER);
   draw_text(dc, L"LIBRARY", rect_of(px(20), H + px(6), W - px(20), H + px(26)), FONT_SMALL, COLOR_TEXT_MUTED,
@@ -328,11 +327,11 @@ void paint_window(HDC dc, const RECT* client) {
     draw_text(dc, L"No games yet", rect_of(px(20), H + px(36), W - px(20), H + px(60)), FONT_BODY,
               COLOR_TEXT_MUTED, DT_SINGLELINE);
 
-  fill_solid(dc, rect_of(0, bottom - px(116), W - 1, bottom - px(115)), COLOR_BORDER);
+  fill_solid(dc, rect_of(0, bottom - px(SIDEBAR_FOOTER), W - 1, bottom - px(SIDEBAR_FOOTER - 1)), COLOR_BORDER);
   draw_button(dc, rect_of(px(16), bottom - px(100), W - px(16), bottom - px(60)), L"Add disc image", CMD_ADD_DISC,
-              0, false, true, 120);
+              0, false, true, ICON_PLUS);
   draw_button(dc, rect_of(px(16), bottom - px(52), W - px(16), bottom - px(16)), L"Scan a folder",
-              CMD_SCAN_FOLDER, 0, false, true, 128);
+              CMD_SCAN_FOLDER, 0, false, true, ICON_MAGNIFIER);
 
   int L = W + px(24), R = client_right - px(24);
   if (g_state.settings_open)

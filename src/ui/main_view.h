@@ -4,6 +4,22 @@
 #include <windows.h>
 #include <stdint.h>
 
+// The sidebar and its library list, in design lengths (px() scales each):
+// the header with the wordmark, the list's clip area below the "LIBRARY"
+// caption, the rows, and the footer with the add and scan buttons. The
+// painter, the scroll limit and the window's list keys read them here.
+enum {
+  SIDEBAR_WIDTH = 300,        // the sidebar's width
+  SIDEBAR_HEADER = 64,        // the header's height above the list
+  LIST_CLIP_TOP = 30,         // the list's clip area starts this far below the header
+  LIST_FIRST_ROW = 32,        // the first row's top below the header, unscrolled
+  LIST_TOP = SIDEBAR_HEADER + LIST_FIRST_ROW,  // the first row's top in the window
+  LIST_ROW_HEIGHT = 68,       // one row
+  LIST_ROW_GAP = 6,           // between two rows
+  LIST_ROW_INSET = 12,        // the rows' left inset and right margin
+  SIDEBAR_FOOTER = 116,       // the footer's height below the list
+};
+
 // Draws the whole client area (left and top 0) and rebuilds the hit regions.
 // It changes nothing else: the scroll offset it draws with is kept in range
 // where it changes (keep_scroll_in_range).

@@ -17,6 +17,7 @@
 #include "ui/ui_state.h"
 #include "pipeline/job_status.h"
 #include "ui/hit_regions.h"
+#include "ui/image_ids.h"
 
 static RECT rect_of(int left, int top, int right, int bottom) {
   RECT r = {left, top, right, bottom};
@@ -142,7 +143,7 @@ void draw_settings_panel(HDC dc, int L, int R) {
                                 L"Downloads the latest build kit and builds the selected game from your disc again. "
                                 L"Saves are kept.");
   draw_button(dc, rect_of(C, y + px(4), R, y + px(36)), L"Rebuild", CMD_REBUILD, 0, false,
-              (entry_actions(g_state.selected) & ENTRY_REBUILD) != 0, 126);
+              (entry_actions(g_state.selected) & ENTRY_REBUILD) != 0, ICON_REBUILD);
 
   // The version to quote in a bug report, quietly below everything else.
   draw_text(dc, L"" TELVAR_PRODUCT_NAME " " TELVAR_VERSION_TEXT, rect_of(L, foot, R, foot + px(18)), FONT_SMALL,
