@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "core/text.h"
 #include "pipeline/preflight.h"
 #include "support/temp_folder.h"
 
@@ -78,7 +79,7 @@ TEST_F(Preflight, EachRefusalAndWarningSaysItsCauseAndRemedy) {
   std::wstring under_programs = join(programs, L"Telvar");
   CreateDirectoryW(under_programs.c_str(), NULL);
   std::wstring deep = base;
-  while (deep.size() + 21 <= 150) {
+  while (deep.size() + KIT_PATH_ROOM <= PATH_UNITS - 1) {  // one name past what fits, wherever the test runs
     deep = join(deep, L"a deep folder name");
     CreateDirectoryW(deep.c_str(), NULL);
   }
