@@ -175,20 +175,28 @@ void format_exit_code(wchar_t* out, size_t units, uint32_t code) {
   put_exit_code(&w, code);
 }
 
-// "HEAD: WHAT (Windows error N). ADVICE" for a known code, else
-// "HEAD (Windows error N). FALLBACK".
+// ": WHAT (CODE)" for a known code, else " (CODE)".
+static void put_cause(Writer* w, const CodeWords* words, void (*put_code)(Writer*, uint32_t), uint32_t code) {
+  if (words) {
+    put(w, L": ");
+    put(w, words->what);
+  }
+  put(w, L" (");
+  put_code(w, code);
+  put(w, L")");
+}
+
+// "HEAD SUBJECT AFTER: WHAT (Windows error N). ADVICE" for a known code, else
+// "HEAD SUBJECT AFTER (Windows error N). FALLBACK".
 static void describe_windows_error(wchar_t* out, size_t units, const wchar_t* head, const wchar_t* subject,
-                                   const CodeWords* words, uint32_t error, const wchar_t* fallback) {
+                                   const wchar_t* after, const CodeWords* words, uint32_t error,
+                                   const wchar_t* fallback) {
   Writer w = start(out, units);
   put(&w, head);
   put(&w, subject);
-  if (words) {
-    put(&w, L": ");
-    put(&w, words->what);
-  }
-  put(&w, L" (");
-  put_windows_error(&w, error);
-  put(&w, L").");
+  put(&w, after);
+  put_cause(&w, words, put_windows_error, error);
+  put(&w, L".");
   const wchar_t* advice = words ? words->advice : fallback;
   if (advice && advice[0]) {
     put(&w, L" ");
@@ -197,41 +205,26 @@ static void describe_windows_error(wchar_t* out, size_t units, const wchar_t* he
 }
 
 void describe_download_failure(wchar_t* out, size_t units, const wchar_t* label, uint32_t error) {
-  describe_windows_error(out, units, L"Could not download ", label, network_error_words(error), error,
+  describe_windows_error(out, units, L"Could not download ", label, L"", network_error_words(error), error,
                          L"Check your internet connection.");
 }
 
 void describe_download_stopped(wchar_t* out, size_t units, const wchar_t* label, uint32_t error) {
-  // The verb comes after the label here, so this one is put together apart.
-  Writer w = start(out, units);
-  const CodeWords* words = network_error_words(error);
-  put(&w, L"The download of ");
-  put(&w, label);
-  put(&w, L" stopped");
-  if (words) {
-    put(&w, L": ");
-    put(&w, words->what);
-  }
-  put(&w, L" (");
-  put_windows_error(&w, error);
-  put(&w, L").");
-  put(&w, L" ");
-  put(&w, words ? words->advice : L"Try again.");
+  describe_windows_error(out, units, L"The download of ", label, L" stopped", network_error_words(error), error,
+                         L"Try again.");
 }
 
 void describe_start_failure(wchar_t* out, size_t units, const wchar_t* program, uint32_t error) {
-  describe_windows_error(out, units, L"Could not start ", program, start_error_words(error), error, L"");
+  describe_windows_error(out, units, L"Could not start ", program, L"", start_error_words(error), error, L"");
 }
 
 void describe_game_exit(wchar_t* out, size_t units, uint32_t code) {
   Writer w = start(out, units);
   const CodeWords* words = is_status_code(code) ? exit_status_words(code) : nullptr;
   if (words) {
-    put(&w, L"The game closed: ");
-    put(&w, words->what);
-    put(&w, L" (");
-    put_exit_code(&w, code);
-    put(&w, L"). ");
+    put(&w, L"The game closed");
+    put_cause(&w, words, put_exit_code, code);
+    put(&w, L". ");
     put(&w, words->advice);
   } else if (is_status_code(code)) {
     put(&w, L"The game closed with an error (");
@@ -249,13 +242,8 @@ void describe_script_exit(wchar_t* out, size_t units, uint32_t code, const wchar
   if (is_status_code(code)) {
     const CodeWords* words = exit_status_words(code);
     put(&w, L"The build tools crashed");
-    if (words) {
-      put(&w, L": ");
-      put(&w, words->what);
-    }
-    put(&w, L" (");
-    put_exit_code(&w, code);
-    put(&w, L"): ");
+    put_cause(&w, words, put_exit_code, code);
+    put(&w, L": ");
   } else {
     put(&w, L"The build script ended with ");
     put_exit_code(&w, code);

@@ -281,6 +281,23 @@ static bool inflate_codes_fast(InflateState* s, const HuffmanTable* litlen, cons
     bits = s->bit_buffer;                \
     nbits = (uint32_t)s->bit_count;      \
   } while (0)
+// One symbol of a code into out: from its fast entry when the code is
+// short, else (a long code, or none) from the careful decoder, which takes
+// the state as it stands; -1 when no code matches.
+#define FAST_SYMBOL(out, fast, table)                          \
+  do {                                                         \
+    uint32_t entry_ = (fast)[bits & (INFLATE_FAST_SIZE - 1)];  \
+    if (entry_ != 0) {                                         \
+      uint32_t length_ = entry_ >> INFLATE_FAST_LENGTH_SHIFT;  \
+      bits >>= length_;                                        \
+      nbits -= length_;                                        \
+      (out) = (int)(entry_ & INFLATE_FAST_SYMBOL_MASK);        \
+    } else {                                                   \
+      FAST_SAVE();                                             \
+      (out) = decode_symbol(s, (table));                       \
+      FAST_LOAD();                                             \
+    }                                                          \
+  } while (0)
 
   for (;;) {
     if (in_length - position < INFLATE_FAST_INPUT_MARGIN) {
@@ -288,19 +305,9 @@ static bool inflate_codes_fast(InflateState* s, const HuffmanTable* litlen, cons
       return inflate_codes(s, litlen, dist);
     }
     FAST_REFILL();
-    uint32_t entry = litlen_fast[bits & (INFLATE_FAST_SIZE - 1)];
     int symbol;
-    if (entry != 0) {
-      uint32_t len = entry >> INFLATE_FAST_LENGTH_SHIFT;
-      bits >>= len;
-      nbits -= len;
-      symbol = (int)(entry & INFLATE_FAST_SYMBOL_MASK);
-    } else {  // a long code, or none
-      FAST_SAVE();
-      symbol = decode_symbol(s, litlen);
-      FAST_LOAD();
-      if (symbol < 0) break;
-    }
+    FAST_SYMBOL(symbol, litlen_fast, litlen);
+    if (symbol < 0) break;
     if (symbol < 256) {  // a literal byte
       if (count == capacity) break;
       out[count++] = (uint8_t)symbol;
@@ -319,19 +326,9 @@ static bool inflate_codes_fast(InflateState* s, const HuffmanTable* litlen, cons
     nbits -= extra;
 
     FAST_REFILL();
-    entry = dist_fast[bits & (INFLATE_FAST_SIZE - 1)];
     int dsym;
-    if (entry != 0) {
-      uint32_t len = entry >> INFLATE_FAST_LENGTH_SHIFT;
-      bits >>= len;
-      nbits -= len;
-      dsym = (int)(entry & INFLATE_FAST_SYMBOL_MASK);
-    } else {
-      FAST_SAVE();
-      dsym = decode_symbol(s, dist);
-      FAST_LOAD();
-      if (dsym < 0) break;
-    }
+    FAST_SYMBOL(dsym, dist_fast, dist);
+    if (dsym < 0) break;
     if (dsym >= 30) break;
     extra = DIST_EXTRA[dsym];
     if (nbits < extra) FAST_REFILL();
@@ -371,6 +368,7 @@ static bool inflate_codes_fast(InflateState* s, const HuffmanTable* litlen, cons
 #undef FAST_REFILL
 #undef FAST_SAVE
 #undef FAST_LOAD
+#undef FAST_SYMBOL
 }
 
 // BTYPE 00 (RFC 1951 3.2.4): LEN, NLEN, then LEN bytes copied as they are.
