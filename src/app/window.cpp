@@ -13,6 +13,7 @@
 #include "app/accessibility.h"
 #include "app/commands.h"
 #include "app/keyboard.h"
+#include "app/tooltip.h"
 #include "core/state.h"
 #include "pipeline/folder_lock.h"
 #include "launch/game_launch.h"
@@ -113,6 +114,7 @@ HWND create_main_window(HINSTANCE instance) {
   SetPropW(window, FOLDER_PROPERTY, folder_property_value());
   correct_window_scale(window);
   darken_title_bar(window);
+  make_tooltip(window);
   return window;
 }
 
@@ -417,6 +419,7 @@ static void on_mouse_move(HWND window, int x, int y) {
     repaint(window);
   }
   SetCursor(LoadCursorW(NULL, id ? IDC_HAND : IDC_ARROW));
+  track_tooltip(window, x, y);
   TRACKMOUSEEVENT track = {};
   track.cbSize = sizeof track;
   track.dwFlags = TME_LEAVE;
@@ -557,6 +560,9 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       if (answer) return answer;
       break;
     }
+    case WM_NOTIFY:
+      if (answer_tooltip((NMHDR*)lparam)) return 0;
+      break;
     case WM_APP_ACCESSIBLE_COMMAND: dispatch_command((int32_t)wparam, (int32_t)lparam); return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);

@@ -11,6 +11,7 @@
 #include "access_fixture.h"
 #include "app/commands.h"
 #include "app/keyboard.h"
+#include "app/tooltip.h"
 #include "core/state.h"
 #include "library/catalog.h"
 #include "pipeline/job_status.h"
@@ -337,5 +338,48 @@ TEST_F(AccessTest, TooltipsNameTheShortcutAndWhyAButtonIsDisabled) {
     wchar_t text[256];
     EXPECT_TRUE(tooltip_text(g_ui.items[i], text, 256));
     EXPECT_STREQ(text, c.expected);
+  }
+}
+
+// The tooltip control's one tool follows the item under the pointer, and the
+// text it asks for is that item's.
+TEST_F(AccessTest, TheTooltipFollowsThePointerOverEnabledAndDisabledButtons) {
+  fake_entries(1);
+  g_state.selected = 0;
+  paint();
+  HWND tip = tooltip_window();
+  ASSERT_TRUE(tip != NULL && IsWindow(tip));
+  EXPECT_EQ(GetWindow(tip, GW_OWNER), window);
+  struct Case {
+    int id;
+    const wchar_t* expected;  // null: over no item with a tip
+  } cases[] = {
+      {CMD_ADD_DISC, L"Add disc image (Ctrl+O)"},
+      {CMD_OPEN_LOG, L"Open log\nThis disc has no game that keeps a log."},  // disabled: no hit region
+      {CMD_SELECT_ENTRY, NULL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    int i = find_item(c.id, 0);
+    ASSERT_GE(i, 0);
+    RECT item = g_ui.items[i].rect;
+    SendMessageW(window, WM_MOUSEMOVE, 0, point(item.left + 3, item.top + 3));
+    TTTOOLINFOW tool = {};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = window;
+    tool.uId = 1;
+    ASSERT_TRUE(SendMessageW(tip, TTM_GETTOOLINFOW, 0, (LPARAM)&tool));
+    NMTTDISPINFOW ask = {};
+    ask.hdr.hwndFrom = tip;
+    ask.hdr.code = TTN_GETDISPINFOW;
+    SendMessageW(window, WM_NOTIFY, 0, (LPARAM)&ask);
+    ASSERT_TRUE(ask.lpszText != NULL);
+    if (c.expected) {
+      EXPECT_TRUE(EqualRect(&tool.rect, &item));
+      EXPECT_STREQ(ask.lpszText, c.expected);
+    } else {
+      EXPECT_TRUE(IsRectEmpty(&tool.rect));
+      EXPECT_STREQ(ask.lpszText, L"");
+    }
   }
 }
