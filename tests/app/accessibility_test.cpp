@@ -253,6 +253,7 @@ TEST_F(TreeTest, TheFocusFollowsTabAndIsAnnounced) {
     SCOPED_TRACE(tab);
     key(VK_TAB);
     pump_for(30);
+    ASSERT_TRUE(focused_item() != NULL) << "Tab focused nothing";
     LONG expected = (LONG)(focused_item() - g_ui.items) + 1;
     VariantInit(&focus);
     ASSERT_EQ(acc->get_accFocus(&focus), S_OK);
@@ -279,7 +280,16 @@ TEST_F(TreeTest, TheFocusFollowsTabAndIsAnnounced) {
   pump_for(50);
   EXPECT_FALSE(has_event(EVENT_OBJECT_LIVEREGIONCHANGED, status));
 
-  // A failed build is announced through the status line.
+  // The end of a build is announced through the status line.
+  g_events.clear();
+  g_job.entry_index = 0;
+  SendMessageW(window, WM_APP_BUILD_PROGRESS, 1, 0);
+  UpdateWindow(window);
+  pump_for(50);
+  EXPECT_TRUE(has_event(EVENT_OBJECT_LIVEREGIONCHANGED, g_ui.item_count + 1));
+  EXPECT_EQ(read_node(acc, g_ui.item_count + 1).name, L"Built. Ready to play.");
+
+  // So is a failed one.
   g_job.failed = 1;
   g_job.entry_index = 0;
   wcscpy(g_job.error_text, L"The build failed.");
