@@ -1,5 +1,6 @@
 // Clickable rectangles recorded by each paint, and the seventeen commands
-// they carry. Plain data and the two list operations.
+// they carry; and the items (named, with a role and a state) that the
+// keyboard and screen readers walk. Plain data and the list operations.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
