@@ -12,7 +12,10 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
+#include "app/accessibility.h"
 #include "app/commands.h"
+#include "app/keyboard.h"
+#include "app/tooltip.h"
 #include "core/state.h"
 #include "pipeline/folder_lock.h"
 #include "launch/game_launch.h"
@@ -112,6 +115,7 @@ HWND create_main_window(HINSTANCE instance) {
   SetPropW(window, FOLDER_PROPERTY, folder_property_value());
   correct_window_scale(window);
   darken_title_bar(window);
+  make_tooltip(window);
   return window;
 }
 
@@ -173,6 +177,7 @@ static void on_paint(HWND window) {
   if (bitmap) DeleteObject(bitmap);
   if (memory) DeleteDC(memory);
   EndPaint(window, &paint);
+  announce_changes(window);
 }
 
 static void on_min_max_info(MINMAXINFO* info) {
@@ -190,7 +195,8 @@ static void on_close(HWND window) {
   DestroyWindow(window);
 }
 
-static void on_destroy() {
+static void on_destroy(HWND window) {
+  release_accessible(window);
   save_settings();
   PostQuitMessage(0);
 }
@@ -228,7 +234,10 @@ static void move_selection(HWND window, int32_t step) {
   repaint(window);
 }
 
+static bool on_focus_key(HWND window, WPARAM key);
+
 static void on_key_down(HWND window, WPARAM key) {
+  if (on_focus_key(window, key)) return;
   switch (key) {
     case VK_RETURN:
       // Enter plays a built game and never starts a build. launch_game
@@ -239,8 +248,6 @@ static void on_key_down(HWND window, WPARAM key) {
         repaint(window);
       }
       break;
-    case VK_UP: move_selection(window, -1); break;
-    case VK_DOWN: move_selection(window, +1); break;
     case VK_ESCAPE:
       if (g_state.settings_open) {
         g_state.settings_open = false;
@@ -248,6 +255,125 @@ static void on_key_down(HWND window, WPARAM key) {
       }
       break;
   }
+}
+
+// ---- Keyboard focus, activation and shortcuts -------------------------------
+// Tab walks the items of the last paint; Space and Enter do what a click on
+// the focused item does. The focus ring shows from the first key that moves
+// or uses the focus until the next click. The keys of the list (Up, Down,
+// and Enter that plays) keep working without any focus.
+
+static bool key_held(int key) { return GetKeyState(key) < 0; }
+
+// Rows the list shows at once, at least one: Page Up and Page Down move by it.
+static int32_t rows_per_page(HWND window) {
+  RECT client;
+  GetClientRect(window, &client);
+  int32_t rows = (client.bottom - px(LIST_TOP) - px(SIDEBAR_FOOTER)) / (px(ROW_HEIGHT) + px(ROW_GAP));
+  return rows > 1 ? rows : 1;
+}
+
+// The enabled item of the last paint that carries id, or null: a shortcut
+// does only what a click on a button on screen could do.
+static const UiItem* enabled_item(int32_t id) {
+  for (int32_t i = 0; i < g_ui.item_count && i < UI_ITEM_CAPACITY; i++)
+    if (g_ui.items[i].id == id) return takes_focus(g_ui.items[i]) ? &g_ui.items[i] : NULL;
+  return NULL;
+}
+
+static bool ask(HWND window, const wchar_t* question) {
+  return MessageBoxW(window, question, WINDOW_TITLE, MB_ICONQUESTION | MB_YESNO | MB_DEFBUTTON2) == IDYES;
+}
+
+// Delete: the Remove button's command, after a question that names the disc,
+// since a key is easier to press by mistake than a button.
+static void remove_after_asking(HWND window) {
+  if (!enabled_item(CMD_REMOVE_ENTRY)) return;
+  int32_t row = find_item(CMD_SELECT_ENTRY, g_state.selected);
+  wchar_t question[UI_NAME_UNITS + 128];
+  format_text(question, UI_NAME_UNITS + 128,
+              L"Remove \u201C%ls\u201D from the library? The disc image file itself is not deleted.",
+              row >= 0 ? g_ui.items[row].name : L"the selected disc");
+  if (ask(window, question)) dispatch_command(CMD_REMOVE_ENTRY, 0);
+}
+
+// Escape stops a build only after asking: a build takes many minutes.
+static bool cancel_after_asking(HWND window) {
+  if (!enabled_item(CMD_CANCEL_BUILD)) return false;
+  if (ask(window, L"Stop the build? It can be started again later.")) dispatch_command(CMD_CANCEL_BUILD, 0);
+  return true;
+}
+
+// Enter or Space on the focused item. Enter on the row that is already
+// selected plays its game, as Enter does without a focus.
+static void activate_focus(HWND window, const UiItem& item, WPARAM key) {
+  if (item.role == UI_ROLE_LIST_ITEM && key == VK_RETURN && item.arg == g_state.selected) {
+    if (game_ready(g_state.selected)) launch_game(g_state.selected);
+    repaint(window);
+    return;
+  }
+  dispatch_command(item.id, item.arg);
+}
+
+// Left and Right inside a two-way choice or a stepper; false elsewhere.
+static bool step_inside(const UiItem& item, WPARAM key) {
+  if (key != VK_LEFT && key != VK_RIGHT) return false;
+  if (item.role == UI_ROLE_CHOICE) {
+    int32_t arg = key == VK_LEFT ? 0 : 1;
+    set_focus(item.id, arg);
+    dispatch_command(item.id, arg);
+    return true;
+  }
+  if (item.role == UI_ROLE_STEPPER) {
+    dispatch_command(key == VK_LEFT ? item.less_id : item.id, key == VK_LEFT ? 0 : item.arg);
+    return true;
+  }
+  return false;
+}
+
+// The list keys beside Up and Down, and the focus following the selection.
+static bool move_in_list(HWND window, WPARAM key) {
+  int32_t step;
+  switch (key) {
+    case VK_HOME: step = -g_state.entry_count; break;
+    case VK_END: step = g_state.entry_count; break;
+    case VK_PRIOR: step = -rows_per_page(window); break;
+    case VK_NEXT: step = rows_per_page(window); break;
+    case VK_UP: step = -1; break;
+    case VK_DOWN: step = 1; break;
+    default: return false;
+  }
+  if (g_state.entry_count <= 0) return true;
+  move_selection(window, step);
+  if (g_ui.focus_id == CMD_SELECT_ENTRY) g_ui.focus_arg = g_state.selected;
+  return true;
+}
+
+// The keys that move or use the focus and the shortcuts. True when the key
+// was handled here; the others go to the keys of the list below.
+static bool on_focus_key(HWND window, WPARAM key) {
+  bool ctrl = key_held(VK_CONTROL), shift = key_held(VK_SHIFT);
+  const UiItem* focused = g_ui.focus_visible ? focused_item() : NULL;
+  if (key == VK_TAB) {
+    if (move_focus(shift ? -1 : 1)) repaint(window);
+    return true;
+  }
+  if (focused && (key == VK_SPACE || key == VK_RETURN)) {
+    activate_focus(window, *focused, key);
+    return true;
+  }
+  if (focused && step_inside(*focused, key)) return true;
+  int32_t command = shortcut_command(key, ctrl, shift);
+  if (command) {
+    if (enabled_item(command)) dispatch_command(command, enabled_item(command)->arg);
+    return true;
+  }
+  if (key == VK_DELETE) {
+    remove_after_asking(window);
+    return true;
+  }
+  if (key == VK_ESCAPE && !g_state.settings_open) return cancel_after_asking(window);
+  return move_in_list(window, key);
 }
 
 static void on_mouse_wheel(HWND window, WPARAM wparam) {
@@ -281,6 +407,7 @@ static void on_mouse_move(HWND window, int x, int y) {
     repaint(window);
   }
   SetCursor(LoadCursorW(NULL, id ? IDC_HAND : IDC_ARROW));
+  track_tooltip(window, x, y);
   TRACKMOUSEEVENT track = {};
   track.cbSize = sizeof track;
   track.dwFlags = TME_LEAVE;
@@ -297,6 +424,12 @@ static void on_button_down(HWND window, int x, int y) {
   const HitRegion* region = hit_test(x, y);
   g_ui.pressed_id = region ? region->id : 0;
   g_ui.pressed_arg = region ? region->arg : 0;
+  // The pointer takes over: the ring hides, and Tab goes on from what was clicked.
+  g_ui.focus_visible = false;
+  if (region) {
+    g_ui.focus_id = region->id;
+    g_ui.focus_arg = region->arg;
+  }
   SetCapture(window);
   repaint(window);
 }
@@ -399,7 +532,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_SIZE: on_size(window); return 0;
     case WM_GETMINMAXINFO: on_min_max_info((MINMAXINFO*)lparam); return 0;
     case WM_CLOSE: on_close(window); return 0;
-    case WM_DESTROY: on_destroy(); return 0;
+    case WM_DESTROY: on_destroy(window); return 0;
     case WM_KEYDOWN: on_key_down(window, wparam); return 0;
     case WM_MOUSEWHEEL: on_mouse_wheel(window, wparam); return 0;
     case WM_DROPFILES: on_drop_files(window, (HDROP)wparam); return 0;
@@ -412,6 +545,15 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_APP_GAME_EXITED: on_game_exited(window, (DWORD)wparam); return 0;
     case WM_APP_BUILD_PROGRESS: on_build_progress(window, wparam, lparam); return 0;
     case WM_TIMER: on_timer(window, wparam); return 0;
+    case WM_GETOBJECT: {
+      LRESULT answer = answer_get_object(window, wparam, lparam);
+      if (answer) return answer;
+      break;
+    }
+    case WM_NOTIFY:
+      if (answer_tooltip((NMHDR*)lparam)) return 0;
+      break;
+    case WM_APP_ACCESSIBLE_COMMAND: dispatch_command((int32_t)wparam, (int32_t)lparam); return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
 }

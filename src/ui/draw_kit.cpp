@@ -107,6 +107,25 @@ void draw_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t ar
   RECT label_rect = {x, rect.top, x + extent.cx + px(2), rect.bottom};
   draw_text(dc, label, label_rect, font, text, DT_SINGLELINE | DT_VCENTER);
   if (enabled) add_hit_region(rect, id, arg);
+  record_item(rect, id, arg, UI_ROLE_BUTTON, enabled ? 0 : UI_ITEM_DISABLED, label, NULL);
+}
+
+void draw_focus_ring(HDC dc) {
+  const UiItem* item = g_ui.focus_visible ? focused_item() : NULL;
+  if (!item) return;
+  // Two nested one-pixel outlines in the stock DC pen: a paint makes no GDI
+  // object, and the ring stays two pixels wide at any scale.
+  HGDIOBJ old_pen = SelectObject(dc, GetStockObject(DC_PEN));
+  HGDIOBJ old_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+  SetDCPenColor(dc, COLOR_ACCENT_HOVER);
+  for (int inset = 0; inset < 2; inset++) {
+    RECT ring = item->rect;
+    InflateRect(&ring, px(3) - inset, px(3) - inset);
+    int c = px(8);
+    RoundRect(dc, ring.left, ring.top, ring.right, ring.bottom, c, c);
+  }
+  SelectObject(dc, old_brush);
+  SelectObject(dc, old_pen);
 }
 
 int draw_setting_label(HDC dc, int x, int right, int y, const wchar_t* title, const wchar_t* description) {

@@ -54,6 +54,10 @@ void draw_dot(HDC dc, RECT rect, COLORREF colour);
 void draw_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t arg, bool primary,
                  bool enabled, int icon);
 
+// An outline around the focused item of the last paint, while the keyboard
+// is in use; nothing otherwise. Drawn last, over everything.
+void draw_focus_ring(HDC dc);
+
 // A settings row's title and two-line description, left of the 220-pixel
 // control column. Returns the y of the next row.
 int draw_setting_label(HDC dc, int x, int right, int y, const wchar_t* title, const wchar_t* description);

@@ -133,7 +133,13 @@ static void draw_library_row(HDC dc, int32_t i, int y, int b, int right, const R
   // Only the part of the row that the list shows is clickable: under the
   // header and the footer a click must reach no row that nobody can see.
   RECT visible;
-  if (IntersectRect(&visible, &row, &list)) add_hit_region(visible, CMD_SELECT_ENTRY, i);
+  if (IntersectRect(&visible, &row, &list)) {
+    add_hit_region(visible, CMD_SELECT_ENTRY, i);
+    wchar_t detail[UI_DETAIL_UNITS];
+    const wchar_t* region_name = cat && cat->region ? cat->region : L"";
+    format_text(detail, UI_DETAIL_UNITS, L"%ls%ls%ls", region_name, region_name[0] ? L", " : L"", label.text);
+    record_item(visible, CMD_SELECT_ENTRY, i, UI_ROLE_LIST_ITEM, selected ? UI_ITEM_SELECTED : 0, title, detail);
+  }
 }
 
 static void draw_library_list(HDC dc, int H, int W, int bottom) {
@@ -191,6 +197,7 @@ static void draw_progress_block(HDC dc, int L, int R, int y) {
             DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER);
   draw_text(dc, percent, rect_of(R - px(110) - px(70), y, R - px(110) - px(12), y + px(24)), FONT_STRONG,
             COLOR_TEXT_SECONDARY, DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
+  record_item(rect_of(L, y + px(30), track_right, y + px(38)), 0, 0, UI_ROLE_PROGRESS, 0, stage, percent);
   bool stopping = g_job.cancel_requested != 0;
   draw_button(dc, rect_of(R - px(110), y + px(4), R, y + px(44)), stopping ? L"Stopping\u2026" : L"Cancel",
               CMD_CANCEL_BUILD, 0, false, !stopping, ICON_CROSS);
@@ -302,6 +309,7 @@ static void draw_selected_view(HDC dc, int L, int R, int bottom) {
 
 void paint_window(HDC dc, const RECT* client) {
   g_ui.hit_region_count = 0;
+  g_ui.item_count = 0;
   for (int8_t& answer : g_files_present) answer = -1;
   g_painting = true;
   int bottom = client->bottom, client_right = client->right;
@@ -340,5 +348,6 @@ void paint_window(HDC dc, const RECT* client) {
     draw_selected_view(dc, L, R, bottom);
   else
     draw_empty_state(dc, L, R, W, client_right, bottom);
+  draw_focus_ring(dc);
   g_painting = false;
 }

@@ -54,6 +54,7 @@ static int draw_resolution_row(HDC dc, int L, int R, int C, int y, const Setting
     }
     draw_text(dc, NAMES[i], segment, FONT_CONTROL, label, DT_CENTER | DT_SINGLELINE | DT_VCENTER);
     add_hit_region(segment, CMD_SET_RESOLUTION, i);
+    record_item(segment, CMD_SET_RESOLUTION, i, UI_ROLE_CHOICE, i == chosen ? UI_ITEM_CHECKED : 0, NAMES[i], NULL);
   }
   return next;
 }
@@ -70,6 +71,8 @@ static int draw_toggle_row(HDC dc, int L, int R, int y, int index, const Setting
   COLORREF knob_colour = on ? COLOR_BACKDROP : COLOR_TEXT;
   fill_round_rect(dc, knob, knob_colour, knob_colour, 16);
   add_hit_region(rect_of(R - px(48), y + px(4), R, y + px(30)), CMD_TOGGLE_SETTING, index);
+  record_item(rect_of(R - px(48), y + px(4), R, y + px(30)), CMD_TOGGLE_SETTING, index, UI_ROLE_SWITCH,
+              on ? UI_ITEM_CHECKED : 0, row.title, NULL);
   return next;
 }
 
@@ -116,6 +119,8 @@ void draw_settings_panel(HDC dc, int L, int R) {
                 g_state.capture_seconds == 1 ? L"" : L"s");
     draw_stepper(dc, C, R, y, value, rect_of(C, y + px(4), R, y + px(36)), COLOR_SURFACE, COLOR_BORDER,
                  CMD_CAPTURE_LESS, L"\u2212", CMD_CAPTURE_MORE, L"+", DT_CENTER | DT_SINGLELINE | DT_VCENTER);
+    record_stepper(rect_of(C, y + px(4), R, y + px(36)), CMD_CAPTURE_LESS, CMD_CAPTURE_MORE, L"F9 capture length",
+                   value);
     y = next;
   }
 
@@ -136,6 +141,8 @@ void draw_settings_panel(HDC dc, int L, int R) {
     draw_stepper(dc, C, R, y, value, rect_of(C + px(36), y + px(4), R - px(36), y + px(36)),
                  chosen ? COLOR_SURFACE_RAISED : COLOR_SURFACE, chosen ? COLOR_ACCENT : COLOR_BORDER, CMD_LEVEL_PREV,
                  L"\u2039", CMD_LEVEL_NEXT, L"\u203A", DT_END_ELLIPSIS | DT_CENTER | DT_SINGLELINE | DT_VCENTER);
+    record_stepper(rect_of(C, y + px(4), R, y + px(36)), CMD_LEVEL_PREV, CMD_LEVEL_NEXT,
+                   L"Start in a level (testing)", value);
     y = next;
   }
 

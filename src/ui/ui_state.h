@@ -16,6 +16,12 @@ struct UiState {
   int32_t pressed_id, pressed_arg;     // region where the left button went down; (0, 0) for none
   int32_t scroll_offset;               // library list scroll in pixels, never negative
 
+  // Keyboard and assistive technology
+  UiItem items[UI_ITEM_CAPACITY];      // recorded by the last paint, in reading order
+  int32_t item_count;                  // items recorded
+  int32_t focus_id, focus_arg;         // item the keyboard acts on; (0, 0) for none
+  bool focus_visible;                  // true from a key that moves or uses the focus to the next click
+
   // Drawing (fonts per scale, scaled images, the tiled background)
   HFONT fonts[FONT_COUNT];             // one handle per FontRole, made by create_fonts
   ImageCache image_cache;              // scaled bitmaps, emptied whole when full or on a DPI change

@@ -1,0 +1,385 @@
+// Every command from the keyboard, through the real window: Tab and
+// Shift+Tab over the items in reading order with the focus ring, Space and
+// Enter as clicks, arrows inside the choice and the steppers, the list keys,
+// the shortcuts (Delete and Escape ask first), the tooltip texts, and a walk
+// with real keys through the X server.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <utility>
+#include <vector>
+
+#include "access_fixture.h"
+#include "app/commands.h"
+#include "app/keyboard.h"
+#include "app/tooltip.h"
+#include "core/state.h"
+#include "library/catalog.h"
+#include "pipeline/job_status.h"
+#include "ui/draw_kit.h"
+#include "ui/main_view.h"
+#include "ui/ui_state.h"
+
+typedef std::pair<int, int> Focus;
+
+TEST_F(AccessTest, TabWalksTheEnabledItemsInReadingOrderAndShiftTabWalksBack) {
+  fake_entries(2);
+  g_state.selected = 0;
+  paint();
+  // Missing images: Play, Open log and Game folder are drawn disabled and
+  // take no focus.
+  const std::vector<Focus> expected = {
+      {CMD_SELECT_ENTRY, 0}, {CMD_SELECT_ENTRY, 1}, {CMD_ADD_DISC, 0},     {CMD_SCAN_FOLDER, 0},
+      {CMD_OPEN_SETTINGS, 0}, {CMD_REMOVE_ENTRY, 0},
+  };
+  std::vector<Focus> walked;
+  for (size_t i = 0; i < expected.size() + 1; i++) {
+    key(VK_TAB);
+    walked.push_back(focus());
+  }
+  std::vector<Focus> cycle = expected;
+  cycle.push_back(expected[0]);  // and round again
+  EXPECT_EQ(walked, cycle);
+  EXPECT_TRUE(g_ui.focus_visible);
+
+  std::vector<Focus> back;
+  for (size_t i = 0; i < expected.size(); i++) {
+    key(VK_TAB, false, true);
+    back.push_back(focus());
+  }
+  std::vector<Focus> reversed = {expected[5], expected[4], expected[3], expected[2], expected[1], expected[0]};
+  EXPECT_EQ(back, reversed);
+}
+
+TEST_F(AccessTest, TheSettingsPanelIsWalkedTopToBottom) {
+  fake_entries(1);
+  g_state.selected = 0;
+  g_state.settings_open = true;
+  paint();
+  std::vector<Focus> walked;
+  for (int i = 0; i < 16; i++) {
+    key(VK_TAB);
+    walked.push_back(focus());
+  }
+  // Row, Add, Scan, then the panel: Done, the two segments, five switches,
+  // the two steppers; Rebuild is disabled for a missing image.
+  const std::vector<Focus> expected = {
+      {CMD_SELECT_ENTRY, 0},   {CMD_ADD_DISC, 0},       {CMD_SCAN_FOLDER, 0},    {CMD_CLOSE_SETTINGS, 0},
+      {CMD_SET_RESOLUTION, 0}, {CMD_SET_RESOLUTION, 1}, {CMD_TOGGLE_SETTING, 0}, {CMD_TOGGLE_SETTING, 1},
+      {CMD_TOGGLE_SETTING, 2}, {CMD_TOGGLE_SETTING, 3}, {CMD_TOGGLE_SETTING, 4}, {CMD_CAPTURE_MORE, 0},
+      {CMD_LEVEL_NEXT, 0},     {CMD_SELECT_ENTRY, 0},   {CMD_ADD_DISC, 0},       {CMD_SCAN_FOLDER, 0},
+  };
+  EXPECT_EQ(walked, expected);
+  // Reading order: within the main pane every next stop is lower or to the right.
+  for (int i = 4; i < 13; i++) {
+    const UiItem& a = g_ui.items[find_item(expected[i - 1].first, expected[i - 1].second)];
+    const UiItem& b = g_ui.items[find_item(expected[i].first, expected[i].second)];
+    EXPECT_TRUE(b.rect.top > a.rect.top || (b.rect.top == a.rect.top && b.rect.left > a.rect.left)) << i;
+  }
+}
+
+// The colour of a pixel of a fresh paint of the window into memory.
+static COLORREF painted_pixel(HWND window, int x, int y) {
+  RECT client;
+  GetClientRect(window, &client);
+  HDC screen = GetDC(window);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  paint_window(memory, &client);
+  COLORREF pixel = GetPixel(memory, x, y);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(window, screen);
+  return pixel;
+}
+
+TEST_F(AccessTest, TheFocusRingShowsAfterAKeyAndHidesAtTheNextClick) {
+  fake_entries(1);
+  g_state.selected = 0;
+  paint();
+  int settings = find_item(CMD_OPEN_SETTINGS, 0);
+  ASSERT_GE(settings, 0);
+  RECT button = g_ui.items[settings].rect;
+  // The ring's left edge, px(3) outside the button, half way down.
+  int x = button.left - px(3), y = (button.top + button.bottom) / 2;
+  EXPECT_NE(painted_pixel(window, x, y), (COLORREF)COLOR_ACCENT_HOVER) << "no ring before any key";
+
+  for (int tabs = 0; tabs < 10 && focus() != Focus(CMD_OPEN_SETTINGS, 0); tabs++) key(VK_TAB);
+  ASSERT_EQ(focus(), Focus(CMD_OPEN_SETTINGS, 0)) << "Tab never reached Settings";
+  EXPECT_EQ(painted_pixel(window, x, y), (COLORREF)COLOR_ACCENT_HOVER);
+
+  // A click elsewhere hides the ring; Tab goes on from what was clicked.
+  int add = find_item(CMD_ADD_DISC, 0);
+  ASSERT_GE(add, 0);
+  RECT at = g_ui.items[add].rect;
+  SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, point(at.left + 2, at.top + 2));
+  EXPECT_FALSE(g_ui.focus_visible);
+  EXPECT_NE(painted_pixel(window, x, y), (COLORREF)COLOR_ACCENT_HOVER);
+  ReleaseCapture();
+  g_ui.pressed_id = 0;
+  key(VK_TAB);
+  EXPECT_EQ(focus(), Focus(CMD_SCAN_FOLDER, 0));
+  EXPECT_TRUE(g_ui.focus_visible);
+}
+
+TEST_F(AccessTest, SpaceAndEnterDoWhatAClickOnTheFocusedItemDoes) {
+  fake_entries(2);
+  g_state.selected = 0;
+  g_state.settings_open = true;
+  struct Case {
+    const char* name;
+    WPARAM vk;
+    Focus on;
+    std::function<bool()> done;
+  } cases[] = {
+      {"Space on the VSync switch", VK_SPACE, {CMD_TOGGLE_SETTING, 0}, [] { return g_state.vsync == 0; }},
+      {"Enter on Upscaled", VK_RETURN, {CMD_SET_RESOLUTION, 1}, [] { return g_state.upscaled == 1; }},
+      {"Space on the capture stepper", VK_SPACE, {CMD_CAPTURE_MORE, 0}, [] { return g_state.capture_seconds == 6; }},
+      {"Enter on Done", VK_RETURN, {CMD_CLOSE_SETTINGS, 0}, [] { return !g_state.settings_open; }},
+      {"Space on the second row", VK_SPACE, {CMD_SELECT_ENTRY, 1}, [] { return g_state.selected == 1; }},
+  };
+  g_state.vsync = 1;
+  g_state.upscaled = 0;
+  g_state.capture_seconds = 5;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    paint();
+    set_focus(c.on.first, c.on.second);
+    arm_save_probe();
+    key(c.vk);
+    EXPECT_TRUE(c.done());
+    EXPECT_TRUE(saved());
+  }
+  // Without the keyboard in use, Space does nothing and Enter only plays.
+  g_ui.focus_visible = false;
+  g_state.settings_open = true;
+  paint();
+  set_focus(CMD_TOGGLE_SETTING, 1);
+  g_ui.focus_visible = false;
+  int32_t before = g_state.no_gs_thread;
+  key(VK_SPACE);
+  key(VK_RETURN);
+  EXPECT_EQ(g_state.no_gs_thread, before);
+}
+
+TEST_F(AccessTest, EnterOnTheSelectedRowPlaysItsGame) {
+  int built = built_entry();
+  ASSERT_GE(built, 0);
+  g_state.minimize = 0;
+  g_state.selected = -1;
+  paint();
+  set_focus(CMD_SELECT_ENTRY, built);
+  key(VK_RETURN);  // selects
+  EXPECT_EQ(g_state.selected, built);
+  EXPECT_EQ(g_state.running_entry, -1);
+  key(VK_RETURN);  // plays
+  EXPECT_EQ(g_state.running_entry, built);
+  EXPECT_TRUE(pump_until([] { return g_state.running_entry < 0; }, 10000));
+}
+
+TEST_F(AccessTest, ArrowsMoveInsideTheChoiceAndTheSteppers) {
+  fake_entries(1);
+  g_state.selected = 0;
+  g_state.settings_open = true;
+  g_state.upscaled = 0;
+  g_state.capture_seconds = 5;
+  g_state.start_level = -1;
+  paint();
+  set_focus(CMD_SET_RESOLUTION, 0);
+  key(VK_RIGHT);
+  EXPECT_EQ(g_state.upscaled, 1);
+  EXPECT_EQ(focus(), Focus(CMD_SET_RESOLUTION, 1));
+  key(VK_LEFT);
+  EXPECT_EQ(g_state.upscaled, 0);
+  EXPECT_EQ(focus(), Focus(CMD_SET_RESOLUTION, 0));
+
+  set_focus(CMD_CAPTURE_MORE, 0);
+  key(VK_LEFT);
+  key(VK_LEFT);
+  EXPECT_EQ(g_state.capture_seconds, 3);
+  key(VK_RIGHT);
+  EXPECT_EQ(g_state.capture_seconds, 4);
+
+  set_focus(CMD_LEVEL_NEXT, 0);
+  key(VK_LEFT);  // from Off back to the last level
+  EXPECT_EQ(g_state.start_level, LEVEL_COUNT - 1);
+  key(VK_RIGHT);
+  EXPECT_EQ(g_state.start_level, -1);
+  EXPECT_TRUE(g_state.settings_open) << "arrows on a control leave the panel open";
+
+  // On a button, Left and Right do nothing.
+  set_focus(CMD_CLOSE_SETTINGS, 0);
+  key(VK_RIGHT);
+  EXPECT_TRUE(g_state.settings_open);
+}
+
+TEST_F(AccessTest, HomeEndAndThePageKeysMoveTheSelectionAndTheFocusFollows) {
+  fake_entries(30);
+  g_state.selected = 5;
+  paint();
+  RECT client;
+  GetClientRect(window, &client);
+  int page = (client.bottom - px(96) - px(116)) / (px(68) + px(6));
+  ASSERT_GT(page, 1);
+  set_focus(CMD_SELECT_ENTRY, 5);
+  struct Case {
+    WPARAM vk;
+    int expected;
+  } cases[] = {{VK_END, 29}, {VK_HOME, 0}, {VK_NEXT, page}, {VK_NEXT, 2 * page}, {VK_PRIOR, page}, {VK_DOWN, page + 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.vk);
+    arm_save_probe();
+    key(c.vk);
+    EXPECT_EQ(g_state.selected, c.expected);
+    EXPECT_EQ(g_ui.focus_arg, c.expected);
+    EXPECT_TRUE(saved());
+  }
+}
+
+TEST_F(AccessTest, ShortcutsDoWhatTheirEnabledButtonsDo) {
+  fake_entries(1);
+  g_state.selected = 0;
+  paint();
+  key(VK_F2);
+  EXPECT_TRUE(g_state.settings_open);
+  g_state.settings_open = false;
+  paint();
+  key(VK_OEM_COMMA, true);
+  EXPECT_TRUE(g_state.settings_open);
+  key(VK_ESCAPE);
+  EXPECT_FALSE(g_state.settings_open);
+
+  // Ctrl+O and Ctrl+Shift+O open the dialogs of Add disc image and Scan a folder.
+  for (bool shift : {false, true}) {
+    SCOPED_TRACE(shift);
+    DialogSeen seen = with_dialog([&] { key('O', true, shift); },
+                                  [](HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
+    EXPECT_TRUE(seen.found);
+  }
+  // O without Ctrl is no shortcut.
+  DialogSeen none = with_dialog([&] { key('O'); }, [](HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
+  EXPECT_FALSE(none.found);
+
+  // F5 on a missing image: Play is disabled, so nothing starts.
+  key(VK_F5);
+  EXPECT_EQ(g_state.running_entry, -1);
+  EXPECT_EQ(g_job.running, 0);
+}
+
+TEST_F(AccessTest, F5PlaysABuiltGame) {
+  int built = built_entry();
+  g_state.minimize = 0;
+  g_state.selected = built;
+  paint();
+  key(VK_F5);
+  EXPECT_EQ(g_state.running_entry, built);
+  EXPECT_TRUE(pump_until([] { return g_state.running_entry < 0; }, 10000));
+}
+
+static void answer(HWND box, int button) {
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(box, button));
+}
+
+TEST_F(AccessTest, DeleteRemovesTheSelectedDiscOnlyAfterAYes) {
+  int built = built_entry();
+  g_state.selected = built;
+  paint();
+  DialogSeen seen = with_dialog([&] { key(VK_DELETE); }, [](HWND box) { answer(box, IDNO); });
+  ASSERT_TRUE(seen.found);
+  EXPECT_EQ(seen.title, L"Project Telvar");
+  EXPECT_NE(seen.text.find(L"from the library?"), std::wstring::npos) << std::string(seen.text.begin(), seen.text.end());
+  EXPECT_NE(seen.text.find(g_ui.items[find_item(CMD_SELECT_ENTRY, built)].name), std::wstring::npos);
+  EXPECT_EQ(g_state.entry_count, 1);
+
+  seen = with_dialog([&] { key(VK_DELETE); }, [](HWND box) { answer(box, IDYES); });
+  ASSERT_TRUE(seen.found);
+  EXPECT_EQ(g_state.entry_count, 0);
+  // Nothing selected, no Remove button: Delete asks nothing.
+  seen = with_dialog([&] { key(VK_DELETE); }, [](HWND box) { answer(box, IDYES); });
+  EXPECT_FALSE(seen.found);
+}
+
+TEST_F(AccessTest, EscapeStopsARunningBuildOnlyAfterAYes) {
+  fake_entries(1);
+  g_state.selected = 0;
+  g_job.running = 1;  // as start_build leaves it while the worker builds this entry
+  g_job.entry_index = 0;
+  paint();
+  ASSERT_GE(find_item(CMD_CANCEL_BUILD, 0), 0);
+  DialogSeen seen = with_dialog([&] { key(VK_ESCAPE); }, [](HWND box) { answer(box, IDNO); });
+  ASSERT_TRUE(seen.found);
+  EXPECT_EQ(seen.text, L"Stop the build? It can be started again later.");
+  EXPECT_EQ(g_job.cancel_requested, 0);
+  seen = with_dialog([&] { key(VK_ESCAPE); }, [](HWND box) { answer(box, IDYES); });
+  ASSERT_TRUE(seen.found);
+  EXPECT_EQ(g_job.cancel_requested, 1);
+  g_job.running = 0;
+}
+
+TEST_F(AccessTest, TooltipsNameTheShortcutAndWhyAButtonIsDisabled) {
+  fake_entries(1);
+  g_state.selected = 0;
+  paint();
+  struct Case {
+    int id;
+    const wchar_t* expected;
+  } cases[] = {
+      {CMD_ADD_DISC, L"Add disc image (Ctrl+O)"},
+      {CMD_SCAN_FOLDER, L"Scan a folder (Ctrl+Shift+O)"},
+      {CMD_OPEN_SETTINGS, L"Settings (Ctrl+, or F2)"},
+      {CMD_REMOVE_ENTRY, L"Remove (Delete)"},
+      {CMD_OPEN_LOG, L"Open log\nThis disc has no game that keeps a log."},
+      {CMD_PRIMARY_ACTION, L"Play (F5)\nThis disc has no game to build or play yet."},
+  };
+  for (const Case& c : cases) {
+    int i = find_item(c.id, 0);
+    ASSERT_GE(i, 0) << c.id;
+    wchar_t text[256];
+    EXPECT_TRUE(tooltip_text(g_ui.items[i], text, 256));
+    EXPECT_STREQ(text, c.expected);
+  }
+}
+
+// The tooltip control's one tool follows the item under the pointer, and the
+// text it asks for is that item's.
+TEST_F(AccessTest, TheTooltipFollowsThePointerOverEnabledAndDisabledButtons) {
+  fake_entries(1);
+  g_state.selected = 0;
+  paint();
+  HWND tip = tooltip_window();
+  ASSERT_TRUE(tip != NULL && IsWindow(tip));
+  EXPECT_EQ(GetWindow(tip, GW_OWNER), window);
+  struct Case {
+    int id;
+    const wchar_t* expected;  // null: over no item with a tip
+  } cases[] = {
+      {CMD_ADD_DISC, L"Add disc image (Ctrl+O)"},
+      {CMD_OPEN_LOG, L"Open log\nThis disc has no game that keeps a log."},  // disabled: no hit region
+      {CMD_SELECT_ENTRY, NULL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    int i = find_item(c.id, 0);
+    ASSERT_GE(i, 0);
+    RECT item = g_ui.items[i].rect;
+    SendMessageW(window, WM_MOUSEMOVE, 0, point(item.left + 3, item.top + 3));
+    TTTOOLINFOW tool = {};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = window;
+    tool.uId = 1;
+    ASSERT_TRUE(SendMessageW(tip, TTM_GETTOOLINFOW, 0, (LPARAM)&tool));
+    NMTTDISPINFOW ask = {};
+    ask.hdr.hwndFrom = tip;
+    ask.hdr.code = TTN_GETDISPINFOW;
+    SendMessageW(window, WM_NOTIFY, 0, (LPARAM)&ask);
+    ASSERT_TRUE(ask.lpszText != NULL);
+    if (c.expected) {
+      EXPECT_TRUE(EqualRect(&tool.rect, &item));
+      EXPECT_STREQ(ask.lpszText, c.expected);
+    } else {
+      EXPECT_TRUE(IsRectEmpty(&tool.rect));
+      EXPECT_STREQ(ask.lpszText, L"");
+    }
+  }
+}
