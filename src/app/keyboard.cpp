@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "pipeline/job_status.h"
 #include "ui/ui_state.h"
+#include "ui/hit_regions.h"
 
 bool takes_focus(const UiItem& item) { return item.id != 0 && !(item.flags & UI_ITEM_DISABLED); }
 

@@ -269,7 +269,7 @@ static bool key_held(int key) { return GetKeyState(key) < 0; }
 static int32_t rows_per_page(HWND window) {
   RECT client;
   GetClientRect(window, &client);
-  int32_t rows = (client.bottom - px(LIST_TOP) - px(SIDEBAR_FOOTER)) / (px(ROW_HEIGHT) + px(ROW_GAP));
+  int32_t rows = (client.bottom - px(LIST_TOP) - px(SIDEBAR_FOOTER)) / (px(LIST_ROW_HEIGHT) + px(LIST_ROW_GAP));
   return rows > 1 ? rows : 1;
 }
 
@@ -308,7 +308,7 @@ static bool cancel_after_asking(HWND window) {
 // selected plays its game, as Enter does without a focus.
 static void activate_focus(HWND window, const UiItem& item, WPARAM key) {
   if (item.role == UI_ROLE_LIST_ITEM && key == VK_RETURN && item.arg == g_state.selected) {
-    if (game_ready(g_state.selected)) launch_game(g_state.selected);
+    if (entry_actions(g_state.selected) & ENTRY_PLAY) launch_game(g_state.selected);
     repaint(window);
     return;
   }

@@ -72,7 +72,7 @@ static int draw_toggle_row(HDC dc, int L, int R, int y, int index, const Setting
   fill_round_rect(dc, knob, knob_colour, knob_colour, 16);
   add_hit_region(rect_of(R - px(48), y + px(4), R, y + px(30)), CMD_TOGGLE_SETTING, index);
   record_item(rect_of(R - px(48), y + px(4), R, y + px(30)), CMD_TOGGLE_SETTING, index, UI_ROLE_SWITCH,
-              on ? UI_ITEM_CHECKED : 0, row.title, NULL);
+              on ? UI_ITEM_CHECKED : 0, setting.title, NULL);
   return next;
 }
 

@@ -18,6 +18,7 @@
 #include "ui/draw_kit.h"
 #include "ui/main_view.h"
 #include "ui/ui_state.h"
+#include "ui/hit_regions.h"
 
 typedef std::pair<int, int> Focus;
 

@@ -11,6 +11,7 @@
 #include "app/keyboard.h"
 #include "core/state.h"
 #include "ui/ui_state.h"
+#include "ui/hit_regions.h"
 
 static bool xdotool(const std::wstring& arguments) {
   std::wstring command = L"xdotool " + arguments;
