@@ -23,6 +23,9 @@
 
 static const wchar_t BUILDING_LABEL[] = L"Building\u2026";
 
+// The banner art's horizon (the rising sun's centre), as a share of its height.
+enum { BANNER_HORIZON_PERCENT = 74 };
+
 // Answers of game_files_present for the paint in progress: -1 not asked yet.
 // Emptied at the start of every paint, so nothing carries over to the next.
 static bool g_painting;
@@ -275,7 +278,10 @@ static void draw_selected_view(HDC dc, int L, int R, int bottom) {
   HRGN clip = CreateRoundRectRgn(L, T, R + 1, T + px(150) + 1, px(10), px(10));
   if (clip) SelectClipRgn(dc, clip);
   fill_solid(dc, rect_of(L, T, R, T + px(150)), COLOR_BACKDROP);
-  if (px(150) > 0 && R > L && !high_contrast()) draw_cover_image(dc, 100, rect_of(L, T, R, T + px(150)));
+  // A wide window scales the art up past the banner's height; the crop keeps
+  // the horizon, 74 % down the art, where it sits when the art just fits.
+  if (px(150) > 0 && R > L && !high_contrast())
+    draw_cover_image(dc, 100, rect_of(L, T, R, T + px(150)), BANNER_HORIZON_PERCENT);
   SelectClipRgn(dc, NULL);
   if (clip) DeleteObject(clip);
 
