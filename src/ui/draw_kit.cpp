@@ -155,45 +155,94 @@ static float coverage(float distance) {
   return c <= 0 ? 0 : c >= 1 ? 1 : c;
 }
 
-// The shape of rect with corner radius in device pixels (clamped to half the
-// smaller side), a fill and a one-pixel outline. False when no scratch bitmap
-// could be had; the caller then draws with GDI's own shapes.
-static bool blend_rounded_shape(HDC dc, RECT rect, COLORREF fill, COLORREF border, float radius, bool outlined) {
-  int w = rect.right - rect.left, h = rect.bottom - rect.top;
-  if (w <= 0 || h <= 0) return true;
-  if (!scratch_for(w, h)) return false;
-  float hx = w * 0.5f, hy = h * 0.5f;
-  float r = radius;
-  if (r > hx) r = hx;
-  if (r > hy) r = hy;
-  if (r < 0) r = 0;
-  float ir = r - 1 > 0 ? r - 1 : 0;
-  fill = shown_colour(fill);
-  border = shown_colour(border);
-  float fr = GetRValue(fill), fg = GetGValue(fill), fb = GetBValue(fill);
-  float br = GetRValue(border), bg = GetGValue(border), bb = GetBValue(border);
-  GdiFlush();  // the previous blend has read the scratch pixels
-  for (int y = 0; y < h; y++) {
-    uint32_t* row = g_scratch_bits + (size_t)y * g_scratch_width;
-    float cy = y + 0.5f - hy;
-    for (int x = 0; x < w; x++) {
-      float cx = x + 0.5f - hx;
-      float outer = coverage(rounded_box_distance(cx, cy, hx, hy, r));
-      float inner = outlined ? coverage(rounded_box_distance(cx, cy, hx - 1, hy - 1, ir)) : outer;
+// Writes the premultiplied pixels of the part (x0, y0, n x m) of a rounded
+// shape of w x h into the scratch bitmap at (dx, dy).
+struct ShapeInk {
+  float hx, hy, r, ir;      // half extents, outer and inner corner radius
+  bool outlined;            // a one-pixel outline inside the edge
+  float fr, fg, fb;         // fill components
+  float br, bg, bb;         // outline components
+};
+
+static void shape_pixels(const ShapeInk& k, int x0, int y0, int n, int m, int dx, int dy) {
+  for (int y = 0; y < m; y++) {
+    uint32_t* row = g_scratch_bits + (size_t)(dy + y) * g_scratch_width + dx;
+    float cy = y0 + y + 0.5f - k.hy;
+    for (int x = 0; x < n; x++) {
+      float cx = x0 + x + 0.5f - k.hx;
+      float outer = coverage(rounded_box_distance(cx, cy, k.hx, k.hy, k.r));
+      float inner = k.outlined ? coverage(rounded_box_distance(cx, cy, k.hx - 1, k.hy - 1, k.ir)) : outer;
       if (inner > outer) inner = outer;
       float edge = outer - inner;
       uint32_t a = (uint32_t)(outer * 255 + 0.5f);
-      uint32_t red = (uint32_t)(fr * inner + br * edge + 0.5f);
-      uint32_t green = (uint32_t)(fg * inner + bg * edge + 0.5f);
-      uint32_t blue = (uint32_t)(fb * inner + bb * edge + 0.5f);
+      uint32_t red = (uint32_t)(k.fr * inner + k.br * edge + 0.5f);
+      uint32_t green = (uint32_t)(k.fg * inner + k.bg * edge + 0.5f);
+      uint32_t blue = (uint32_t)(k.fb * inner + k.bb * edge + 0.5f);
       if (red > a) red = a;  // premultiplied: no channel above its alpha
       if (green > a) green = a;
       if (blue > a) blue = a;
       row[x] = (a << 24) | (red << 16) | (green << 8) | blue;
     }
   }
+}
+
+static void solid(HDC dc, int left, int top, int right, int bottom, COLORREF colour) {
+  if (right <= left || bottom <= top) return;
+  RECT r = {left, top, right, bottom};
+  SetDCBrushColor(dc, colour);
+  FillRect(dc, &r, (HBRUSH)GetStockObject(DC_BRUSH));
+}
+
+// The shape of rect with corner radius in device pixels (clamped to half the
+// smaller side), a fill and a one-pixel outline. Where the shape has straight
+// edges, they and the inside are plain fills, whole pixels either way; only
+// the four corner squares are computed and blended. A shape too small for
+// that (a dot, a knob) is computed whole. False when no scratch bitmap could
+// be had; the caller then draws with GDI's own shapes.
+static bool blend_rounded_shape(HDC dc, RECT rect, COLORREF fill, COLORREF border, float radius, bool outlined) {
+  int w = rect.right - rect.left, h = rect.bottom - rect.top;
+  if (w <= 0 || h <= 0) return true;
+  ShapeInk k;
+  k.hx = w * 0.5f;
+  k.hy = h * 0.5f;
+  k.r = radius;
+  if (k.r > k.hx) k.r = k.hx;
+  if (k.r > k.hy) k.r = k.hy;
+  if (k.r < 0) k.r = 0;
+  k.ir = k.r - 1 > 0 ? k.r - 1 : 0;
+  k.outlined = outlined;
+  fill = shown_colour(fill);
+  border = shown_colour(border);
+  k.fr = GetRValue(fill), k.fg = GetGValue(fill), k.fb = GetBValue(fill);
+  k.br = GetRValue(border), k.bg = GetGValue(border), k.bb = GetBValue(border);
   BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-  return AlphaBlend(dc, rect.left, rect.top, w, h, g_scratch_dc, 0, 0, w, h, blend) != FALSE;
+  int c = (int)ceilf(k.r);
+  if (2 * c > w || 2 * c > h) {
+    if (!scratch_for(w, h)) return false;
+    GdiFlush();  // the previous blend has read the scratch pixels
+    shape_pixels(k, 0, 0, w, h, 0, 0);
+    return AlphaBlend(dc, rect.left, rect.top, w, h, g_scratch_dc, 0, 0, w, h, blend) != FALSE;
+  }
+  if (c > 0 && !scratch_for(4 * c, c)) return false;
+  int l = rect.left, t = rect.top, r = rect.right, b = rect.bottom;
+  int e = outlined ? 1 : 0;
+  solid(dc, l + e, t + c, r - e, b - c, fill);
+  solid(dc, l + c, t + e, r - c, t + c, fill);
+  solid(dc, l + c, b - c, r - c, b - e, fill);
+  if (outlined) {
+    solid(dc, l + c, t, r - c, t + 1, border);
+    solid(dc, l + c, b - 1, r - c, b, border);
+    solid(dc, l, t + c, l + 1, b - c, border);
+    solid(dc, r - 1, t + c, r, b - c, border);
+  }
+  if (c == 0) return true;
+  GdiFlush();
+  const int corner_x[4] = {0, w - c, 0, w - c}, corner_y[4] = {0, 0, h - c, h - c};
+  for (int i = 0; i < 4; i++) shape_pixels(k, corner_x[i], corner_y[i], c, c, i * c, 0);
+  bool drawn = true;
+  for (int i = 0; i < 4; i++)
+    drawn = AlphaBlend(dc, l + corner_x[i], t + corner_y[i], c, c, g_scratch_dc, i * c, 0, c, c, blend) && drawn;
+  return drawn;
 }
 
 void fill_round_rect(HDC dc, RECT rect, COLORREF fill, COLORREF border, int corner) {
