@@ -31,9 +31,9 @@ prepare() {  # name, with_discs
   cp "$OUT/bin/ProjectTelvar.exe" "$dir/"
   if [ "$2" = 1 ]; then
     local d1 d2 base
-    d1=$(winepath -w "$SHOTS/discs/Tarsel and Quib (PAL).iso")
-    d2=$(winepath -w "$SHOTS/discs/Far Orbit.iso")
-    base=$(winepath -w "$SHOTS/release")
+    d1=$("$TELVAR_WINE" winepath -w "$SHOTS/discs/Tarsel and Quib (PAL).iso")
+    d2=$("$TELVAR_WINE" winepath -w "$SHOTS/discs/Far Orbit.iso")
+    base=$("$TELVAR_WINE" winepath -w "$SHOTS/release")
     printf '[library]\r\ncount=2\r\ndisc0=%s\r\ndisc1=%s\r\nselected=0\r\n[build]\r\nrelease_url=%s\r\n' \
       "$d1" "$d2" "$base" > "$dir/telvar.ini"
   fi
@@ -41,7 +41,7 @@ prepare() {  # name, with_discs
 
 LAUNCHER_PID=
 start_launcher() {  # name
-  (cd "$SHOTS/$1" && exec wine ProjectTelvar.exe) >/dev/null 2>&1 &
+  (cd "$SHOTS/$1" && exec "$TELVAR_WINE" ProjectTelvar.exe) >/dev/null 2>&1 &
   LAUNCHER_PID=$!
   WINDOW=$(xdotool search --sync --name "^Project Telvar$" | head -1)
   sleep 2

@@ -10,6 +10,7 @@
 #include "app/window.h"
 
 #include <shellapi.h>
+#include <shobjidl.h>
 #include <windowsx.h>
 
 #include "app/accessibility.h"
@@ -98,6 +99,78 @@ static void darken_title_bar(HWND window) {
   set_attribute(window, DWM_CAPTION_COLOR, &caption, sizeof caption);
 }
 
+// ---- Theme, icons and taskbar ------------------------------------------------
+
+// The icon group's own image at each size the shell shows, instead of the
+// 32-pixel image scaled down for the title bar and the taskbar's small slot.
+// The icons live as long as the window; the system frees them at exit.
+static void set_window_icons(HWND window) {
+  HINSTANCE instance = GetModuleHandleW(NULL);
+  HICON small_icon = (HICON)LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                       GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
+  HICON big_icon = (HICON)LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                     GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR);
+  if (small_icon) SendMessageW(window, WM_SETICON, ICON_SMALL, (LPARAM)small_icon);
+  if (big_icon) SendMessageW(window, WM_SETICON, ICON_BIG, (LPARAM)big_icon);
+}
+
+TaskbarProgress taskbar_progress(bool ended) {
+  TaskbarProgress shown = {TBPF_NOPROGRESS, 0};
+  if (!ended) {
+    if (!g_job.running) return shown;
+    double f = g_job.progress;
+    f = !(f > 0.0) ? 0.0 : f > 1.0 ? 1.0 : f;  // NaN counts as nothing done
+    shown.state = TBPF_NORMAL;
+    shown.completed = (ULONGLONG)(f * TASKBAR_PROGRESS_TOTAL);
+    return shown;
+  }
+  // A cancel ends as a failure too, but the user asked for it: no red button.
+  if (g_job.failed && !g_job.cancel_requested) {
+    shown.state = TBPF_ERROR;
+    shown.completed = TASKBAR_PROGRESS_TOTAL;
+  }
+  return shown;
+}
+
+// The taskbar button's interface, made at the first build report (the window
+// is shown by then) and again when the shell makes a new button. Where the
+// platform offers none (older shells, Wine), the build shows in the window only.
+static ITaskbarList3* g_taskbar;
+static bool g_taskbar_tried;
+static UINT g_taskbar_created_message;
+
+static void release_taskbar() {
+  if (g_taskbar) g_taskbar->Release();
+  g_taskbar = NULL;
+  g_taskbar_tried = false;
+}
+
+static void show_build_on_taskbar(HWND window, bool ended) {
+  if (!g_taskbar_tried) {
+    g_taskbar_tried = true;
+    void* made = NULL;
+    if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, NULL, CLSCTX_INPROC_SERVER, IID_ITaskbarList3, &made))) {
+      g_taskbar = (ITaskbarList3*)made;
+      if (FAILED(g_taskbar->HrInit())) {
+        g_taskbar->Release();
+        g_taskbar = NULL;
+      }
+    }
+  }
+  if (!g_taskbar) return;
+  TaskbarProgress shown = taskbar_progress(ended);
+  g_taskbar->SetProgressState(window, (TBPFLAG)shown.state);
+  if (shown.state != TBPF_NOPROGRESS)
+    g_taskbar->SetProgressValue(window, shown.completed, TASKBAR_PROGRESS_TOTAL);
+}
+
+// A theme or colour change: the high-contrast answer is read again and the
+// whole window painted in the new colours.
+static void on_colours_changed(HWND window) {
+  read_high_contrast();
+  repaint(window);
+}
+
 // The window carries its launcher folder's key, so that a second launcher
 // started in that folder finds this window among those of other folders.
 static const wchar_t FOLDER_PROPERTY[] = L"ProjectTelvar.Folder";
@@ -116,6 +189,9 @@ HWND create_main_window(HINSTANCE instance) {
   correct_window_scale(window);
   darken_title_bar(window);
   make_tooltip(window);
+  set_window_icons(window);
+  read_high_contrast();
+  g_taskbar_created_message = RegisterWindowMessageW(L"TaskbarButtonCreated");
   return window;
 }
 
@@ -509,6 +585,7 @@ static void on_build_progress(HWND window, WPARAM ended, LPARAM job_serial) {
   } else {
     SetTimer(window, LATE_PROGRESS_TIMER, LATE_PROGRESS_MS, NULL);  // restarts a pending one
   }
+  show_build_on_taskbar(window, ended == 1);
   repaint(window);
 }
 
@@ -554,6 +631,14 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       if (answer_tooltip((NMHDR*)lparam)) return 0;
       break;
     case WM_APP_ACCESSIBLE_COMMAND: dispatch_command((int32_t)wparam, (int32_t)lparam); return 0;
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+    case WM_THEMECHANGED: on_colours_changed(window); break;
+  }
+  if (g_taskbar_created_message && message == g_taskbar_created_message) {
+    // Explorer restarted: the old button and its interface are gone.
+    release_taskbar();
+    return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
 }

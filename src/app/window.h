@@ -30,4 +30,15 @@ bool bring_first_launcher_forward(int timeout_ms);
 // Runs until the window is destroyed; the program's exit code.
 int run_message_loop();
 
+// What the taskbar button shows of the build: a state (TBPF_NORMAL while a
+// build runs, TBPF_ERROR after one failed, TBPF_NOPROGRESS otherwise and
+// after a cancel) and the part done out of TASKBAR_PROGRESS_TOTAL. ended is
+// true for the report that the build has finished.
+enum { TASKBAR_PROGRESS_TOTAL = 1000 };
+struct TaskbarProgress {
+  int state;                 // TBPF_* flags
+  unsigned long long completed;  // 0 .. TASKBAR_PROGRESS_TOTAL
+};
+TaskbarProgress taskbar_progress(bool ended);
+
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

@@ -159,6 +159,7 @@ void add_dropped_path(const wchar_t* path) {
 }
 
 void add_dropped_files(HDROP drop) {
+  int32_t before = g_state.entry_count;
   UINT count = DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0);
   for (UINT i = 0; i < count; i++) {
     // A longer path would come back cut and name another file: skip it.
@@ -169,6 +170,9 @@ void add_dropped_files(HDROP drop) {
     add_dropped_path(path);
   }
   DragFinish(drop);
+  // A dropped folder moves no selection; when there was none, the first disc
+  // the drop brought is shown rather than a pane asking for a choice.
+  if (g_state.selected < 0 && g_state.entry_count > before) g_state.selected = before;
 }
 
 int32_t remove_disc(int32_t busy_entry) {

@@ -33,7 +33,8 @@ void scan_folder_dialog();
 // anything else is added and selected whatever its extension.
 void add_dropped_path(const wchar_t* path);
 
-// Every item of a drop, then DragFinish. The caller saves and repaints.
+// Every item of a drop, then DragFinish. With nothing selected, the first
+// entry the drop added becomes the selection. The caller saves and repaints.
 void add_dropped_files(HDROP drop);
 
 // Removes the selected entry from the library (never the image file), unless

@@ -178,7 +178,9 @@ static bool natural_size(int id, int* width, int* height) {
   return true;
 }
 
-void draw_cover_image(HDC dc, int id, RECT rect) {
+void draw_cover_image(HDC dc, int id, RECT rect) { draw_cover_image(dc, id, rect, 50); }
+
+void draw_cover_image(HDC dc, int id, RECT rect, int anchor_percent) {
   int bw = rect.right - rect.left, bh = rect.bottom - rect.top;
   if (bw <= 0 || bh <= 0) return;
   int nw = 0, nh = 0;
@@ -199,8 +201,12 @@ void draw_cover_image(HDC dc, int id, RECT rect) {
     }
     i++;
   }
-  // The crop keeps the right edge (where the sun rises) and the vertical centre.
-  draw_image(dc, id, sw, sh, sw - bw, (sh - bh) / 2, bw, bh, rect.left, rect.top, false, 0);
+  // The crop keeps the right edge (where the sun rises); of the height it
+  // keeps the anchor's row where a fitted image would show it.
+  if (anchor_percent < 0) anchor_percent = 0;
+  if (anchor_percent > 100) anchor_percent = 100;
+  int sy = (int)((long long)(sh - bh) * anchor_percent / 100);
+  draw_image(dc, id, sw, sh, sw - bw, sy, bw, bh, rect.left, rect.top, false, 0);
 }
 
 HBRUSH get_background_brush() {

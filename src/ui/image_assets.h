@@ -26,6 +26,12 @@ bool draw_image(HDC dc, int id, int width, int height, int x, int y);
 // Only one size of each covered image stays cached.
 void draw_cover_image(HDC dc, int id, RECT rect);
 
+// The same, but what is cut from the height is cut above and below in the
+// ratio anchor_percent : 100 - anchor_percent, so that the image's row at
+// anchor_percent of its height stays where it is when the image just fits
+// the height (50 is the centre).
+void draw_cover_image(HDC dc, int id, RECT rect, int anchor_percent);
+
 // The tiled star-field brush for a tile of px(171), or null when the tile
 // cannot be made. Owned by the cache; the caller must not delete it.
 HBRUSH get_background_brush();

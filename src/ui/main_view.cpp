@@ -38,6 +38,9 @@ void keep_scroll_in_range() {
   if (g_ui.scroll_offset > limit) g_ui.scroll_offset = limit > 0 ? limit : 0;
 }
 
+// The banner art's horizon (the rising sun's centre), as a share of its height.
+enum { BANNER_HORIZON_PERCENT = 74 };
+
 // Answers of game_files_present for the paint in progress: -1 not asked yet.
 // Emptied at the start of every paint, so nothing carries over to the next.
 static bool g_painting;
@@ -105,7 +108,7 @@ static void draw_library_row(HDC dc, int32_t i, int y, int b, int right, const R
   if (selected)
     fill_round_rect(dc, row, COLOR_SURFACE_RAISED, COLOR_BORDER, 10);
   else if (g_ui.hovered_id == CMD_SELECT_ENTRY && g_ui.hovered_arg == i)
-    fill_round_rect(dc, row, COLOR_SURFACE, COLOR_SURFACE, 10);
+    fill_round_rect(dc, row, COLOR_SURFACE, COLOR_BORDER_HOVER, 10);
   else
     fill_round_rect(dc, row, COLOR_SIDEBAR, COLOR_SIDEBAR, 10);
   if (selected) fill_solid(dc, rect_of(left, y + px(14), left + px(3), b - px(14)), COLOR_ACCENT);
@@ -158,18 +161,32 @@ static void draw_library_list(HDC dc, int H, int W, int bottom) {
   if (clip) DeleteObject(clip);
 }
 
+// The status line under a pane's content: what the last command reported
+// (a scan's count, a failed save), in every view.
+static void draw_status_line(HDC dc, RECT line, UINT align) {
+  if (!g_state.status_text[0]) return;
+  draw_text(dc, g_state.status_text, line, FONT_BODY, g_state.status_is_error ? COLOR_ERROR : COLOR_TEXT_SECONDARY,
+            align | DT_END_ELLIPSIS | DT_SINGLELINE);
+}
+
+// The main pane when no disc is selected: an empty library invites the first
+// disc; a library with discs (after a folder was dropped, say) asks for a choice.
 static void draw_empty_state(HDC dc, int L, int R, int W, int client_right, int bottom) {
   int cy = bottom / 2 + px(70);
   int cx = (client_right + W) / 2;
+  bool has_discs = g_state.entry_count > 0;
   draw_image(dc, IMAGE_EMPTY_STATE, px(320), px(200), cx - px(160), cy - px(290));
-  draw_text(dc, L"Your library is empty", rect_of(L, cy - px(60), R, cy - px(24)), FONT_TITLE, COLOR_TEXT,
-            DT_CENTER | DT_SINGLELINE);
-  draw_text(dc, L"Add your own copy of the game as a disc image (.iso), or drop one on this window.",
+  draw_text(dc, has_discs ? L"Select a disc" : L"Your library is empty", rect_of(L, cy - px(60), R, cy - px(24)),
+            FONT_TITLE, COLOR_TEXT, DT_CENTER | DT_SINGLELINE);
+  draw_text(dc,
+            has_discs ? L"Choose a disc in the library on the left to build or play it, or add another."
+                      : L"Add your own copy of the game as a disc image (.iso), or drop one on this window.",
             rect_of(L, cy - px(14), R, cy + px(10)), FONT_BODY, COLOR_TEXT_SECONDARY, DT_CENTER | DT_SINGLELINE);
   draw_button(dc, rect_of(cx - px(176) - px(6), cy + px(30), cx - px(6), cy + px(70)), L"Add disc image",
-              CMD_ADD_DISC, 1, true, true, ICON_PLUS);
+              CMD_ADD_DISC, 1, !has_discs, true, ICON_PLUS);
   draw_button(dc, rect_of(cx + px(6), cy + px(30), cx + px(6) + px(176), cy + px(70)), L"Scan a folder",
               CMD_SCAN_FOLDER, 1, false, true, ICON_MAGNIFIER);
+  draw_status_line(dc, rect_of(L, cy + px(90), R, cy + px(112)), DT_CENTER);
 }
 
 static void draw_progress_block(HDC dc, int L, int R, int y) {
@@ -271,7 +288,10 @@ static void draw_selected_view(HDC dc, int L, int R, int bottom) {
   HRGN clip = CreateRoundRectRgn(L, T, R + 1, T + px(150) + 1, px(10), px(10));
   if (clip) SelectClipRgn(dc, clip);
   fill_solid(dc, rect_of(L, T, R, T + px(150)), COLOR_BACKDROP);
-  if (px(150) > 0 && R > L) draw_cover_image(dc, IMAGE_BANNER, rect_of(L, T, R, T + px(150)));
+  // A wide window scales the art up past the banner's height; the crop keeps
+  // the horizon, 74 % down the art, where it sits when the art just fits.
+  if (px(150) > 0 && R > L && !high_contrast())
+    draw_cover_image(dc, IMAGE_BANNER, rect_of(L, T, R, T + px(150)), BANNER_HORIZON_PERCENT);
   SelectClipRgn(dc, NULL);
   if (clip) DeleteObject(clip);
 
@@ -315,7 +335,8 @@ void paint_window(HDC dc, const RECT* client) {
   int bottom = client->bottom, client_right = client->right;
   int H = px(SIDEBAR_HEADER), W = px(SIDEBAR_WIDTH);
 
-  HBRUSH tile = get_background_brush();
+  // A high-contrast theme gets its plain window colour: no star field, no banner art.
+  HBRUSH tile = high_contrast() ? NULL : get_background_brush();
   if (tile) {
     SetBrushOrgEx(dc, 0, 0, NULL);
     FillRect(dc, client, tile);
@@ -325,7 +346,8 @@ void paint_window(HDC dc, const RECT* client) {
 
   fill_solid(dc, rect_of(0, 0, W, bottom), COLOR_SIDEBAR);
   fill_solid(dc, rect_of(W - 1, 0, W, bottom), COLOR_BORDER);
-  if (!draw_image(dc, IMAGE_WORDMARK_EMBLEM, px(260), px(40), px(20), px(14)))
+  // The wordmark's light art would vanish on a light high-contrast window.
+  if (high_contrast() || !draw_image(dc, IMAGE_WORDMARK_EMBLEM, px(260), px(40), px(20), px(14)))
     draw_text(dc, L"PROJECT TELVAR", rect_of(px(20), px(18), W - px(10), px(46)), FONT_WORDMARK, COLOR_TEXT,
               DT_SINGLELINE | DT_VCENTER);
   draw_text(dc, L"LIBRARY", rect_of(px(20), H + px(6), W - px(20), H + px(26)), FONT_SMALL, COLOR_TEXT_MUTED,
@@ -342,9 +364,10 @@ void paint_window(HDC dc, const RECT* client) {
               CMD_SCAN_FOLDER, 0, false, true, ICON_MAGNIFIER);
 
   int L = W + px(24), R = client_right - px(24);
-  if (g_state.settings_open)
-    draw_settings_panel(dc, L, R);
-  else if (g_state.selected >= 0 && g_state.selected < g_state.entry_count)
+  if (g_state.settings_open) {
+    int end = draw_settings_panel(dc, L, R);
+    draw_status_line(dc, rect_of(L, end, R, end + px(22)), DT_LEFT);
+  } else if (g_state.selected >= 0 && g_state.selected < g_state.entry_count)
     draw_selected_view(dc, L, R, bottom);
   else
     draw_empty_state(dc, L, R, W, client_right, bottom);

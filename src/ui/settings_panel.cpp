@@ -39,7 +39,7 @@ static int draw_resolution_row(HDC dc, int L, int R, int C, int y, const Setting
   wchar_t description[200];
   format_text(description, 200, setting.description, (int)upscale_factor(), monitor_height());
   int next = draw_setting_label(dc, L, R, y, setting.title, description);
-  fill_round_rect(dc, rect_of(C, y + px(4), R, y + px(36)), COLOR_SURFACE, COLOR_BORDER, 6);
+  fill_round_rect(dc, rect_of(C, y + px(4), R, y + px(36)), COLOR_SURFACE, COLOR_OUTLINE, 6);
   int half = px(197) / 2;
   static const wchar_t* const NAMES[2] = {L"Native", L"Upscaled"};
   int chosen = g_state.upscaled != 0 ? 1 : 0;
@@ -50,7 +50,7 @@ static int draw_resolution_row(HDC dc, int L, int R, int C, int y, const Setting
       fill_round_rect(dc, segment, COLOR_ACCENT, COLOR_ACCENT, 6);
       label = COLOR_BACKDROP;
     } else if (hovered(CMD_SET_RESOLUTION, i)) {
-      fill_round_rect(dc, segment, COLOR_SURFACE_RAISED, COLOR_SURFACE_RAISED, 6);
+      fill_round_rect(dc, segment, COLOR_SURFACE_RAISED, COLOR_BORDER_HOVER, 6);
     }
     draw_text(dc, NAMES[i], segment, FONT_CONTROL, label, DT_CENTER | DT_SINGLELINE | DT_VCENTER);
     add_hit_region(segment, CMD_SET_RESOLUTION, i);
@@ -64,8 +64,11 @@ static int draw_toggle_row(HDC dc, int L, int R, int y, int index, const Setting
   int32_t value = g_state.*setting.field;
   bool on = setting.inverted ? value == 0 : value != 0;
   RECT track = rect_of(R - px(44), y + px(4), R - px(44) + px(40), y + px(4) + px(22));
-  COLORREF track_colour = on ? COLOR_ACCENT : COLOR_BORDER;
-  fill_round_rect(dc, track, track_colour, track_colour, 22);
+  COLORREF track_colour = on ? COLOR_ACCENT : COLOR_OUTLINE;
+  // In a high-contrast theme the knob and an outlined track share the window
+  // text colour, so the off track is hollow there.
+  COLORREF track_fill = (!on && high_contrast()) ? COLOR_BACKDROP : track_colour;
+  fill_round_rect(dc, track, track_fill, track_colour, 22);
   int knob_left = on ? track.right - px(19) : track.left + px(3);
   RECT knob = rect_of(knob_left, track.top + px(3), knob_left + px(16), track.top + px(19));
   COLORREF knob_colour = on ? COLOR_BACKDROP : COLOR_TEXT;
@@ -86,15 +89,15 @@ static void draw_stepper(HDC dc, int C, int R, int y, const wchar_t* value, RECT
   int top = y + px(4) + px(3), bottom = y + px(36) - px(3);
   RECT less = rect_of(C + px(3), top, C + px(35), bottom);
   RECT more = rect_of(R - px(35), top, R - px(3), bottom);
-  if (hovered(less_id, 0)) fill_round_rect(dc, less, COLOR_SURFACE_RAISED, COLOR_SURFACE_RAISED, 6);
-  if (hovered(more_id, 0)) fill_round_rect(dc, more, COLOR_SURFACE_RAISED, COLOR_SURFACE_RAISED, 6);
+  if (hovered(less_id, 0)) fill_round_rect(dc, less, COLOR_SURFACE_RAISED, COLOR_BORDER_HOVER, 6);
+  if (hovered(more_id, 0)) fill_round_rect(dc, more, COLOR_SURFACE_RAISED, COLOR_BORDER_HOVER, 6);
   draw_text(dc, less_glyph, less, FONT_STRONG, COLOR_TEXT, DT_CENTER | DT_SINGLELINE | DT_VCENTER);
   draw_text(dc, more_glyph, more, FONT_STRONG, COLOR_TEXT, DT_CENTER | DT_SINGLELINE | DT_VCENTER);
   add_hit_region(less, less_id, 0);
   add_hit_region(more, more_id, 0);
 }
 
-void draw_settings_panel(HDC dc, int L, int R) {
+int draw_settings_panel(HDC dc, int L, int R) {
   int T = px(24);
   int C = R - px(200);
   draw_text(dc, L"Settings", rect_of(L, T, R, T + px(40)), FONT_TITLE, COLOR_TEXT, DT_SINGLELINE);
@@ -117,7 +120,7 @@ void draw_settings_panel(HDC dc, int L, int R) {
     wchar_t value[64];
     format_text(value, 64, L"%d second%ls", (int)g_state.capture_seconds,
                 g_state.capture_seconds == 1 ? L"" : L"s");
-    draw_stepper(dc, C, R, y, value, rect_of(C, y + px(4), R, y + px(36)), COLOR_SURFACE, COLOR_BORDER,
+    draw_stepper(dc, C, R, y, value, rect_of(C, y + px(4), R, y + px(36)), COLOR_SURFACE, COLOR_OUTLINE,
                  CMD_CAPTURE_LESS, L"\u2212", CMD_CAPTURE_MORE, L"+", DT_CENTER | DT_SINGLELINE | DT_VCENTER);
     record_stepper(rect_of(C, y + px(4), R, y + px(36)), CMD_CAPTURE_LESS, CMD_CAPTURE_MORE, L"F9 capture length",
                    value);
@@ -139,7 +142,7 @@ void draw_settings_panel(HDC dc, int L, int R) {
       format_text(value, 64, L"%02d %ls", (int)level,
                   (names && level < LEVEL_COUNT) ? names[level] : L"");
     draw_stepper(dc, C, R, y, value, rect_of(C + px(36), y + px(4), R - px(36), y + px(36)),
-                 chosen ? COLOR_SURFACE_RAISED : COLOR_SURFACE, chosen ? COLOR_ACCENT : COLOR_BORDER, CMD_LEVEL_PREV,
+                 chosen ? COLOR_SURFACE_RAISED : COLOR_SURFACE, chosen ? COLOR_ACCENT : COLOR_OUTLINE, CMD_LEVEL_PREV,
                  L"\u2039", CMD_LEVEL_NEXT, L"\u203A", DT_END_ELLIPSIS | DT_CENTER | DT_SINGLELINE | DT_VCENTER);
     record_stepper(rect_of(C, y + px(4), R, y + px(36)), CMD_LEVEL_PREV, CMD_LEVEL_NEXT,
                    L"Start in a level (testing)", value);
@@ -153,6 +156,8 @@ void draw_settings_panel(HDC dc, int L, int R) {
               (entry_actions(g_state.selected) & ENTRY_REBUILD) != 0, ICON_REBUILD);
 
   // The version to quote in a bug report, quietly below everything else.
-  draw_text(dc, L"" TELVAR_PRODUCT_NAME " " TELVAR_VERSION_TEXT, rect_of(L, foot, R, foot + px(18)), FONT_SMALL,
+  int end = foot + px(18);
+  draw_text(dc, L"" TELVAR_PRODUCT_NAME " " TELVAR_VERSION_TEXT, rect_of(L, foot, R, end), FONT_SMALL,
             COLOR_TEXT_MUTED, DT_SINGLELINE);
+  return end;
 }

@@ -29,6 +29,7 @@ struct UiState {
   int32_t background_tile;             // tile side in device pixels the brush was made for
   NaturalSize natural_sizes[NATURAL_SIZE_CAPACITY];  // measured natural sizes, kept across flushes
   int32_t natural_size_count;          // records in natural_sizes
+  bool high_contrast;                  // a high-contrast theme is on: system colours, no tile or banner
 };
 
 extern UiState g_ui;

@@ -5,7 +5,8 @@
 #include <stdint.h>
 
 // The settings panel in place of the selected view; records its regions.
-void draw_settings_panel(HDC dc, int left, int right);
+// Returns the y below its last row.
+int draw_settings_panel(HDC dc, int left, int right);
 
 // game_files_present of a catalogue row, asked once per paint: within one
 // paint_window the row's library rows, its selected view and its Disc card

@@ -211,11 +211,22 @@ TEST_F(LibraryTest, DroppedFilesAreAddedAndDroppedFoldersScanned) {
   EXPECT_EQ(ini_string(L"library", L"count"), L"3");
   EXPECT_STREQ(g_state.status_text, L"");  // no message for a drop
 
-  // A folder alone leaves the selection where it is, also when there is none.
-  g_state.selected = -1;
+  // A folder alone leaves a selection where it is; with none, the first disc
+  // it brought is selected, so that the main pane shows a disc rather than
+  // asking for one beside a list that has them.
   touch(L"dropped\\sub\\second.iso");
   SendMessageW(g_state.main_window, WM_DROPFILES, (WPARAM)make_drop({dropped}), 0);
   EXPECT_EQ(g_state.entry_count, 4);
+  EXPECT_EQ(g_state.selected, 2);
+  g_state.selected = -1;
+  touch(L"dropped\\third.iso");
+  touch(L"dropped\\sub\\fourth.iso");
+  SendMessageW(g_state.main_window, WM_DROPFILES, (WPARAM)make_drop({dropped}), 0);
+  EXPECT_EQ(g_state.entry_count, 6);
+  EXPECT_EQ(g_state.selected, 4);
+  // A drop that brings nothing new leaves no selection made up.
+  g_state.selected = -1;
+  SendMessageW(g_state.main_window, WM_DROPFILES, (WPARAM)make_drop({dropped}), 0);
   EXPECT_EQ(g_state.selected, -1);
 }
 

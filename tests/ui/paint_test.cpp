@@ -474,10 +474,11 @@ TEST(PaintPixels, SecondaryButtonFillAndOutlineByState) {
     COLORREF fill, outline;
   };
   const Case cases[] = {
-      {"Settings", 0, DISC_OK, 0, 182, COLOR_SURFACE, COLOR_BORDER},
+      // Resting outlines are the control outline colour, which stands 3:1 off the backdrop.
+      {"Settings", 0, DISC_OK, 0, 182, COLOR_SURFACE, COLOR_OUTLINE},
       {"Settings hovered", CMD_OPEN_SETTINGS, DISC_OK, 0, 182, COLOR_SURFACE_RAISED, COLOR_BORDER_HOVER},
-      {"Open log disabled", 0, DISC_UNKNOWN, -1, 322, COLOR_SURFACE, COLOR_BORDER},
-      {"Open log disabled under the pointer", CMD_OPEN_LOG, DISC_UNKNOWN, -1, 322, COLOR_SURFACE, COLOR_BORDER},
+      {"Open log disabled", 0, DISC_UNKNOWN, -1, 322, COLOR_SURFACE, COLOR_OUTLINE},
+      {"Open log disabled under the pointer", CMD_OPEN_LOG, DISC_UNKNOWN, -1, 322, COLOR_SURFACE, COLOR_OUTLINE},
   };
   for (float scale : {1.0f, 1.5f}) {
     Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
@@ -582,14 +583,15 @@ TEST(PaintPixels, ToggleTrackColoursFollowTheSwitch) {
       int track_left = lay.R() - lay.P(44), track_top = y + lay.P(4);
       int mid_y = track_top + lay.P(11);
       // Between the two knob positions the track shows in either state.
-      EXPECT_EQ(canvas.pixel(track_left + lay.P(20), mid_y), c.on ? COLOR_ACCENT : COLOR_BORDER)
+      // The off track is the control outline colour (3:1 off the backdrop).
+      EXPECT_EQ(canvas.pixel(track_left + lay.P(20), mid_y), c.on ? COLOR_ACCENT : COLOR_OUTLINE)
           << "row " << c.index << " value " << c.value << " scale " << scale;
       // The knob: dark on the right when on, light on the left when off.
       int knob_on = track_left + lay.P(40) - lay.P(19) + lay.P(8);
       int knob_off = track_left + lay.P(3) + lay.P(8);
       EXPECT_EQ(canvas.pixel(c.on ? knob_on : knob_off, mid_y), c.on ? COLOR_BACKDROP : COLOR_TEXT)
           << "row " << c.index << " scale " << scale;
-      EXPECT_EQ(canvas.pixel(c.on ? knob_off : knob_on, mid_y), c.on ? COLOR_ACCENT : COLOR_BORDER)
+      EXPECT_EQ(canvas.pixel(c.on ? knob_off : knob_on, mid_y), c.on ? COLOR_ACCENT : COLOR_OUTLINE)
           << "row " << c.index << " scale " << scale;
     }
   }
@@ -1062,11 +1064,11 @@ TEST(PaintPixels, StepperBoxesAndButtonHover) {
   };
   const COLORREF S = COLOR_SURFACE, RS = COLOR_SURFACE_RAISED;
   const Case cases[] = {
-      {-1, 0, COLOR_BORDER, S, S, S, S, S},
+      {-1, 0, COLOR_OUTLINE, S, S, S, S, S},  // control outlines stand 3:1 off the backdrop
       {0, 0, COLOR_ACCENT, RS, S, S, RS, RS},  // an active level raises the whole box
-      {-1, CMD_CAPTURE_LESS, COLOR_BORDER, S, RS, S, S, S},
-      {-1, CMD_CAPTURE_MORE, COLOR_BORDER, S, S, RS, S, S},
-      {-1, CMD_LEVEL_NEXT, COLOR_BORDER, S, S, S, S, RS},
+      {-1, CMD_CAPTURE_LESS, COLOR_OUTLINE, S, RS, S, S, S},
+      {-1, CMD_CAPTURE_MORE, COLOR_OUTLINE, S, S, RS, S, S},
+      {-1, CMD_LEVEL_NEXT, COLOR_OUTLINE, S, S, S, S, RS},
   };
   for (float scale : {1.0f, 1.5f}) {
     Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
