@@ -8,7 +8,8 @@
 //
 // Standard output: each new stage text with the job's percentage, then
 // "Built". On failure or cancel the job's error text is the last line of
-// standard error. Ctrl+C cancels the build (the script's processes end).
+// standard error; a launcher folder that cannot hold a build (no space, not
+// writable, temporary) is refused so before anything is fetched. Ctrl+C cancels the build (the script's processes end).
 // Exit code 0 when built, 1 when failed or cancelled, 2 for a usage error.
 // Refused while a launcher (or another telvar-cli) builds in the same folder.
 #include <windows.h>
@@ -64,6 +65,15 @@ int cmd_build(int argc, wchar_t** argv) {
   }
   g_state.status_text[0] = 0;
   if (!prepare_build(0)) {
+    if (g_job.failed) {
+      // The launcher's folder cannot hold a build: the job's text, last on
+      // standard error as for any failed build.
+      wchar_t error[ERROR_TEXT_UNITS];
+      job_read_texts(NULL, 0, error, ERROR_TEXT_UNITS);
+      print_utf8(stderr, error);
+      fputs("\n", stderr);
+      return EXIT_FAILED;
+    }
     // The refusal's own text when there is one: another build in this folder.
     fputs("telvar-cli: ", stderr);
     if (g_state.status_text[0])
@@ -74,6 +84,12 @@ int cmd_build(int argc, wchar_t** argv) {
     return EXIT_FAILED;
   }
 
+  if (g_state.status_text[0]) {
+    // A pre-flight warning: said, and the build goes on.
+    fputs("telvar-cli: warning: ", stderr);
+    print_utf8(stderr, g_state.status_text);
+    fputs("\n", stderr);
+  }
   forget_printed_stage();
   print_job_stage();
   set_job_listener(print_job_stage);

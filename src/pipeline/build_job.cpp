@@ -11,6 +11,7 @@
 #include "core/launcher_folders.h"
 #include "pipeline/folder_lock.h"
 #include "pipeline/job_status.h"
+#include "pipeline/preflight.h"
 #include "pipeline/release.h"
 #include "pipeline/release_description.h"
 #include "pipeline/transfer_texts.h"
@@ -41,12 +42,50 @@ static ReleaseDescription description;
 
 static const wchar_t INVALID_DESCRIPTION[] = L"The build description from the release is not valid.";
 
+// The launcher's folder as the last check found it; static, as its texts are
+// too large for the window thread's stack to hold lightly.
+static PreflightReport preflight;
+
+// The first finding of the verdict, or null.
+static const wchar_t* first_finding(int32_t verdict) {
+  for (int32_t i = 0; i < preflight.count; i++)
+    if (preflight.findings[i].verdict == verdict) return preflight.findings[i].text;
+  return NULL;
+}
+
+// A build the launcher's folder cannot hold (no space, not writable, a folder
+// Windows cleans, a path too deep) would fail minutes later, after the
+// downloads, with a generic text. It is refused here, before anything is
+// fetched or deleted, as a job that failed at once: the row and the message
+// line show the reason, and the window learns of the end as of any other.
+static void refuse_build(int32_t entry_index, const wchar_t* reason) {
+  JobStatus& job = g_job;
+  LONG serial = InterlockedIncrement(&job.serial);
+  job.cancel_requested = 0;
+  job.entry_index = entry_index;
+  job.progress = 0.0;
+  AcquireSRWLockExclusive(&job.lock);
+  job.stage_text[0] = 0;
+  ReleaseSRWLockExclusive(&job.lock);
+  fail_build(L"%ls", reason);
+  release_build_lock();
+  if (g_state.main_window) PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 1, serial);
+}
+
 bool prepare_build(int32_t entry_index) {
   JobStatus& job = g_job;
   if (entry_index < 0 || entry_index >= g_state.entry_count || job.running) return false;
   const LibraryEntry& entry = g_state.entries[entry_index];
   if (!catalog_row_buildable(entry.catalog_row)) return false;
   if (!take_build_lock(g_state.launcher_dir)) return false;  // another program builds in this folder
+
+  // The archives' sizes are not known before the description is fetched: the
+  // space asked for here is what the unpacked tools, kit and build need.
+  preflight_build(g_state.launcher_dir, build_space_estimate(0, 0), &preflight);
+  if (const wchar_t* refusal = first_finding(PREFLIGHT_REFUSAL)) {
+    refuse_build(entry_index, refusal);
+    return false;
+  }
 
   copy_text(job_disc_path, PATH_UNITS, entry.path);
   job_catalog_row = entry.catalog_row;
@@ -64,7 +103,10 @@ bool prepare_build(int32_t entry_index) {
   job.error_text[0] = 0;
   copy_text(job.stage_text, STAGE_TEXT_UNITS, L"Starting");
   ReleaseSRWLockExclusive(&job.lock);
-  g_state.status_text[0] = 0;
+  // A warning (a folder under Program Files) is said while the build goes on.
+  const wchar_t* warning = first_finding(PREFLIGHT_WARNING);
+  copy_text(g_state.status_text, STATUS_TEXT_UNITS, warning ? warning : L"");
+  if (warning) g_state.status_is_error = false;
   return true;
 }
 

@@ -7,6 +7,9 @@
 //
 // Refused: an entry without a buildable catalogue row, a second job while one
 // runs, and archive names from the description that are not plain file names.
+// The launcher's folder is checked first (pre-flight): a folder that cannot
+// hold a build fails the job at once with the reason, before anything is
+// fetched or deleted; a warning goes to the status line and the build goes on.
 // Memory: static path buffers of the one job; the description text is a heap
 // block freed at the job's end.
 #pragma once
@@ -29,5 +32,6 @@ DWORD WINAPI build_worker(void* unused);
 
 // start_build's checks and resets without the thread: true when a job was
 // prepared, after which build_worker may be called on any thread (the console
-// companion runs it on its own).
+// companion runs it on its own). False with g_job.failed set when the folder's
+// pre-flight refused the build (the job's error text says why).
 bool prepare_build(int32_t entry_index);

@@ -612,7 +612,9 @@ bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, 
     fail_build(LOG_LINK_TEXT, log_path);
   } else if (!(environment = script_environment(kit_folder, toolchain_folder, compiler_folder))) {
     // Only memory can be missing for it.
-    fail_build(L"Could not start the build tools (error %lu).", (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+    wchar_t text[ERROR_TEXT_UNITS];
+    describe_start_failure(text, ERROR_TEXT_UNITS, L"the build tools", ERROR_NOT_ENOUGH_MEMORY);
+    fail_build(L"%ls", text);
   } else if (start_script(&run, kit_folder, interpreter, environment)) {
     DWORD exit_code = collect_output(&run, &log);
     if (cancel_requested()) {
@@ -621,7 +623,9 @@ bool run_build_tool(const wchar_t* kit_folder, const wchar_t* toolchain_folder, 
       wchar_t last[TAIL_LINE_BYTES];
       const char* line = tail_last(&tail);
       line_to_text(line ? line : "no output", last, TAIL_LINE_BYTES);
-      fail_build(L"The build stopped (code %lu): %ls", (unsigned long)exit_code, last);
+      wchar_t text[ERROR_TEXT_UNITS];
+      describe_script_exit(text, ERROR_TEXT_UNITS, exit_code, last);
+      fail_build(L"%ls", text);
     } else {
       ok = true;
     }

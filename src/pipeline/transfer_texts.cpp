@@ -1,25 +1,31 @@
 // Texts of failed transfers and the build job's transfers; see transfer_texts.h.
 #include "pipeline/transfer_texts.h"
 
+#include "core/failure_words.h"
 #include "core/text.h"
 #include "pipeline/job_status.h"
 
 static const double BYTES_PER_MB = 1048576.0;
 
 // What a text is made of, after its format.
-enum TextArguments { WITH_NAME, WITH_DETAIL, WITH_CODE, WITH_SIZE, WITH_LIMIT, WITH_ENTRY, WITH_SIZE_AND_LIMIT };
+enum TextArguments { WITH_WORDS, WITH_NAME, WITH_DETAIL, WITH_CODE, WITH_SIZE, WITH_LIMIT, WITH_ENTRY, WITH_SIZE_AND_LIMIT };
+
+// A Windows error code of a download is said in words (what happened, what
+// to try) by the failure-words sentences; the other texts are formats.
+typedef void (*CodeSentence)(wchar_t* out, size_t units, const wchar_t* label, uint32_t error);
 
 struct FailureText {
   TransferFailure failure;
   TextArguments arguments;  // name first, then the figure, except WITH_DETAIL: the detail alone
-  const wchar_t* format;
+  const wchar_t* format;    // null for WITH_WORDS
+  CodeSentence sentence;    // WITH_WORDS only: given the name and the code
 };
 
 static const FailureText FAILURE_TEXTS[] = {
     {TRANSFER_BAD_ADDRESS, WITH_DETAIL, L"Bad address: %ls"},
-    {TRANSFER_NO_CONNECTION, WITH_CODE, L"Could not download %ls (error %lu). Check your internet connection."},
+    {TRANSFER_NO_CONNECTION, WITH_WORDS, nullptr, describe_download_failure},
     {TRANSFER_REFUSED, WITH_CODE, L"Could not download %ls (the server answered %lu)."},
-    {TRANSFER_INTERRUPTED, WITH_CODE, L"The download of %ls stopped (error %lu)."},
+    {TRANSFER_INTERRUPTED, WITH_WORDS, nullptr, describe_download_stopped},
     {TRANSFER_ENDED_EARLY, WITH_NAME, L"The download of %ls ended early."},
     {TRANSFER_TOO_LARGE, WITH_LIMIT, L"The download of %ls stopped: it is larger than %.0f MB."},
     {TRANSFER_NO_MEMORY, WITH_NAME, L"Not enough memory to download %ls."},
@@ -46,6 +52,7 @@ void transfer_failure_text(const TransferResult* r, const wchar_t* name, wchar_t
   for (const FailureText& t : FAILURE_TEXTS) {
     if (t.failure != r->failure) continue;
     switch (t.arguments) {
+      case WITH_WORDS: t.sentence(out, units, name, r->code); break;
       case WITH_NAME: format_text(out, units, t.format, name); break;
       case WITH_DETAIL: format_text(out, units, t.format, r->detail); break;
       case WITH_CODE: format_text(out, units, t.format, name, (unsigned long)r->code); break;

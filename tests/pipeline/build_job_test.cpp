@@ -10,6 +10,7 @@
 #include "pipeline/build_job.h"
 #include "pipeline/build_test_support.h"
 #include "pipeline/job_status.h"
+#include "pipeline/preflight.h"
 #include "library/catalog.h"
 #include "ui/draw_kit.h"
 #include "ui/main_view.h"
@@ -202,7 +203,7 @@ TEST(BuildJob, FailuresEndWithTheirOwnText) {
       {"unsafe_name", local_release("unsafe"), L"success",
        L"The build description from the release is not valid.", false},
       {"failing_script", local_release("good"), L"fail",
-       L"The build stopped (code 2): error: src/mox1_game.c:12: the stand-in was asked to fail", true},
+       L"The build script ended with exit code 2: error: src/mox1_game.c:12: the stand-in was asked to fail", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -243,18 +244,105 @@ TEST(BuildJob, VersionWithALineBreakCannotReachTheSettingsFile) {
   EXPECT_EQ(profile(L"mox1", L"kit_version"), L"<absent>");
 }
 
+uint64_t g_free_bytes = 0;
+bool small_drive(const wchar_t*, uint64_t* free_bytes) {
+  *free_bytes = g_free_bytes;
+  return true;
+}
+
+// A launcher folder that cannot hold a build is refused when the build is
+// asked for, before anything is fetched or deleted: the job fails at once with
+// the reason, no worker runs, and the installed kit stays as it was.
+TEST(BuildJob, FolderThatCannotHoldABuildIsRefusedBeforeAnyDownload) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring in_temp = join(std::wstring(temp) + L"telvar-tests", L"job_in_temp");
+  CreateDirectoryW((std::wstring(temp) + L"telvar-tests").c_str(), NULL);
+  CreateDirectoryW(in_temp.c_str(), NULL);
+  struct Case {
+    const char* name;
+    uint64_t free_bytes;   // what the drive reports
+    std::wstring folder;   // the launcher's folder, or empty for the work folder
+    std::wstring error;
+  } cases[] = {
+      {"no_space", 100ull << 20, L"",
+       L"Not enough free space for the build: it needs about 2.0 GB and the launcher's drive has 100 MB free. Free "
+       L"some space, or move the launcher to another drive."},
+      {"in_temp", 1ull << 40, in_temp,
+       L"The launcher is inside the system's temporary folder, which Windows cleans up. Move the launcher to a "
+       L"folder of your own, such as C:\\Games\\Telvar."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Launcher l = launcher(std::string("refused_") + c.name, http_release("good"));
+    if (!c.folder.empty()) {
+      // The same launcher, moved into the temporary folder.
+      wcscpy(g_state.launcher_dir, c.folder.c_str());
+      l.kit = join(c.folder, L"games\\mox1");
+      l.toolchain = join(c.folder, L"toolchain");
+      l.downloads = join(c.folder, L"downloads");
+    }
+    // A kit installed by an earlier build, which a build would clear.
+    CreateDirectoryW(join(g_state.launcher_dir, L"games").c_str(), NULL);
+    CreateDirectoryW(l.kit.c_str(), NULL);
+    ASSERT_TRUE(write_file_w(join(l.kit, L"marker.txt"), "an earlier kit"));
+    g_free_bytes = c.free_bytes;
+    set_free_space_query(small_drive);
+    copy_text(g_state.status_text, STATUS_TEXT_UNITS, L"an old message");
+    build(false);
+    set_free_space_query(NULL);
+    EXPECT_EQ(g_job.failed, 1);
+    EXPECT_EQ(g_job.entry_index, 0) << "the refusal belongs to the row asked for";
+    EXPECT_EQ(error_text(), c.error);
+    EXPECT_EQ(stage_text(), L"");
+    // No stage was started: the one report is the refusal's, with no stage text.
+    EXPECT_EQ(g_stage_log.stages, std::vector<std::wstring>{L""});
+    EXPECT_FALSE(exists(l.downloads)) << "nothing was fetched";
+    EXPECT_FALSE(exists(l.toolchain));
+    EXPECT_EQ(read_file_w(join(l.kit, L"marker.txt")), "an earlier kit") << "nothing was deleted";
+    EXPECT_EQ(list_folder(l.kit), std::vector<std::wstring>{L"marker.txt"});
+    // The folder's lock went with the refusal: the next build may start.
+    set_free_space_query(NULL);
+    if (c.folder.empty()) {
+      build();
+      expect_built(l, L"build\\windows", L"built_version", L"v1");
+    }
+  }
+}
+
+// A folder under Program Files is said in the status line, and the build goes on.
+TEST(BuildJob, FolderUnderProgramFilesWarnsAndBuilds) {
+  wchar_t saved[MAX_PATH] = {};
+  DWORD n = GetEnvironmentVariableW(L"ProgramFiles", saved, MAX_PATH);
+  Launcher l = launcher("program_files", local_release("good"));
+  SetEnvironmentVariableW(L"ProgramFiles", l.dir.c_str());
+  build();
+  SetEnvironmentVariableW(L"ProgramFiles", n > 0 && n < MAX_PATH ? saved : NULL);
+  expect_built(l, L"build\\windows", L"built_version", L"v1");
+  EXPECT_EQ(std::wstring(g_state.status_text),
+            L"The launcher is under " + l.dir +
+                L", where Windows redirects or refuses what programs write. Move the launcher to a folder of your "
+                L"own, such as C:\\Games\\Telvar.");
+  EXPECT_FALSE(g_state.status_is_error);
+}
+
 TEST(BuildJob, PathsThatDoNotFitAreNeverUsed) {
   // A launcher folder so deep that the kit's longest paths would be cut.
   std::string deep = "deep_" + std::string(240 - fresh_work_folder("x").size(), 'd');
   Launcher too_deep = launcher(deep, local_release("good"));
   ASSERT_TRUE(exists(too_deep.dir)) << "the platform could not make the folder";
-  build();
-  EXPECT_EQ(error_text(), L"The launcher's folder path is too long to build in.");
+  build(false);
+  // The folder's check refuses it before the job's own paths are formed.
+  EXPECT_EQ(error_text(), L"The launcher's folder path is " + std::to_wstring(too_deep.dir.size()) +
+                              L" characters long; the build kit's files need paths of up to 120 more, beyond what "
+                              L"Windows allows (259). Move the launcher to a shorter folder, such as C:\\Games\\Telvar.");
   EXPECT_EQ(list_folder(too_deep.dir), (std::vector<std::wstring>{L"pal disc.iso", L"telvar.ini"}));
 
-  // Deep enough that only the long kit archive name does not fit in downloads.
-  std::string medium = "medium_" + std::string(150 - fresh_work_folder("x").size(), 'm');
+  // Deep enough that only the long kit archive name does not fit in downloads,
+  // and no deeper than the folder's check lets through (139 characters).
+  std::string medium = "medium_" + std::string(129 - fresh_work_folder("x").size(), 'm');
   Launcher l = launcher(medium, local_release("longname"));
+  ASSERT_EQ(l.dir.size(), 139u);
   build();
   std::wstring error = error_text();
   EXPECT_EQ(error.rfind(L"Could not write " + l.downloads + L"\\kkkk", 0), 0u) << narrow(error);
@@ -623,7 +711,7 @@ TEST(BuildJob, AFailedOrCancelledRebuildLeavesThePreviousGameAsItWas) {
     if (mode == STOP_CANCEL)
       EXPECT_EQ(error_text(), L"Build cancelled.");
     else
-      EXPECT_EQ(error_text().rfind(L"The build stopped (code 1)", 0), 0u) << narrow(error_text());
+      EXPECT_EQ(error_text().rfind(L"The build script ended with exit code 1: ", 0), 0u) << narrow(error_text());
     EXPECT_EQ(tree_of(game), before);
     EXPECT_EQ(beside_the_intermediates(l), std::vector<std::wstring>{L"windows"});
     EXPECT_EQ(std::wstring(status_label(0).text), L"Ready to play");

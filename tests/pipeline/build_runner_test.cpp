@@ -328,17 +328,18 @@ TEST(BuildRunner, FailedScriptsNameTheirLastLine) {
     const wchar_t* exit_code;  // TELVAR_STANDIN_EXIT, or null
     std::wstring error;
   } cases[] = {
-      {L"fail", nullptr, L"The build stopped (code 2): error: src/mox1_game.c:12: the stand-in was asked to fail"},
+      {L"fail", nullptr, L"The build script ended with exit code 2: error: src/mox1_game.c:12: the stand-in was asked to fail"},
       {L"fail", L"0xFFFFFFFF",
-       L"The build stopped (code 4294967295): error: src/mox1_game.c:12: the stand-in was asked to fail"},
-      {L"silent", nullptr, L"The build stopped (code 2): no output"},
-      {L"crlf", nullptr, L"The build stopped (code 1): last line"},
-      {L"crash", nullptr, L"The build stopped (code 3221225477): about to fail hard"},
-      {L"many", nullptr, L"The build stopped (code 1): line 17"},
-      {L"longline", nullptr, L"The build stopped (code 1): " + std::wstring(long_tail.begin(), long_tail.end())},
+       L"The build tools crashed (0xFFFFFFFF): error: src/mox1_game.c:12: the stand-in was asked to fail"},
+      {L"silent", nullptr, L"The build script ended with exit code 2: no output"},
+      {L"crlf", nullptr, L"The build script ended with exit code 1: last line"},
+      {L"crash", nullptr,
+       L"The build tools crashed: it touched memory it may not use (a crash) (0xC0000005): about to fail hard"},
+      {L"many", nullptr, L"The build script ended with exit code 1: line 17"},
+      {L"longline", nullptr, L"The build script ended with exit code 1: " + std::wstring(long_tail.begin(), long_tail.end())},
       // The script's UTF-8 reads as such; bytes that are not UTF-8 pass through one to one.
-      {L"utf8", nullptr, L"The build stopped (code 1): erreur: fichier \u00e9t\u00e9 introuvable"},
-      {L"latin1", nullptr, L"The build stopped (code 1): erreur: fichier \u00e9t\u00e9 introuvable"},
+      {L"utf8", nullptr, L"The build script ended with exit code 1: erreur: fichier \u00e9t\u00e9 introuvable"},
+      {L"latin1", nullptr, L"The build script ended with exit code 1: erreur: fichier \u00e9t\u00e9 introuvable"},
   };
   for (const Case& c : cases) {
     RunnerFolders f = prepare("fail", c.scenario);

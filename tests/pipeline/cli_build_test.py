@@ -126,9 +126,40 @@ class CliBuildTest(unittest.TestCase):
         self.assertNotIn("Downloading the build tools", out)
         self.assertIn("Downloading the game's build kit", out)
 
+    def test_a_read_only_folder_is_refused_before_anything_is_fetched(self):
+        self.launcher(http_base("good"))
+        # A kit installed by an earlier build, which a build would clear.
+        os.makedirs(self.kit)
+        with open(os.path.join(self.kit, "marker.txt"), "wb") as f:
+            f.write(b"an earlier kit")
+        # The folder read-only, as a read-only bind mount of itself (root can
+        # write through file modes).
+        if subprocess.run(["mount", "--bind", self.work, self.work], capture_output=True).returncode != 0:
+            self.skipTest("no bind mount on this machine")
+        try:
+            if subprocess.run(["mount", "-o", "remount,bind,ro", self.work], capture_output=True).returncode != 0:
+                self.skipTest("no read-only remount on this machine")
+            code, out, err = self.build()
+        finally:
+            subprocess.run(["umount", self.work], check=True)
+        self.assertEqual(code, 1, out + err)
+        self.assertEqual(out, "", "no stage was started")
+        self.assertRegex(err.rstrip("\n").split("\n")[-1],
+                         "^" + re.escape("The launcher's folder %s cannot be written (Windows error " %
+                                         windows_path(self.work)) +
+                         r"\d+" + re.escape("). Move the launcher to a folder of your own, such as "
+                                            "C:\\Games\\Telvar.") + "$")
+        self.assertFalse(os.path.exists(os.path.join(self.work, "downloads")))
+        self.assertFalse(os.path.exists(os.path.join(self.work, "toolchain")))
+        self.assertEqual(os.listdir(self.kit), ["marker.txt"])
+        self.assertEqual(read(os.path.join(self.kit, "marker.txt")), b"an earlier kit")
+        # Writable again, the same folder builds.
+        self.expect_built(*self.build(), "build/windows", "built_version")
+
     def test_failures_print_the_job_text_last_on_stderr(self):
         cases = [
-            ("good", "fail", "The build stopped (code 2): error: src/mox1_game.c:12: the stand-in was asked to fail"),
+            ("good", "fail",
+             "The build script ended with exit code 2: error: src/mox1_game.c:12: the stand-in was asked to fail"),
             ("invalid", "success", "The build description from the release is not valid."),
             ("badtools", "success", "The downloaded build tools are damaged (checksum). Try again."),
             ("missing", "success", None),

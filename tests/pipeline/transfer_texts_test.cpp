@@ -28,9 +28,12 @@ const TextCase TEXT_CASES[] = {
     {TRANSFER_CANCELLED, 0, 0, 0, L"", L"", L""},
     {TRANSFER_BAD_ADDRESS, 0, 0, 0, L"htp:/x", L"", L"Bad address: htp:/x"},
     {TRANSFER_NO_CONNECTION, 12029, 0, 0, L"", L"",
-     L"Could not download the build kit (error 12029). Check your internet connection."},
+     L"Could not download the build kit: no connection to the server could be made (Windows error 12029). Check "
+     L"your internet connection; a firewall may be blocking the launcher."},
     {TRANSFER_REFUSED, 404, 0, 0, L"", L"", L"Could not download the build kit (the server answered 404)."},
-    {TRANSFER_INTERRUPTED, 12030, 0, 0, L"", L"", L"The download of the build kit stopped (error 12030)."},
+    {TRANSFER_INTERRUPTED, 12030, 0, 0, L"", L"",
+     L"The download of the build kit stopped: the connection to the server was broken (Windows error 12030). Try "
+     L"again."},
     {TRANSFER_ENDED_EARLY, 0, 0, 0, L"", L"", L"The download of the build kit ended early."},
     {TRANSFER_TOO_LARGE, 0, 0, 2048 * MB, L"", L"",
      L"The download of the build kit stopped: it is larger than 2048 MB."},
@@ -53,6 +56,15 @@ const TextCase TEXT_CASES[] = {
      L"the build kit is too large: its files add up to 9000 MB, more than 8192 MB."},
 };
 
+// A Windows error the failure words do not know keeps the plain sentence with
+// its code and a general advice.
+const TextCase UNKNOWN_CODE_CASES[] = {
+    {TRANSFER_NO_CONNECTION, 12345, 0, 0, L"", L"",
+     L"Could not download the build kit (Windows error 12345). Check your internet connection."},
+    {TRANSFER_INTERRUPTED, 12345, 0, 0, L"", L"",
+     L"The download of the build kit stopped (Windows error 12345). Try again."},
+};
+
 }  // namespace
 
 TEST(TransferTexts, EveryFailureHasItsText) {
@@ -72,6 +84,15 @@ TEST(TransferTexts, EveryFailureHasItsText) {
   }
   // The table above names every failure there is.
   EXPECT_EQ(sizeof TEXT_CASES / sizeof TEXT_CASES[0], (size_t)TRANSFER_UNPACKED_TOO_LARGE + 1);
+  for (const TextCase& c : UNKNOWN_CODE_CASES) {
+    TransferResult result;
+    memset(&result, 0, sizeof result);
+    result.failure = c.failure;
+    result.code = c.code;
+    wchar_t text[512];
+    transfer_failure_text(&result, L"the build kit", text, 512);
+    EXPECT_EQ(std::wstring(text), c.text) << "failure " << (int)c.failure;
+  }
 }
 
 // A path as long as a result holds still ends as the text's own cut, as the
