@@ -70,7 +70,8 @@ function(telvar_window_test name)
   target_link_libraries(${name} PRIVATE telvar_window GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
   target_compile_options(${name} PRIVATE ${TELVAR_WARNINGS})
-  target_compile_definitions(${name} PRIVATE STANDIN_GAME_EXE="$<TARGET_FILE:standin_game>")
+  target_compile_definitions(${name} PRIVATE STANDIN_GAME_EXE="$<TARGET_FILE:standin_game>"
+                             TELVAR_BINARY_DIR="${CMAKE_BINARY_DIR}")
   add_dependencies(${name} standin_game)
   add_test(NAME ${name}
     COMMAND ${CMAKE_SOURCE_DIR}/tests/support/with-display ${CMAKE_SOURCE_DIR}/cmake/wine-run $<TARGET_FILE:${name}>)

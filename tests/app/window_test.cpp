@@ -914,6 +914,10 @@ TEST_F(WindowTest, PrimaryActionBuildsAMissingGameAndRebuildBuildsAgain) {
     pump_for(50);
     EXPECT_EQ(g_job.failed, 1);
     EXPECT_EQ(g_job.entry_index, c.selected);
+    // The worker got as far as the description: no pre-flight refusal of the
+    // test's own launcher folder stopped it first.
+    EXPECT_NE(std::wstring(g_job.error_text).find(L"mox1.json"), std::wstring::npos)
+        << testing::PrintToString(std::wstring(g_job.error_text));
     EXPECT_STRNE(g_state.status_text, L"Built. Ready to play.");
     EXPECT_EQ(g_state.settings_open, c.id != CMD_REBUILD);  // only rebuild closes the panel
     EXPECT_FALSE(saved());

@@ -7,10 +7,13 @@
 std::wstring join(const std::wstring& folder, const std::wstring& name) { return folder + L"\\" + name; }
 
 std::wstring make_temp_folder(const wchar_t* name) {
-  static int counter = 0;
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
-  std::wstring root = std::wstring(temp) + L"telvar-tests";
+  return make_test_folder_in(std::wstring(temp) + L"telvar-tests", name);
+}
+
+std::wstring make_test_folder_in(const std::wstring& root, const wchar_t* name) {
+  static int counter = 0;
   CreateDirectoryW(root.c_str(), NULL);
   // Wine reuses process ids, so a folder of this name may be left from an
   // earlier run: take the next name until one is really new.

@@ -29,7 +29,12 @@ std::wstring open_launcher_window(const wchar_t* name) {
   reset_state();
   reset_job_status();
   reset_ui_state();
-  std::wstring folder = make_temp_folder(name);
+  // In the build tree, not the temporary folder: the launcher refuses to
+  // build there, and the window's build tests must reach the worker.
+  std::wstring work = L"Z:";
+  for (const char* c = TELVAR_BINARY_DIR "/tests/app/work"; *c; c++)
+    work += *c == '/' ? L'\\' : (wchar_t)(unsigned char)*c;
+  std::wstring folder = make_test_folder_in(work, name);
   wcscpy(g_state.launcher_dir, folder.c_str());
   wcscpy(g_state.settings_path, join(folder, L"telvar.ini").c_str());
   WritePrivateProfileStringW(L"build", L"release_url", join(folder, L"no-release").c_str(),
