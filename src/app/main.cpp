@@ -39,7 +39,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   // Without a window no quit message would ever come: the loop would wait
   // forever in a process nobody can see.
   if (!window) return 1;
-  ShowWindow(window, show);
+  ShowWindow(window, restore_window_place(window, show));
   UpdateWindow(window);
   return run_message_loop();
 }

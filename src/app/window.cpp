@@ -72,6 +72,48 @@ bool register_window_class(HINSTANCE instance) {
   return RegisterClassExW(&wc) != 0;
 }
 
+SIZE fit_to_work_area(int width, int height, const RECT& work) {
+  SIZE size = {width, height};
+  int room_x = work.right - work.left, room_y = work.bottom - work.top;
+  if (room_x > 0 && size.cx > room_x) size.cx = room_x;
+  if (room_y > 0 && size.cy > room_y) size.cy = room_y;
+  return size;
+}
+
+// The work area (the screen without the taskbar) of the monitor the window
+// is on, or of the primary monitor before there is a window.
+static RECT work_area_of(HWND window) {
+  RECT work = {0, 0, 0, 0};
+  POINT origin = {0, 0};
+  HMONITOR monitor = window ? MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY)
+                            : MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY);
+  MONITORINFO info = {};
+  info.cbSize = sizeof info;
+  if (monitor && GetMonitorInfoW(monitor, &info)) work = info.rcWork;
+  return work;
+}
+
+// The first size, px(1100) x px(860), on a screen that holds it; a laptop's
+// or a scaled screen's work area otherwise, so that the footer's buttons
+// never start under the taskbar.
+static SIZE first_window_size(HWND window) {
+  return fit_to_work_area(px(1100), px(860), work_area_of(window));
+}
+
+// Moves the window up and left as far as needed for its frame to lie inside
+// the work area: the default cascade position may push a fitting window's
+// bottom edge under the taskbar.
+static void keep_inside_work_area(HWND window) {
+  RECT frame, work = work_area_of(window);
+  if (!GetWindowRect(window, &frame) || work.right <= work.left) return;
+  int x = frame.left, y = frame.top;
+  if (frame.right > work.right) x -= frame.right - work.right;
+  if (frame.bottom > work.bottom) y -= frame.bottom - work.bottom;
+  if (x < work.left) x = work.left;
+  if (y < work.top) y = work.top;
+  if (x != frame.left || y != frame.top) SetWindowPos(window, NULL, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // The window may sit on a monitor whose DPI differs from the screen's.
 static void correct_window_scale(HWND window) {
   typedef UINT(WINAPI * DpiForWindowFn)(HWND);
@@ -83,7 +125,8 @@ static void correct_window_scale(HWND window) {
   if (scale == g_state.dpi_scale || scale <= 0) return;
   g_state.dpi_scale = scale;
   create_fonts();
-  SetWindowPos(window, NULL, 0, 0, px(1100), px(860), SWP_NOMOVE | SWP_NOZORDER);
+  SIZE size = first_window_size(window);
+  SetWindowPos(window, NULL, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
 }
 
 // A dark title bar in the sidebar colour, where the desktop window manager
@@ -181,18 +224,61 @@ static HANDLE folder_property_value() {
 }
 
 HWND create_main_window(HINSTANCE instance) {
+  SIZE size = first_window_size(NULL);
   HWND window = CreateWindowExW(WS_EX_ACCEPTFILES, WINDOW_CLASS, WINDOW_TITLE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                CW_USEDEFAULT, px(1100), px(860), NULL, NULL, instance, NULL);
+                                CW_USEDEFAULT, size.cx, size.cy, NULL, NULL, instance, NULL);
   g_state.main_window = window;
   if (!window) return NULL;
   SetPropW(window, FOLDER_PROPERTY, folder_property_value());
   correct_window_scale(window);
+  keep_inside_work_area(window);
   darken_title_bar(window);
   make_tooltip(window);
   set_window_icons(window);
   read_high_contrast();
   g_taskbar_created_message = RegisterWindowMessageW(L"TaskbarButtonCreated");
   return window;
+}
+
+bool place_on_a_monitor(const RECT& frame) {
+  return frame.right > frame.left && frame.bottom > frame.top && MonitorFromRect(&frame, MONITOR_DEFAULTTONULL) != NULL;
+}
+
+void remember_window_place(HWND window) {
+  WINDOWPLACEMENT place = {};
+  place.length = sizeof place;
+  if (!GetWindowPlacement(window, &place)) return;
+  const RECT& r = place.rcNormalPosition;
+  if (r.right <= r.left || r.bottom <= r.top) return;
+  LauncherState& s = g_state;
+  s.window_x = r.left;
+  s.window_y = r.top;
+  s.window_width = r.right - r.left;
+  s.window_height = r.bottom - r.top;
+  // Closed while minimised: what it would have been restored to.
+  s.window_maximized = place.showCmd == SW_SHOWMAXIMIZED ||
+                       (place.showCmd == SW_SHOWMINIMIZED && (place.flags & WPF_RESTORETOMAXIMIZED));
+}
+
+int restore_window_place(HWND window, int show) {
+  const LauncherState& s = g_state;
+  if (s.window_width <= 0 || s.window_height <= 0) return show;
+  RECT frame = {s.window_x, s.window_y, s.window_x + s.window_width, s.window_y + s.window_height};
+  // A monitor that was unplugged since: the first placement, not a window
+  // nobody can see.
+  if (!place_on_a_monitor(frame)) return show;
+  WINDOWPLACEMENT place = {};
+  place.length = sizeof place;
+  if (!GetWindowPlacement(window, &place)) return show;
+  place.rcNormalPosition = frame;
+  place.showCmd = SW_HIDE;  // shown by the caller, with the command returned
+  place.flags = 0;
+  if (!SetWindowPlacement(window, &place)) return show;
+  // A launcher started minimised stays so; otherwise it comes back maximised
+  // where it was closed so.
+  bool minimised = show == SW_SHOWMINIMIZED || show == SW_MINIMIZE || show == SW_SHOWMINNOACTIVE;
+  if (s.window_maximized && !minimised) return SW_SHOWMAXIMIZED;
+  return show;
 }
 
 struct FolderWindowSearch {
@@ -256,9 +342,14 @@ static void on_paint(HWND window) {
   announce_changes(window);
 }
 
-static void on_min_max_info(MINMAXINFO* info) {
-  info->ptMinTrackSize.x = px(940);
-  info->ptMinTrackSize.y = px(800);
+// The smallest client area, held as a frame size for the system: small
+// enough for a 1366 x 768 screen at 100 % and a 1920 x 1080 screen at 150 %
+// with the taskbar.
+static void on_min_max_info(HWND window, MINMAXINFO* info) {
+  RECT frame = {0, 0, px(MIN_CLIENT_WIDTH), px(MIN_CLIENT_HEIGHT)};
+  AdjustWindowRectEx(&frame, (DWORD)GetWindowLongW(window, GWL_STYLE), FALSE, (DWORD)GetWindowLongW(window, GWL_EXSTYLE));
+  info->ptMinTrackSize.x = frame.right - frame.left;
+  info->ptMinTrackSize.y = frame.bottom - frame.top;
 }
 
 static void on_close(HWND window) {
@@ -273,6 +364,7 @@ static void on_close(HWND window) {
 
 static void on_destroy(HWND window) {
   release_accessible(window);
+  remember_window_place(window);
   save_settings();
   PostQuitMessage(0);
 }
@@ -306,6 +398,8 @@ static void move_selection(HWND window, int32_t step) {
   s.selected = next;
   s.settings_open = false;
   s.status_text[0] = 0;
+  RECT client;
+  if (GetClientRect(window, &client)) scroll_row_into_view(next, client.bottom);
   save_settings();
   repaint(window);
 }
@@ -607,7 +701,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       if (LOWORD(lparam) == HTCLIENT) return TRUE;
       break;
     case WM_SIZE: on_size(window); return 0;
-    case WM_GETMINMAXINFO: on_min_max_info((MINMAXINFO*)lparam); return 0;
+    case WM_GETMINMAXINFO: on_min_max_info(window, (MINMAXINFO*)lparam); return 0;
     case WM_CLOSE: on_close(window); return 0;
     case WM_DESTROY: on_destroy(window); return 0;
     case WM_KEYDOWN: on_key_down(window, wparam); return 0;

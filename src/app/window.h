@@ -17,10 +17,30 @@ void read_screen_scale();
 // no background brush). False when the platform refused it.
 bool register_window_class(HINSTANCE instance);
 
-// Creates the window at px(1100) x px(860), corrects the size for the
+// The smallest client area, in design lengths (px() scales each).
+enum { MIN_CLIENT_WIDTH = 800, MIN_CLIENT_HEIGHT = 560 };
+
+// width x height, each cut to the work area's extent where it is larger
+// (an empty work area cuts nothing).
+SIZE fit_to_work_area(int width, int height, const RECT& work);
+
+// Creates the window at px(1100) x px(860) (less where the monitor's work
+// area is smaller, and moved to lie inside it), corrects the size for the
 // window's own DPI, darkens the title bar, and stores it in main_window.
 // Not shown yet. Null when the platform refused it.
 HWND create_main_window(HINSTANCE instance);
+
+// True when the frame (in screen pixels) touches a monitor that exists now.
+bool place_on_a_monitor(const RECT& frame);
+
+// Keeps the window's restored frame and whether it is maximised in the state
+// record, for the settings' save at the end.
+void remember_window_place(HWND window);
+
+// Puts the window (not shown yet) at the place the settings remember, when
+// it lies on a monitor that still exists; returns the show command to use:
+// show, or SW_SHOWMAXIMIZED for a window closed maximised.
+int restore_window_place(HWND window, int show);
 
 // Another launcher of this folder has the folder's lock: finds its window
 // (waiting up to timeout_ms while that one is still starting), restores it

@@ -18,6 +18,7 @@
 
 static const wchar_t LIBRARY[] = L"library";
 static const wchar_t SETTINGS[] = L"settings";
+static const wchar_t WINDOW[] = L"window";
 
 static int32_t read_int(const wchar_t* section, const wchar_t* key, int32_t fallback) {
   // The profile function returns the value as unsigned; negatives come back
@@ -374,6 +375,17 @@ static void put_library_section(SettingsText& out) {
   put_int_key(out, L"selected", s.selected);
 }
 
+// The window section as the launcher writes it; only a known place is written.
+static void put_window_section(SettingsText& out) {
+  const LauncherState& s = g_state;
+  put_text(out, L"[window]\r\n");
+  put_int_key(out, L"x", s.window_x);
+  put_int_key(out, L"y", s.window_y);
+  put_int_key(out, L"width", s.window_width);
+  put_int_key(out, L"height", s.window_height);
+  put_int_key(out, L"maximized", s.window_maximized);
+}
+
 static bool is_blank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 // The line's text without its line end and without blanks at either side.
@@ -390,7 +402,7 @@ static bool same_name(const wchar_t* text, size_t length, const wchar_t* name) {
   return wcslen(name) == length && _wcsnicmp(text, name, length) == 0;  // names are ASCII
 }
 
-enum SectionKind { SECTION_OTHER, SECTION_LIBRARY, SECTION_SETTINGS };
+enum SectionKind { SECTION_OTHER, SECTION_LIBRARY, SECTION_SETTINGS, SECTION_WINDOW };
 
 // The section a header line names, or false when the line is no header.
 static bool section_header(const wchar_t* line, size_t length, SectionKind* kind) {
@@ -404,7 +416,10 @@ static bool section_header(const wchar_t* line, size_t length, SectionKind* kind
   size_t name_length = close - 1 - (a + 1);
   *kind = same_name(name, name_length, L"library")    ? SECTION_LIBRARY
           : same_name(name, name_length, L"settings") ? SECTION_SETTINGS
+          : same_name(name, name_length, L"window")   ? SECTION_WINDOW
                                                       : SECTION_OTHER;
+  // A place the launcher does not know is not its to write: the file's stays.
+  if (*kind == SECTION_WINDOW && g_state.window_width <= 0) *kind = SECTION_OTHER;
   return true;
 }
 
@@ -432,14 +447,15 @@ static void put_missing_settings(SettingsText& out, bool (&written)[SETTING_COUN
 }
 
 // The file's new text from its old one (units[1..count), the mark skipped):
-// the library section takes the place of the first one, later ones go (the
+// the library section (and the window section, when the place is known)
+// takes the place of the first one, later ones go (the
 // profile functions would not read them); the first settings section keeps
 // every line but the launcher's eight keys, which take the place of their
 // first line (or join its end); everything else stays line for line.
 static void compose_settings(const wchar_t* units, size_t count, SettingsText& out) {
   enum { KEYS = SETTING_COUNT };
   bool written[KEYS] = {};
-  bool library_done = false, settings_seen = false;
+  bool library_done = false, settings_seen = false, window_done = false;
   SectionKind section = SECTION_OTHER;
   bool in_first_settings = false;
   size_t held_blank = 0, held_at = 0;  // blank lines at the end of the settings section so far
@@ -471,12 +487,17 @@ static void compose_settings(const wchar_t* units, size_t count, SettingsText& o
         library_done = true;
         continue;
       }
+      if (section == SECTION_WINDOW) {
+        if (!window_done) put_window_section(out);
+        window_done = true;
+        continue;
+      }
       if (section == SECTION_SETTINGS && !settings_seen) {
         settings_seen = true;
         in_first_settings = true;
       }
-    } else if (section == SECTION_LIBRARY) {
-      continue;  // the library is written anew
+    } else if (section == SECTION_LIBRARY || section == SECTION_WINDOW) {
+      continue;  // written anew
     } else if (in_first_settings) {
       size_t a, b;
       trim_line(line, length, &a, &b);
@@ -501,6 +522,7 @@ static void compose_settings(const wchar_t* units, size_t count, SettingsText& o
     put_text(out, L"[settings]\r\n");
     put_missing_settings(out, written);
   }
+  if (!window_done && g_state.window_width > 0) put_window_section(out);
 }
 
 // True while the file is as it was read: a build job or telvar-cli may write
@@ -585,6 +607,18 @@ void load_settings(StoredDiscSink add_stored_disc) {
   for (const SettingInfo& k : SETTING_TABLE) {
     int32_t value = read_int(SETTINGS, k.key, k.fallback);
     s.*k.field = setting_in_range(k, value) ? value : k.fallback;
+  }
+
+  // The window's place; a size that is no size leaves the place unknown, and
+  // the window opens at its first size. Whether the place is on a monitor
+  // that still exists is the window's question.
+  s.window_x = read_int(WINDOW, L"x", 0);
+  s.window_y = read_int(WINDOW, L"y", 0);
+  s.window_width = read_int(WINDOW, L"width", 0);
+  s.window_height = read_int(WINDOW, L"height", 0);
+  s.window_maximized = read_int(WINDOW, L"maximized", 0) != 0;
+  if (s.window_width <= 0 || s.window_height <= 0) {
+    s.window_x = s.window_y = s.window_width = s.window_height = s.window_maximized = 0;
   }
 }
 

@@ -42,6 +42,15 @@ struct LauncherState {
   int32_t start_level;                 // -1 off, 0 to 18 level index
   int32_t minimize;                    // minimise the launcher while a game runs
 
+  // The window's place (section "window" of telvar.ini): its restored frame in
+  // the coordinates GetWindowPlacement gives. A width of 0 means unknown: no
+  // section was read or the window never existed, and a save keeps the file's.
+  int32_t window_x;                    // left edge
+  int32_t window_y;                    // top edge
+  int32_t window_width;                // frame width in pixels; 0: unknown
+  int32_t window_height;               // frame height in pixels
+  int32_t window_maximized;            // 1: shown maximised
+
   // Status line and panel
   wchar_t status_text[STATUS_TEXT_UNITS];  // one-line message of the main view; empty: none
   bool status_is_error;                // draw status_text as an error
@@ -73,7 +82,8 @@ void prepare_settings_file();
 typedef void (*StoredDiscSink)(const wchar_t* path);
 void load_settings(StoredDiscSink add_stored_disc);
 
-// Writes the library and the settings; keeps every other section as it is.
+// Writes the library, the settings and (when known) the window's place; keeps
+// every other section as it is.
 // The file is replaced whole or not at all: false when the save failed, with
 // "Could not save the settings: ..." and its reason in the status line.
 bool save_settings();

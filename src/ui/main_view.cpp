@@ -38,6 +38,21 @@ void keep_scroll_in_range() {
   if (g_ui.scroll_offset > limit) g_ui.scroll_offset = limit > 0 ? limit : 0;
 }
 
+void scroll_row_into_view(int32_t row, int client_height) {
+  if (row < 0 || row >= g_state.entry_count) return;
+  int pitch = px(LIST_ROW_HEIGHT) + px(LIST_ROW_GAP);
+  int clip_top = px(SIDEBAR_HEADER) + px(LIST_CLIP_TOP);
+  int clip_bottom = client_height - px(SIDEBAR_FOOTER);
+  int top = px(SIDEBAR_HEADER) + px(LIST_FIRST_ROW) + row * pitch;  // unscrolled
+  int offset = g_ui.scroll_offset;
+  if (top + px(LIST_ROW_HEIGHT) - offset > clip_bottom) offset = top + px(LIST_ROW_HEIGHT) - clip_bottom;
+  // A clip area lower than a row shows the row's top.
+  if (top - offset < clip_top) offset = top - clip_top;
+  int limit = scroll_limit(client_height);
+  if (offset > limit) offset = limit;
+  g_ui.scroll_offset = offset > 0 ? offset : 0;
+}
+
 // The banner art's horizon (the rising sun's centre), as a share of its height.
 enum { BANNER_HORIZON_PERCENT = 74 };
 

@@ -36,6 +36,12 @@ int scroll_limit(int client_height);
 // would show until the next wheel event. Nothing without a window.
 void keep_scroll_in_range();
 
+// Changes the scroll offset just enough for the list's row to lie inside the
+// list's clip area of a client area client_height high (its top, when the
+// area is lower than a row), within the scroll limit. Nothing for a row out
+// of the list.
+void scroll_row_into_view(int32_t row, int client_height);
+
 struct StatusLabel {
   const wchar_t* text;  // static text, never null
   COLORREF colour;      // the dot's colour

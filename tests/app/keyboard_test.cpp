@@ -384,3 +384,43 @@ TEST_F(AccessTest, TheTooltipFollowsThePointerOverEnabledAndDisabledButtons) {
     }
   }
 }
+
+TEST_F(AccessTest, ListKeysScrollTheSelectedRowJustIntoView) {
+  fake_entries(30);
+  g_state.selected = 0;
+  g_ui.scroll_offset = 0;
+  paint();
+  RECT client;
+  GetClientRect(window, &client);
+  // The list's clip area and the rows, in window pixels: the header, the
+  // "LIBRARY" caption, rows of 68 with gaps of 6, the footer below.
+  const int clip_top = px(64) + px(30), clip_bottom = client.bottom - px(116);
+  const int pitch = px(68) + px(6);
+  auto row_top = [&](int row) { return px(64) + px(32) + row * pitch - g_ui.scroll_offset; };
+  auto inside = [&](int row) { return row_top(row) >= clip_top && row_top(row) + px(68) <= clip_bottom; };
+  const WPARAM keys[] = {VK_END, VK_HOME, VK_NEXT, VK_NEXT, VK_NEXT, VK_UP, VK_PRIOR, VK_PRIOR,
+                         VK_DOWN, VK_DOWN, VK_END, VK_UP, VK_UP, VK_HOME, VK_DOWN};
+  for (size_t i = 0; i < sizeof keys / sizeof keys[0]; i++) {
+    SCOPED_TRACE(testing::Message() << "key " << i << " from row " << g_state.selected << " offset "
+                                    << g_ui.scroll_offset);
+    int before = g_ui.scroll_offset;
+    key(keys[i]);
+    int row = g_state.selected;
+    EXPECT_TRUE(inside(row)) << "row " << row << " top " << row_top(row);
+    // Just enough: an offset that moved leaves the row at the edge it came in by.
+    int after = g_ui.scroll_offset;
+    g_ui.scroll_offset = before;
+    bool was_inside = inside(row);
+    g_ui.scroll_offset = after;
+    if (was_inside)
+      EXPECT_EQ(after, before) << "the row was in view already";
+    else if (after > before)
+      EXPECT_EQ(row_top(row) + px(68), clip_bottom);
+    else
+      EXPECT_EQ(row_top(row), clip_top);
+    EXPECT_LE(after, scroll_limit(client.bottom) > 0 ? scroll_limit(client.bottom) : 0);
+  }
+  // End shows the last row at the clip area's bottom edge.
+  key(VK_END);
+  EXPECT_EQ(row_top(29) + px(68), clip_bottom);
+}

@@ -11,6 +11,7 @@
 #include "core/state.h"
 #include "app/window.h"
 #include "pipeline/folder_lock.h"
+#include "ui/draw_kit.h"
 #include "ui/main_view.h"
 #include "library/catalog.h"
 #include "support/window_harness.h"
@@ -1164,10 +1165,14 @@ TEST_F(WindowTest, TheWindowHasItsClassTitleSizeAndLimits) {
   EXPECT_EQ(frame.right - frame.left, 1100);
   EXPECT_EQ(frame.bottom - frame.top, 860);
 
+  // The smallest size is a client area of 800 x 560 inside the frame.
+  RECT smallest = {0, 0, 800, 560};
+  AdjustWindowRectEx(&smallest, (DWORD)GetWindowLongW(window, GWL_STYLE), FALSE,
+                     (DWORD)GetWindowLongW(window, GWL_EXSTYLE));
   MINMAXINFO limits = {};
   send(WM_GETMINMAXINFO, 0, (LPARAM)&limits);
-  EXPECT_EQ(limits.ptMinTrackSize.x, 940);
-  EXPECT_EQ(limits.ptMinTrackSize.y, 800);
+  EXPECT_EQ(limits.ptMinTrackSize.x, smallest.right - smallest.left);
+  EXPECT_EQ(limits.ptMinTrackSize.y, smallest.bottom - smallest.top);
   HDC dc = GetDC(window);
   EXPECT_EQ(send(WM_ERASEBKGND, (WPARAM)dc), 1);
   ReleaseDC(window, dc);
@@ -1254,10 +1259,13 @@ TEST_F(WindowTest, ADpiChangeRescalesAndTakesTheSuggestedRectangle) {
   EXPECT_EQ(frame.top, 10);
   EXPECT_EQ(frame.right - frame.left, 1200);
   EXPECT_EQ(frame.bottom - frame.top, 1005);
+  RECT smallest = {0, 0, 1000, 700};  // a client area of px(800) x px(560) at 1.25
+  AdjustWindowRectEx(&smallest, (DWORD)GetWindowLongW(window, GWL_STYLE), FALSE,
+                     (DWORD)GetWindowLongW(window, GWL_EXSTYLE));
   MINMAXINFO limits = {};
   send(WM_GETMINMAXINFO, 0, (LPARAM)&limits);
-  EXPECT_EQ(limits.ptMinTrackSize.x, 1175);  // px(940) at 1.25
-  EXPECT_EQ(limits.ptMinTrackSize.y, 1000);
+  EXPECT_EQ(limits.ptMinTrackSize.x, smallest.right - smallest.left);
+  EXPECT_EQ(limits.ptMinTrackSize.y, smallest.bottom - smallest.top);
   pump_for(50);  // a paint at the new scale
 }
 
@@ -1343,4 +1351,130 @@ TEST(ProgramTest, StartsShowsItsWindowAndSavesWhenClosed) {
   EXPECT_STREQ(value, L"3");
   GetPrivateProfileStringW(L"build", L"levels", L"", value, PATH_UNITS, ini.c_str());
   EXPECT_STREQ(value, L"kept");
+}
+
+// ---- Fitting the screen and the remembered place -----------------------------
+
+TEST(WindowFit, TheFirstSizeIsCutToTheWorkArea) {
+  // The work area is given, as GetMonitorInfo's rcWork would give it: a test
+  // of each screen size would need an X server and a Wine prefix of its own.
+  struct Case {
+    const char* what;
+    int width, height;
+    RECT work;
+    int expected_width, expected_height;
+  } cases[] = {
+      {"1280 x 1024 holds it: unchanged", 1100, 860, {0, 0, 1280, 984}, 1100, 860},
+      {"1366 x 768 with a 40-pixel taskbar", 1100, 860, {0, 0, 1366, 728}, 1100, 728},
+      {"1920 x 1080 at 150 %, 48-pixel taskbar", 1650, 1290, {0, 0, 1920, 1032}, 1650, 1032},
+      {"1024 x 600 netbook", 1100, 860, {0, 0, 1024, 560}, 1024, 560},
+      {"a second monitor left of the first", 1100, 860, {-1366, 0, 0, 728}, 1100, 728},
+      {"taskbar at the top", 1100, 860, {0, 40, 1366, 768}, 1100, 728},
+      {"an empty work area cuts nothing", 1100, 860, {0, 0, 0, 0}, 1100, 860},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SIZE size = fit_to_work_area(c.width, c.height, c.work);
+    EXPECT_EQ(size.cx, c.expected_width);
+    EXPECT_EQ(size.cy, c.expected_height);
+  }
+}
+
+TEST_F(WindowTest, TheDefaultSizeOnAScreenThatHoldsItLiesInsideTheWorkArea) {
+  RECT frame, client;
+  GetWindowRect(window, &frame);
+  GetClientRect(window, &client);
+  MONITORINFO info = {};
+  info.cbSize = sizeof info;
+  ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &info));
+  const RECT& work = info.rcWork;
+  if (work.right - work.left < 1100 || work.bottom - work.top < 860)
+    GTEST_SKIP() << "this display is smaller than the first size";
+  EXPECT_EQ(frame.right - frame.left, 1100);
+  EXPECT_EQ(frame.bottom - frame.top, 860);
+  EXPECT_GE(frame.left, work.left);
+  EXPECT_GE(frame.top, work.top);
+  EXPECT_LE(frame.right, work.right);
+  EXPECT_LE(frame.bottom, work.bottom);
+}
+
+TEST_F(WindowTest, TheSmallestWindowFitsALaptopAndAScaledScreen) {
+  // The smallest frame the window takes at each scale, against the work
+  // areas of a 1366 x 768 screen at 100 % and a 1920 x 1080 screen at 150 %
+  // with their taskbars (40 and 48 pixels).
+  struct Case {
+    float scale;
+    int work_width, work_height;
+  } cases[] = {{1.0f, 1366, 728}, {1.5f, 1920, 1032}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "scale " << c.scale);
+    g_state.dpi_scale = c.scale;
+    MINMAXINFO info = {};
+    send(WM_GETMINMAXINFO, 0, (LPARAM)&info);
+    EXPECT_LE(info.ptMinTrackSize.x, c.work_width);
+    EXPECT_LE(info.ptMinTrackSize.y, c.work_height);
+    // The frame holds a client area of the smallest size, and no more than a frame's worth.
+    RECT frame = {0, 0, 0, 0};
+    AdjustWindowRectEx(&frame, (DWORD)GetWindowLongW(window, GWL_STYLE), FALSE,
+                       (DWORD)GetWindowLongW(window, GWL_EXSTYLE));
+    EXPECT_EQ(info.ptMinTrackSize.x - (frame.right - frame.left), px(MIN_CLIENT_WIDTH));
+    EXPECT_EQ(info.ptMinTrackSize.y - (frame.bottom - frame.top), px(MIN_CLIENT_HEIGHT));
+  }
+  g_state.dpi_scale = 1.0f;
+  // The real window cannot be made smaller than that client area.
+  SetWindowPos(window, NULL, 0, 0, 200, 200, SWP_NOMOVE | SWP_NOZORDER);
+  RECT client;
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.right, MIN_CLIENT_WIDTH);
+  EXPECT_EQ(client.bottom, MIN_CLIENT_HEIGHT);
+}
+
+TEST_F(WindowTest, TheRememberedPlaceIsRestoredOnlyOntoAMonitorThatExists) {
+  RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  ASSERT_GE(screen.right, 900);
+  ASSERT_GE(screen.bottom, 700);
+  struct Case {
+    const char* what;
+    int x, y, width, height, maximized, show, expected_show;
+    bool restored;
+  } cases[] = {
+      {"a place on the screen", 40, 30, 880, 640, 0, SW_SHOWNORMAL, SW_SHOWNORMAL, true},
+      {"closed maximised", 20, 10, 900, 650, 1, SW_SHOWNORMAL, SW_SHOWMAXIMIZED, true},
+      {"maximised, started minimised", 20, 10, 900, 650, 1, SW_SHOWMINNOACTIVE, SW_SHOWMINNOACTIVE, true},
+      {"a monitor that is gone", 5000, 4000, 880, 640, 1, SW_SHOWNORMAL, SW_SHOWNORMAL, false},
+      {"no place known", 0, 0, 0, 0, 0, SW_SHOWNORMAL, SW_SHOWNORMAL, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ShowWindow(window, SW_SHOWNORMAL);
+    SetWindowPos(window, NULL, 100, 100, 1000, 800, SWP_NOZORDER);
+    g_state.window_x = c.x;
+    g_state.window_y = c.y;
+    g_state.window_width = c.width;
+    g_state.window_height = c.height;
+    g_state.window_maximized = c.maximized;
+    EXPECT_EQ(restore_window_place(window, c.show), c.expected_show);
+    WINDOWPLACEMENT place = {};
+    place.length = sizeof place;
+    ASSERT_TRUE(GetWindowPlacement(window, &place));
+    RECT expected = c.restored ? RECT{c.x, c.y, c.x + c.width, c.y + c.height} : RECT{100, 100, 1100, 900};
+    EXPECT_EQ(place.rcNormalPosition.left, expected.left);
+    EXPECT_EQ(place.rcNormalPosition.top, expected.top);
+    EXPECT_EQ(place.rcNormalPosition.right, expected.right);
+    EXPECT_EQ(place.rcNormalPosition.bottom, expected.bottom);
+  }
+  // And what is remembered at the end is the restored frame, maximised or not.
+  ShowWindow(window, SW_SHOWNORMAL);
+  SetWindowPos(window, NULL, 60, 50, 900, 700, SWP_NOZORDER);
+  ShowWindow(window, SW_MAXIMIZE);
+  g_state.window_width = 0;
+  remember_window_place(window);
+  EXPECT_EQ(g_state.window_x, 60);
+  EXPECT_EQ(g_state.window_y, 50);
+  EXPECT_EQ(g_state.window_width, 900);
+  EXPECT_EQ(g_state.window_height, 700);
+  EXPECT_EQ(g_state.window_maximized, 1);
+  ShowWindow(window, SW_SHOWNORMAL);
+  remember_window_place(window);
+  EXPECT_EQ(g_state.window_maximized, 0);
 }

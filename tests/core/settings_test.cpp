@@ -476,3 +476,65 @@ TEST(SettingsSmallDisk, ASaveOnAFullDiskLeavesTheOldFileWhole) {
   EXPECT_EQ(std::wstring(value), L"7");
   DeleteFileW(path.c_str());
 }
+
+TEST_F(SettingsTest, TheWindowPlaceSurvivesSaveAndLoadAndOtherLinesStay) {
+  // The window section is the launcher's: written anew in place of the first
+  // one (a second one goes), added at the end when missing, and left as the
+  // file has it while the place is unknown.
+  const std::string others = "; notes\r\n[build]\r\nrelease_url=D:\\r\r\n[mox1]\r\nkit_version=7\r\n";
+  write_ini(others + "[Window]\r\nx=1\r\nwidth=5\r\nheight=3\r\nmine=keep?\r\n[other]\r\nk=v\r\n[window]\r\ny=9\r\n");
+  load_settings(add_stored_disc);
+  EXPECT_EQ(g_state.window_width, 5);
+  g_state.window_x = -1300;  // a monitor left of the primary one
+  g_state.window_y = 40;
+  g_state.window_width = 1024;
+  g_state.window_height = 700;
+  g_state.window_maximized = 1;
+  ASSERT_TRUE(save_settings());
+  std::string bytes = read_bytes(g_state.settings_path);
+  std::string text;  // the ASCII of the UTF-16 text
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2) text += bytes[i + 1] ? '?' : bytes[i];
+  EXPECT_EQ(text.find(others), 0u) << text;
+  EXPECT_NE(text.find("[window]\r\nx=-1300\r\ny=40\r\nwidth=1024\r\nheight=700\r\nmaximized=1\r\n[other]\r\nk=v\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("y=9"), std::string::npos) << text;
+  EXPECT_EQ(text.find("mine"), std::string::npos) << text;
+
+  reset_state();
+  wcscpy(g_state.settings_path, join(folder, L"telvar.ini").c_str());
+  load_settings(add_stored_disc);
+  EXPECT_EQ(g_state.window_x, -1300);
+  EXPECT_EQ(g_state.window_y, 40);
+  EXPECT_EQ(g_state.window_width, 1024);
+  EXPECT_EQ(g_state.window_height, 700);
+  EXPECT_EQ(g_state.window_maximized, 1);
+
+  // No section: one is added after the others once the place is known.
+  write_ini(others);
+  reset_state();
+  wcscpy(g_state.settings_path, join(folder, L"telvar.ini").c_str());
+  load_settings(add_stored_disc);
+  EXPECT_EQ(g_state.window_width, 0);
+  ASSERT_TRUE(save_settings());
+  EXPECT_EQ(read_int(L"window", L"width"), -999) << "an unknown place is not written";
+  g_state.window_width = 800;
+  g_state.window_height = 600;
+  ASSERT_TRUE(save_settings());
+  EXPECT_EQ(read_int(L"window", L"width"), 800);
+  EXPECT_EQ(read_int(L"window", L"height"), 600);
+  EXPECT_EQ(read_int(L"window", L"maximized"), 0);
+  EXPECT_EQ(read_int(L"mox1", L"kit_version"), 7);
+
+  // A place that is no size reads as unknown, and the file's lines stay.
+  write_ini("[window]\r\nx=3\r\nwidth=0\r\nheight=-4\r\nmaximized=1\r\n");
+  reset_state();
+  wcscpy(g_state.settings_path, join(folder, L"telvar.ini").c_str());
+  load_settings(add_stored_disc);
+  EXPECT_EQ(g_state.window_x, 0);
+  EXPECT_EQ(g_state.window_width, 0);
+  EXPECT_EQ(g_state.window_maximized, 0);
+  ASSERT_TRUE(save_settings());
+  EXPECT_EQ(read_int(L"window", L"x"), 3);
+  EXPECT_EQ(read_int(L"window", L"height"), -4);
+}
