@@ -91,6 +91,65 @@ static LONG focused_child() {
   return item ? (LONG)(item - g_ui.items) + 1 : 0;
 }
 
+// What each property says for a child (never CHILD_NONE: the getters
+// refuse it before they ask).
+static HRESULT name_text(HWND, ChildKind kind, const UiItem* item, BSTR* out) {
+  wchar_t status[STATUS_LINE_UNITS];
+  switch (kind) {
+    case CHILD_SELF: return give_text(L"Project Telvar", out);
+    case CHILD_ITEM: return give_text(item->name, out);
+    case CHILD_STATUS: status_line_text(status, sizeof status / sizeof status[0]); return give_text(status, out);
+    default: return E_INVALIDARG;
+  }
+}
+
+static HRESULT value_text(HWND, ChildKind kind, const UiItem* item, BSTR* out) {
+  if (kind == CHILD_ITEM && (item->role == UI_ROLE_STEPPER || item->role == UI_ROLE_PROGRESS))
+    return give_text(item->detail, out);
+  return S_FALSE;
+}
+
+static HRESULT description_text(HWND, ChildKind kind, const UiItem* item, BSTR* out) {
+  if (kind != CHILD_ITEM) return S_FALSE;
+  if (item->role == UI_ROLE_LIST_ITEM) return give_text(item->detail, out);
+  return give_text(disabled_reason(*item), out);
+}
+
+static HRESULT shortcut_answer(HWND, ChildKind kind, const UiItem* item, BSTR* out) {
+  return kind == CHILD_ITEM ? give_text(shortcut_text(item->id), out) : S_FALSE;
+}
+
+static HRESULT default_action_text(HWND, ChildKind kind, const UiItem* item, BSTR* out) {
+  if (kind != CHILD_ITEM || !takes_focus(*item)) return S_FALSE;
+  switch (item->role) {
+    case UI_ROLE_LIST_ITEM: return give_text(L"Select", out);
+    case UI_ROLE_SWITCH: return give_text(item->flags & UI_ITEM_CHECKED ? L"Uncheck" : L"Check", out);
+    case UI_ROLE_CHOICE: return give_text(L"Check", out);
+    case UI_ROLE_STEPPER: return give_text(L"Increase", out);
+    default: return give_text(L"Press", out);
+  }
+}
+
+static HRESULT role_number(HWND, ChildKind kind, const UiItem* item, LONG* value) {
+  switch (kind) {
+    case CHILD_SELF: *value = ROLE_SYSTEM_CLIENT; return S_OK;
+    case CHILD_ITEM: *value = role_of(*item); return S_OK;
+    case CHILD_STATUS: *value = ROLE_SYSTEM_STATICTEXT; return S_OK;
+    default: return E_INVALIDARG;
+  }
+}
+
+static HRESULT state_number(HWND window, ChildKind kind, const UiItem* item, LONG* value) {
+  switch (kind) {
+    case CHILD_SELF:
+      *value = STATE_SYSTEM_FOCUSABLE | (GetFocus() == window && !focused_item() ? STATE_SYSTEM_FOCUSED : 0);
+      return S_OK;
+    case CHILD_ITEM: *value = state_of(window, *item); return S_OK;
+    case CHILD_STATUS: *value = STATE_SYSTEM_READONLY; return S_OK;
+    default: return E_INVALIDARG;
+  }
+}
+
 class ClientAccessible final : public IAccessible {
  public:
   explicit ClientAccessible(HWND window) : refs_(1), window_(window), standard_(NULL) {
@@ -135,6 +194,34 @@ class ClientAccessible final : public IAccessible {
     return E_NOTIMPL;
   }
 
+  // Every getter of a child's text or number starts the same way: the answer
+  // cleared, the window still there, the child looked up; then one function
+  // per property answers for the child.
+  typedef HRESULT (*TextAnswer)(HWND window, ChildKind kind, const UiItem* item, BSTR* out);
+  typedef HRESULT (*NumberAnswer)(HWND window, ChildKind kind, const UiItem* item, LONG* value);
+  HRESULT answer_text(VARIANT child, BSTR* out, TextAnswer answer) {
+    if (!out) return E_POINTER;
+    *out = NULL;
+    if (!window_) return CO_E_OBJNOTCONNECTED;
+    const UiItem* item;
+    ChildKind kind = child_of(child, &item);
+    return kind == CHILD_NONE ? E_INVALIDARG : answer(window_, kind, item, out);
+  }
+  HRESULT answer_number(VARIANT child, VARIANT* out, NumberAnswer answer) {
+    if (!out) return E_POINTER;
+    VariantInit(out);
+    if (!window_) return CO_E_OBJNOTCONNECTED;
+    const UiItem* item;
+    ChildKind kind = child_of(child, &item);
+    if (kind == CHILD_NONE) return E_INVALIDARG;
+    LONG value = 0;
+    HRESULT result = answer(window_, kind, item, &value);
+    if (result != S_OK) return result;
+    out->vt = VT_I4;
+    out->lVal = value;
+    return S_OK;
+  }
+
   // IAccessible
   HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override {
     if (!parent) return E_POINTER;
@@ -159,73 +246,19 @@ class ClientAccessible final : public IAccessible {
     return kind == CHILD_ITEM || kind == CHILD_STATUS ? S_FALSE : E_INVALIDARG;
   }
   HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* out) override {
-    if (!out) return E_POINTER;
-    *out = NULL;
-    if (!window_) return CO_E_OBJNOTCONNECTED;
-    const UiItem* item;
-    wchar_t status[STATUS_LINE_UNITS];
-    switch (child_of(child, &item)) {
-      case CHILD_SELF: return give_text(L"Project Telvar", out);
-      case CHILD_ITEM: return give_text(item->name, out);
-      case CHILD_STATUS: status_line_text(status, sizeof status / sizeof status[0]); return give_text(status, out);
-      default: return E_INVALIDARG;
-    }
+    return answer_text(child, out, name_text);
   }
   HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* out) override {
-    if (!out) return E_POINTER;
-    *out = NULL;
-    if (!window_) return CO_E_OBJNOTCONNECTED;
-    const UiItem* item;
-    ChildKind kind = child_of(child, &item);
-    if (kind == CHILD_NONE) return E_INVALIDARG;
-    if (kind == CHILD_ITEM && (item->role == UI_ROLE_STEPPER || item->role == UI_ROLE_PROGRESS))
-      return give_text(item->detail, out);
-    return S_FALSE;
+    return answer_text(child, out, value_text);
   }
   HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* out) override {
-    if (!out) return E_POINTER;
-    *out = NULL;
-    if (!window_) return CO_E_OBJNOTCONNECTED;
-    const UiItem* item;
-    ChildKind kind = child_of(child, &item);
-    if (kind == CHILD_NONE) return E_INVALIDARG;
-    if (kind != CHILD_ITEM) return S_FALSE;
-    if (item->role == UI_ROLE_LIST_ITEM) return give_text(item->detail, out);
-    return give_text(disabled_reason(*item), out);
+    return answer_text(child, out, description_text);
   }
   HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
-    if (!role) return E_POINTER;
-    VariantInit(role);
-    if (!window_) return CO_E_OBJNOTCONNECTED;
-    const UiItem* item;
-    LONG value;
-    switch (child_of(child, &item)) {
-      case CHILD_SELF: value = ROLE_SYSTEM_CLIENT; break;
-      case CHILD_ITEM: value = role_of(*item); break;
-      case CHILD_STATUS: value = ROLE_SYSTEM_STATICTEXT; break;
-      default: return E_INVALIDARG;
-    }
-    role->vt = VT_I4;
-    role->lVal = value;
-    return S_OK;
+    return answer_number(child, role, role_number);
   }
   HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
-    if (!state) return E_POINTER;
-    VariantInit(state);
-    if (!window_) return CO_E_OBJNOTCONNECTED;
-    const UiItem* item;
-    LONG value;
-    switch (child_of(child, &item)) {
-      case CHILD_SELF:
-        value = STATE_SYSTEM_FOCUSABLE | (GetFocus() == window_ && !focused_item() ? STATE_SYSTEM_FOCUSED : 0);
-        break;
-      case CHILD_ITEM: value = state_of(window_, *item); break;
-      case CHILD_STATUS: value = STATE_SYSTEM_READONLY; break;
-      default: return E_INVALIDARG;
-    }
-    state->vt = VT_I4;
-    state->lVal = value;
-    return S_OK;
+    return answer_number(child, state, state_number);
   }
   HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT, BSTR* out) override {
     if (out) *out = NULL;
@@ -237,13 +270,7 @@ class ClientAccessible final : public IAccessible {
     return S_FALSE;
   }
   HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* out) override {
-    if (!out) return E_POINTER;
-    *out = NULL;
-    if (!window_) return CO_E_OBJNOTCONNECTED;
-    const UiItem* item;
-    ChildKind kind = child_of(child, &item);
-    if (kind == CHILD_NONE) return E_INVALIDARG;
-    return kind == CHILD_ITEM ? give_text(shortcut_text(item->id), out) : S_FALSE;
+    return answer_text(child, out, shortcut_answer);
   }
   HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* focus) override {
     if (!focus) return E_POINTER;
@@ -268,20 +295,7 @@ class ClientAccessible final : public IAccessible {
     return S_FALSE;
   }
   HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* out) override {
-    if (!out) return E_POINTER;
-    *out = NULL;
-    if (!window_) return CO_E_OBJNOTCONNECTED;
-    const UiItem* item;
-    ChildKind kind = child_of(child, &item);
-    if (kind == CHILD_NONE) return E_INVALIDARG;
-    if (kind != CHILD_ITEM || !takes_focus(*item)) return S_FALSE;
-    switch (item->role) {
-      case UI_ROLE_LIST_ITEM: return give_text(L"Select", out);
-      case UI_ROLE_SWITCH: return give_text(item->flags & UI_ITEM_CHECKED ? L"Uncheck" : L"Check", out);
-      case UI_ROLE_CHOICE: return give_text(L"Check", out);
-      case UI_ROLE_STEPPER: return give_text(L"Increase", out);
-      default: return give_text(L"Press", out);
-    }
+    return answer_text(child, out, default_action_text);
   }
   HRESULT STDMETHODCALLTYPE accSelect(long flags, VARIANT child) override {
     if (!window_) return CO_E_OBJNOTCONNECTED;

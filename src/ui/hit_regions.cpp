@@ -7,13 +7,17 @@
 #include "core/text.h"
 #include "ui/ui_state.h"
 
+// The next free record of a fixed list, counted in count; null once the
+// list is full (later records are dropped, as the capacities say).
+template <typename Record, int32_t Capacity>
+static Record* next_record(Record (&records)[Capacity], int32_t& count) {
+  if (count < 0 || count >= Capacity) return NULL;
+  return &records[count++];
+}
+
 void add_hit_region(RECT rect, int32_t id, int32_t arg) {
-  UiState& s = g_ui;
-  if (s.hit_region_count < 0 || s.hit_region_count >= HIT_REGION_CAPACITY) return;
-  HitRegion& region = s.hit_regions[s.hit_region_count++];
-  region.rect = rect;
-  region.id = id;
-  region.arg = arg;
+  HitRegion* region = next_record(g_ui.hit_regions, g_ui.hit_region_count);
+  if (region) *region = HitRegion{rect, id, arg};
 }
 
 const HitRegion* hit_test(int x, int y) {
@@ -30,9 +34,9 @@ const HitRegion* hit_test(int x, int y) {
 
 void record_item(RECT rect, int32_t id, int32_t arg, UiRole role, int32_t flags, const wchar_t* name,
                  const wchar_t* detail) {
-  UiState& s = g_ui;
-  if (s.item_count < 0 || s.item_count >= UI_ITEM_CAPACITY) return;
-  UiItem& item = s.items[s.item_count++];
+  UiItem* record = next_record(g_ui.items, g_ui.item_count);
+  if (!record) return;
+  UiItem& item = *record;
   item.rect = rect;
   item.id = id;
   item.arg = arg;
