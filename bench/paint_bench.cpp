@@ -53,16 +53,9 @@ int main(int argc, char** argv) {
   g_state.selected = 0;
 
   const int width = 1100, height = 860;
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   void* bits = NULL;
   HDC dc = CreateCompatibleDC(NULL);
-  HBITMAP bitmap = CreateDIBSection(NULL, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+  HBITMAP bitmap = create_top_down_bitmap(width, height, &bits);
   if (!dc || !bitmap) {
     fprintf(stderr, "paint_bench: no memory canvas\n");
     return 1;

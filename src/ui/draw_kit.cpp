@@ -119,15 +119,8 @@ static bool scratch_for(int width, int height) {
   int h = height > g_scratch_height ? height : g_scratch_height;
   if (!g_scratch_dc) g_scratch_dc = CreateCompatibleDC(NULL);
   if (!g_scratch_dc) return false;
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = -h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   void* bits = NULL;
-  HBITMAP made = CreateDIBSection(NULL, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+  HBITMAP made = create_top_down_bitmap(w, h, &bits);
   if (!made) return false;
   if (g_scratch) {
     SelectObject(g_scratch_dc, g_scratch_previous);

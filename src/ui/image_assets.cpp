@@ -31,6 +31,17 @@ static IWICImagingFactory* factory() {
   return g_factory;
 }
 
+HBITMAP create_top_down_bitmap(int width, int height, void** bits) {
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  return CreateDIBSection(NULL, &info, DIB_RGB_COLORS, bits, NULL, 0);
+}
+
 IWICBitmapFrameDecode* load_image_frame(int id) {
   IWICImagingFactory* wic = factory();
   if (!wic) return NULL;
@@ -85,14 +96,7 @@ static HBITMAP decode_scaled(int id, int width, int height, bool tinted, COLORRE
       SUCCEEDED(wic->CreateFormatConverter(&converter)) &&
       SUCCEEDED(converter->Initialize(scaler, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, NULL,
                                       0.0, WICBitmapPaletteTypeCustom))) {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down rows, as WIC writes them
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    bitmap = CreateDIBSection(NULL, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    bitmap = create_top_down_bitmap(width, height, &bits);  // top-down rows, as WIC writes them
     if (bitmap) {
       UINT stride = (UINT)width * 4;
       UINT total = stride * (UINT)height;  // at most 8192 * 8192 * 4, below 2^32

@@ -7,6 +7,10 @@
 #include <wincodec.h>
 #include <stdint.h>
 
+// A top-down 32-bit DIB section of width x height (the layout every bitmap of
+// the drawing code uses), its pixels in *bits. Null when it cannot be made.
+HBITMAP create_top_down_bitmap(int width, int height, void** bits);
+
 // First frame of the PNG resource id, or null. The caller releases it.
 IWICBitmapFrameDecode* load_image_frame(int id);
 

@@ -106,16 +106,9 @@ void library_of_two(int32_t row, DiscStatus status) {
 void use_built_folder() { copy_text(g_state.launcher_dir, PATH_UNITS, g_built_folder.c_str()); }
 
 Canvas::Canvas(int w, int h) : width(w), height(h) {
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = -h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   void* pixels = nullptr;
   dc = CreateCompatibleDC(NULL);
-  bitmap = CreateDIBSection(NULL, &info, DIB_RGB_COLORS, &pixels, NULL, 0);
+  bitmap = create_top_down_bitmap(w, h, &pixels);
   bits = (const uint8_t*)pixels;
   previous = SelectObject(dc, bitmap);
 }
