@@ -1,8 +1,19 @@
-// Times paint_window of the selected view at 1100 x 860 (scale 1.0) into a
-// 32-bit DIB section, as the window's off-screen bitmap, once every image is
-// cached. Prints the median, the fastest and the 90th percentile of N paints.
+// Times paint_window of the selected view (scale 1.0) into a 32-bit DIB
+// section, as the window's off-screen bitmap, once every image is cached.
+// Prints the median, the fastest and the 90th percentile of N paints in three
+// runs, interleaved paint by paint so that the machine's load falls on all
+// three alike:
+//   kept       the frame as it is repainted while nothing in the cards changes
+//              (hover, focus, progress, an uncovered window): the detail
+//              cards come from the paint cache;
+//   fresh      the same frame with the paint cache emptied before each paint,
+//              so every part is drawn (the reference: what a paint costs
+//              without kept parts);
+//   switching  the selection alternates between two discs every paint, so
+//              the cards are drawn afresh each time (the worst case of a
+//              paint that follows a command).
 //
-//   paint_bench.exe [paints]      (default 400)
+//   paint_bench.exe [paints] [width] [height]   (default 400 1100 860)
 //
 // The selected disc is a PAL disc that is ready to build, so the frame holds
 // everything a frame can: banner, info line, five buttons with icons, the
@@ -20,6 +31,7 @@
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"
 #include "ui/main_view.h"
+#include "ui/paint_cache.h"
 #include "ui/ui_state.h"
 #include "pipeline/job_status.h"
 
@@ -35,6 +47,11 @@ static void add_entry(int i, const wchar_t* path, const char* serial, const char
 int main(int argc, char** argv) {
   int paints = argc > 1 ? atoi(argv[1]) : 400;
   if (paints < 1) paints = 1;
+  int width = argc > 2 ? atoi(argv[2]) : 1100, height = argc > 3 ? atoi(argv[3]) : 860;
+  if (width < 200 || height < 200) {
+    fprintf(stderr, "paint_bench: a window of at least 200 x 200, please\n");
+    return 1;
+  }
   CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
   reset_state();
   reset_job_status();
@@ -52,7 +69,6 @@ int main(int argc, char** argv) {
   g_state.entry_count = 3;
   g_state.selected = 0;
 
-  const int width = 1100, height = 860;
   void* bits = NULL;
   HDC dc = CreateCompatibleDC(NULL);
   HBITMAP bitmap = create_top_down_bitmap(width, height, &bits);
@@ -71,27 +87,39 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  LARGE_INTEGER frequency, start, end;
+  LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
-  std::vector<double> ms;
-  ms.reserve(paints);
+  enum { KEPT, FRESH, SWITCHING, RUNS };
+  const char* names[RUNS] = {"kept", "fresh", "switching"};
+  std::vector<double> ms[RUNS];
+  int32_t restored[RUNS] = {0, 0, 0};
   for (int i = 0; i < paints; i++) {
-    QueryPerformanceCounter(&start);
-    paint_window(dc, &client);
-    GdiFlush();
-    QueryPerformanceCounter(&end);
-    ms.push_back((double)(end.QuadPart - start.QuadPart) * 1000.0 / (double)frequency.QuadPart);
+    for (int run = 0; run < RUNS; run++) {
+      g_state.selected = run == SWITCHING ? (i + 1) % 2 : 0;
+      if (run == FRESH) flush_paint_cache();
+      int32_t before = painted_parts_restored();
+      LARGE_INTEGER start, end;
+      QueryPerformanceCounter(&start);
+      paint_window(dc, &client);
+      GdiFlush();
+      QueryPerformanceCounter(&end);
+      restored[run] += painted_parts_restored() - before;
+      ms[run].push_back((double)(end.QuadPart - start.QuadPart) * 1000.0 / (double)frequency.QuadPart);
+    }
   }
   if (g_ui.image_cache.count != cached) {
     fprintf(stderr, "paint_bench: the cache grew from %d to %d records while painting\n", cached,
             g_ui.image_cache.count);
     return 1;
   }
-  std::sort(ms.begin(), ms.end());
-  printf("paint_window, selected view, 1100 x 860, scale 1.0, %d paints, %d cached images, %d regions\n", paints,
-         cached, g_ui.hit_region_count);
-  printf("median %.3f ms  fastest %.3f ms  90th percentile %.3f ms  slowest %.3f ms\n", ms[ms.size() / 2], ms[0],
-         ms[ms.size() * 9 / 10], ms.back());
+  printf("paint_window, selected view, %d x %d, scale 1.0, %d paints per run, %d cached images, %d regions\n",
+         width, height, paints, cached, g_ui.hit_region_count);
+  for (int run = 0; run < RUNS; run++) {
+    std::vector<double>& v = ms[run];
+    std::sort(v.begin(), v.end());
+    printf("%-9s median %.3f ms  fastest %.3f ms  90th percentile %.3f ms  slowest %.3f ms  (kept parts used %d times)\n",
+           names[run], v[v.size() / 2], v[0], v[v.size() * 9 / 10], v.back(), (int)restored[run]);
+  }
   SelectObject(dc, previous);
   DeleteObject(bitmap);
   DeleteDC(dc);

@@ -2,13 +2,17 @@
 // and where the built game lives, and for a disc with a game to build the
 // "Controller" legend from the classic pad's buttons to the modern pad's.
 // They only draw; no hit regions. The controller card is drawn whole or not
-// at all. Texts go into fixed stack buffers; no GDI object is made.
+// at all. Texts go into fixed stack buffers; no GDI object is made. The
+// cards change only when the disc, its game files or the window do, so their
+// pixels are kept between paints (paint_cache.h) and drawn again only then.
 #include <windows.h>
+#include <string.h>
 
 #include "core/state.h"
 #include "library/catalog.h"
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"
+#include "ui/paint_cache.h"
 #include "ui/views.h"
 #include "ui/image_ids.h"
 
@@ -76,7 +80,7 @@ static bool supported_revision_text(const LibraryEntry& e, wchar_t* out, size_t 
   return true;
 }
 
-void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_bottom) {
+static void draw_disc_cards(HDC dc, int32_t index, int L, int R, int y0, int client_bottom) {
   const LibraryEntry& e = g_state.entries[index];
   wchar_t supported[160];
   bool explain = supported_revision_text(e, supported, 160);
@@ -127,4 +131,38 @@ void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_b
   int top = y0 + card_height + px(12);
   if (top + px(232) >= client_bottom - px(24)) return;  // whole or not at all
   draw_controller_card(dc, L, R, top);
+}
+
+// Everything the cards are drawn from besides the scale, the colours and
+// their place: the whole entry record (a field the cards do not show only
+// costs a drawing), whether the game is built, and the launcher's folder the
+// game folder is named from. Compared as bytes, so it starts zeroed.
+struct DetailsKey {
+  LibraryEntry entry;                  // the selected entry as it is now
+  int32_t files_present;               // game_files_present of its row; 0 when the row has no game
+  int32_t client_bottom;               // decides whether the legend fits
+  wchar_t launcher_dir[PATH_UNITS];    // the built game's folder lies below it
+};
+static_assert(sizeof(DetailsKey) <= PAINT_KEY_BYTES, "the details key must fit the paint cache");
+
+void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_bottom) {
+  static DetailsKey key;
+  memset(&key, 0, sizeof key);
+  memcpy(&key.entry, &g_state.entries[index], sizeof key.entry);
+  if (catalog_row_playable(key.entry.catalog_row)) key.files_present = files_present_this_paint(key.entry.catalog_row);
+  key.client_bottom = client_bottom;
+  memcpy(key.launcher_dir, g_state.launcher_dir, sizeof key.launcher_dir);
+  // The cards lie on the backdrop alone, and nothing else of the frame is
+  // drawn below y0 in the pane before the focus ring. The area reaches to
+  // the legend's lowest bottom or the window's, whichever is higher: the
+  // less backdrop it holds, the less a restore copies. A window too low for
+  // the tallest card keeps nothing (the area then runs past the bitmap).
+  int tallest_card = px(190) + px(30);
+  int lowest = y0 + tallest_card + px(12) + px(232);
+  int area_bottom = client_bottom < lowest ? client_bottom : lowest;
+  if (area_bottom < y0 + tallest_card) area_bottom = y0 + tallest_card;
+  RECT area = rect_of(L, y0, R, area_bottom);
+  if (restore_painted_part(dc, PAINT_PART_DETAILS, area, &key, sizeof key)) return;
+  draw_disc_cards(dc, index, L, R, y0, client_bottom);
+  keep_painted_part(dc, PAINT_PART_DETAILS, area, &key, sizeof key);
 }

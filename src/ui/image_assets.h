@@ -40,6 +40,7 @@ void draw_cover_image(HDC dc, int id, RECT rect, int anchor_percent);
 // cannot be made. Owned by the cache; the caller must not delete it.
 HBRUSH get_background_brush();
 
-// Deletes the background brush, then every cached bitmap; empties the cache.
+// Deletes the background brush, then every cached bitmap; empties the cache
+// and forgets the frame's kept parts (paint_cache.h), drawn with them.
 // The remembered natural sizes survive. Call it when the DPI changes.
 void flush_image_cache();

@@ -28,6 +28,7 @@ struct CachedImage {
   int32_t height;   // device pixels, 1 to IMAGE_SIDE_MAX
   int32_t tinted;   // 1: the pixels were recoloured to a silhouette in tint
   COLORREF tint;    // the tint colour; compared only when tinted
+  int32_t opaque;   // 1: every pixel's alpha is 255, so a plain copy draws it exactly as a blend would
   HBITMAP bitmap;   // top-down 32-bit premultiplied BGRA DIB section, owned here
 };
 

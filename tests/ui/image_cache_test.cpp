@@ -10,6 +10,7 @@
 #include "ui/main_view.h"
 #include "ui_fixture.h"
 #include "ui/ui_state.h"
+#include "ui/image_ids.h"
 
 namespace {
 
@@ -329,6 +330,48 @@ TEST(Resources, IconGroupHoldsTenPngSizes) {
     HICON icon = (HICON)LoadImageW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(1), IMAGE_ICON, side, side, 0);
     EXPECT_NE(icon, nullptr) << side;
     if (icon) DestroyIcon(icon);
+  }
+}
+
+// An image without a transparent pixel is copied instead of blended; on a
+// busy background (the star field, half covered by a translucent wordmark)
+// the copy must leave the pixels the blend leaves, a transparent image must
+// still be blended, and a part of a cropped image lands where the blend puts it.
+TEST(ImageCache, OpaqueImagesAreCopiedWithTheBlendsOwnPixels) {
+  fresh_state(1.0f);
+  struct Case {
+    const char* name;
+    int id, width, height, sx, sy, dw, dh;
+    bool opaque;
+  } cases[] = {
+      {"banner, cropped", IMAGE_BANNER, 800, 150, 40, 20, 700, 110, true},
+      {"tile", IMAGE_TILE, 171, 171, 0, 0, 171, 171, true},
+      {"wordmark", IMAGE_WORDMARK_EMBLEM, 260, 40, 0, 0, 260, 40, false},
+  };
+  for (const Case& c : cases) {
+    Canvas drawn(900, 300), blended(900, 300);
+    for (Canvas* canvas : {&drawn, &blended}) {
+      RECT all = {0, 0, 900, 300};
+      SetBrushOrgEx(canvas->dc, 0, 0, NULL);
+      FillRect(canvas->dc, &all, get_background_brush());
+      draw_image(canvas->dc, IMAGE_WORDMARK_EMBLEM, 260, 40, 30, 30);
+    }
+    ASSERT_TRUE(draw_image(drawn.dc, c.id, c.width, c.height, c.sx, c.sy, c.dw, c.dh, 17, 23, false, 0)) << c.name;
+    const CachedImage* r = nullptr;  // the record at this size: the banner keeps one size, the tile another
+    for (int i = 0; i < g_ui.image_cache.count; i++) {
+      const CachedImage& k = g_ui.image_cache.records[i];
+      if (k.id == c.id && k.width == c.width && k.height == c.height && !k.tinted) r = &k;
+    }
+    ASSERT_NE(r, nullptr) << c.name;
+    EXPECT_EQ(r->opaque != 0, c.opaque) << c.name;
+    HDC source = CreateCompatibleDC(NULL);
+    HGDIOBJ previous = SelectObject(source, r->bitmap);
+    BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    AlphaBlend(blended.dc, 17, 23, c.dw, c.dh, source, c.sx, c.sy, c.dw, c.dh, blend);
+    SelectObject(source, previous);
+    DeleteDC(source);
+    GdiFlush();
+    EXPECT_EQ(memcmp(drawn.bits, blended.bits, 900 * 300 * 4), 0) << c.name;
   }
 }
 
