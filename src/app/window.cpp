@@ -2,7 +2,8 @@
 // procedure only dispatches; each message has its own small handler below.
 // Everything on screen comes from paint_window, drawn into an off-screen
 // bitmap and copied in one BitBlt; every repaint invalidates the whole client
-// area without erasing. Only the window repaints: the commands and the
+// area without erasing, but for a build's progress report, which changes only
+// the progress block and invalidates just that. Only the window repaints: the commands and the
 // library, launch and build code below it change the state records, and each
 // handler here repaints after what it dispatched. A paint changes no state. Mouse input goes through the hit regions of the last
 // paint: a click is a press and a release on the same command and argument.
@@ -41,6 +42,16 @@ enum { DWM_DARK_MODE = 20, DWM_CAPTION_COLOR = 35 };
 enum { LATE_PROGRESS_TIMER = 1, LATE_PROGRESS_MS = 100 };
 
 static void repaint(HWND window) { InvalidateRect(window, NULL, FALSE); }
+
+// A progress report changes the stage text, the bar and the percentage, all
+// inside the progress block of the last paint: only that much goes to the
+// screen again. Without a block on screen, the whole window is redrawn.
+static void repaint_progress(HWND window) {
+  if (IsRectEmpty(&g_ui.progress_block))
+    repaint(window);
+  else
+    InvalidateRect(window, &g_ui.progress_block, FALSE);
+}
 
 // ---- Start-up --------------------------------------------------------------
 
@@ -680,13 +691,16 @@ static void on_build_progress(HWND window, WPARAM ended, LPARAM job_serial) {
     SetTimer(window, LATE_PROGRESS_TIMER, LATE_PROGRESS_MS, NULL);  // restarts a pending one
   }
   show_build_on_taskbar(window, ended == 1);
-  repaint(window);
+  if (ended == 1)
+    repaint(window);
+  else
+    repaint_progress(window);
 }
 
 static void on_timer(HWND window, WPARAM id) {
   if (id != LATE_PROGRESS_TIMER) return;
   KillTimer(window, LATE_PROGRESS_TIMER);
-  repaint(window);
+  repaint_progress(window);
 }
 
 // ---- Dispatch --------------------------------------------------------------

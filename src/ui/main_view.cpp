@@ -205,6 +205,9 @@ static void draw_empty_state(HDC dc, int L, int R, int W, int client_right, int 
 }
 
 static void draw_progress_block(HDC dc, int L, int R, int y) {
+  // A progress report redraws this much of the window: the texts, the bar
+  // and the Cancel button, which sinks by px(1) while pressed.
+  g_ui.progress_block = rect_of(L, y, R, y + px(44) + px(1));
   int track_right = R - px(110) - px(12);
   fill_round_rect(dc, rect_of(L, y + px(30), track_right, y + px(38)), COLOR_SURFACE, COLOR_BORDER, 8);
   double progress = g_job.progress;
@@ -345,6 +348,7 @@ static void draw_selected_view(HDC dc, int L, int R, int bottom) {
 void paint_window(HDC dc, const RECT* client) {
   g_ui.hit_region_count = 0;
   g_ui.item_count = 0;
+  SetRectEmpty(&g_ui.progress_block);
   for (int8_t& answer : g_files_present) answer = -1;
   g_painting = true;
   int bottom = client->bottom, client_right = client->right;

@@ -15,6 +15,7 @@ struct UiState {
   int32_t hovered_id, hovered_arg;     // region under the pointer; (0, 0) for none
   int32_t pressed_id, pressed_arg;     // region where the left button went down; (0, 0) for none
   int32_t scroll_offset;               // library list scroll in pixels, never negative
+  RECT progress_block;                 // where the last paint drew the build's progress block; empty for none
 
   // Keyboard and assistive technology
   UiItem items[UI_ITEM_CAPACITY];      // recorded by the last paint, in reading order

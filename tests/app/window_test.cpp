@@ -1122,6 +1122,56 @@ TEST_F(WindowTest, ProgressIsPaintedAgainAfterTheLastPostedMessage) {
   }
 }
 
+// A build reports up to twelve times a second for half an hour, and each
+// report changes only the stage, the bar and the percentage: only they are
+// drawn again on screen. A report of a disc that is not shown, and the end
+// of the build (labels, buttons and the status line change), redraw it all.
+TEST_F(WindowTest, ProgressRepaintsOnlyTheProgressBlock) {
+  fake_entries(2);
+  g_job.running = 1;
+  g_job.entry_index = 0;
+  g_job.failed = 0;
+  struct Case {
+    const char* name;
+    int32_t selected;
+    WPARAM ended;
+    bool whole;
+  } cases[] = {
+      {"progress of the disc shown", 0, 0, false},
+      {"progress of a disc not shown", 1, 0, true},
+      {"the end of the build", 0, 1, true},
+  };
+  RECT client;
+  GetClientRect(window, &client);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_state.selected = c.selected;
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
+    ASSERT_FALSE(GetUpdateRect(window, NULL, FALSE));
+    send(WM_APP_BUILD_PROGRESS, c.ended, g_job.serial);
+    RECT dirty = {};
+    ASSERT_TRUE(GetUpdateRect(window, &dirty, FALSE));
+    if (c.whole) {
+      EXPECT_TRUE(EqualRect(&dirty, &client));
+      continue;
+    }
+    // The bar and the Cancel button lie inside; the title above does not.
+    RECT bar = {}, cancel = {}, inside;
+    for (int i = 0; i < g_ui.item_count; i++)
+      if (g_ui.items[i].role == UI_ROLE_PROGRESS) bar = g_ui.items[i].rect;
+    for (int i = 0; i < g_ui.hit_region_count; i++)
+      if (g_ui.hit_regions[i].id == CMD_CANCEL_BUILD) cancel = g_ui.hit_regions[i].rect;
+    ASSERT_FALSE(IsRectEmpty(&bar));
+    ASSERT_FALSE(IsRectEmpty(&cancel));
+    EXPECT_TRUE(IntersectRect(&inside, &dirty, &bar) && EqualRect(&inside, &bar));
+    EXPECT_TRUE(IntersectRect(&inside, &dirty, &cancel) && EqualRect(&inside, &cancel));
+    EXPECT_LE(dirty.bottom - dirty.top, px(50));
+    EXPECT_GE(dirty.left, px(SIDEBAR_WIDTH));
+  }
+  ValidateRect(window, NULL);
+  g_job.running = 0;
+}
+
 TEST_F(WindowTest, GameExitReportsAFailureCodeInUpperCaseHexAndRestores) {
   fake_entries(1);
   struct Case {
