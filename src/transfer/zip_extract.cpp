@@ -7,6 +7,16 @@
 // block of the entry's size. Each file gets its entry's DOS time stamp, taken
 // as local time, as its last-write time.
 //
+// Two threads share the work. A helper thread reads the central records,
+// checks and resolves the names and decodes the data, running ahead of the
+// caller's thread, which does everything that touches the file system
+// (folders, files, time stamps), the progress reports and the cancel checks,
+// one entry after the other in the archive's order, as if alone: what is
+// written, what fails first and with which text does not depend on how far
+// the helper got. While one entry is written and closed, the next ones
+// decode. A failure the helper finds becomes the last step it hands over;
+// the caller reports it once the entries before it are written.
+//
 // What it refuses: names that could reach outside the destination (".."
 // anywhere, a leading / or \, a colon, a device name as a component) are
 // skipped without a word; before anything is written, entries whose bytes
@@ -20,10 +30,14 @@
 // stops when that cannot be done. Names in texts are decoded and stripped of
 // control characters.
 //
-// Memory: the archive block and, for a deflated entry, one block of its
-// uncompressed size, both released before the call returns; the per-entry
-// records below are static, so only one extraction may run at a time (which
-// the decoder's static tables require anyway).
+// Memory: the archive block; one ring block of ZIP_ARENA_BYTES that decoded
+// entries up to that size take their turns in (the same pages for every
+// entry: fresh pages cost a page fault each, which under Wine adds up to
+// more than writing the data); a block of its own for at most one larger
+// entry at a time (the largest entry at most), freed once its file is
+// written; and ZIP_AHEAD_STEPS static step records. Everything is released
+// before the call returns; the records are static, so only one extraction
+// may run at a time (which the decoder's static tables require anyway).
 #include "transfer/zip_extract.h"
 
 #include <windows.h>
@@ -37,21 +51,65 @@
 
 static const DWORD ZIP_IO_CHUNK = 1u << 30;     // largest single ReadFile or WriteFile: 1 GiB
 static const uint32_t ZIP_PROGRESS_EVERY = 16;  // progress is published for every 16th central record
+// How far the helper may decode ahead of the writing: the ring block's size
+// (decoded entries waiting or being written), and steps handed over and not
+// yet done.
+static const uint32_t ZIP_ARENA_BYTES = 4u << 20;  // 4 MiB
+enum { ZIP_AHEAD_STEPS = 64 };
 
-// Working records of the one extraction that runs at a time.
-static ZipEntry zip_entry;                     // the central header being handled
-static wchar_t zip_wide_name[ZIP_NAME_UNITS];  // its name converted from UTF-8, \ separators
-static wchar_t zip_output_path[PATH_UNITS];    // destination\name
-static wchar_t zip_full_path[PATH_UNITS];      // the same with "." parts and trailing dots resolved
+// What the caller's thread does for one central record, in order: enter
+// the folders of `folders`, then report `failure` if there is one, or else
+// write the file when `write` says so. A step with a failure is the last.
+struct ZipStep {
+  uint32_t index;                      // the central record's number, from 0
+  bool write;                          // write bytes as the file full_path
+  TransferFailure failure;             // TRANSFER_OK, or what stops the extraction here
+  bool failure_names_path;             // the failure's detail is output_path
+  uint32_t folders_at;                 // full_path[folders_at, folders_at + folders_length): folders to enter
+  uint32_t folders_length;             // 0 for none
+  uint32_t relative_at;                // full_path[relative_at...): the file below the destination
+  const uint8_t* bytes;                // the file's contents: in the archive block, the ring or block
+  uint32_t length;                     // bytes of them
+  uint8_t* block;                      // a decoded entry's block of its own, freed once done; else null
+  uint64_t ring_end;                   // ring position past the entry's piece of the ring; 0 for none
+  uint16_t dos_date, dos_time;         // the entry's stamp
+  wchar_t output_path[PATH_UNITS];     // destination\name, for texts
+  wchar_t full_path[PATH_UNITS];       // the same with "." parts and trailing dots resolved
+  wchar_t entry[TRANSFER_DETAIL_UNITS];  // the entry's name for TRANSFER_ENTRY_DAMAGED
+};
+
+// Working records of the one extraction that runs at a time. The helper
+// thread alone uses the first group, the caller's thread the second.
+static ZipEntry zip_entry;                     // helper: the central header being handled
+static wchar_t zip_wide_name[ZIP_NAME_UNITS];  // helper: its name converted from UTF-8, \ separators
+static char zip_display[ZIP_DISPLAY_NAME_BYTES];      // helper: the entry's name for a text, UTF-8
+static wchar_t zip_display_wide[ZIP_DISPLAY_NAME_BYTES];  // helper: the same in UTF-16
+static wchar_t zip_verified[PATH_UNITS];       // caller: the folder (below the destination) last found in place
+static wchar_t zip_expected[PLACE_UNITS];      // caller: where the object being made must be
+static wchar_t zip_shown_path[PATH_UNITS];     // caller: a path for a text, control characters replaced
+static TransferResult* zip_result;             // caller: the running extraction's result
+// Set before the helper starts, only read while it runs.
 static ZipSpan zip_spans[ZIP_MAX_ENTRIES];     // the survey's spans
 static wchar_t zip_destination[PATH_UNITS];    // the destination as a full path
 static wchar_t zip_destination_place[PLACE_UNITS];  // where the destination really is ("" = cannot tell)
-static wchar_t zip_verified[PATH_UNITS];       // the folder (below the destination) last found in place
-static wchar_t zip_expected[PLACE_UNITS];      // where the object being made must be
-static char zip_display[ZIP_DISPLAY_NAME_BYTES];      // the entry's name for a text, UTF-8
-static wchar_t zip_display_wide[ZIP_DISPLAY_NAME_BYTES];  // the same in UTF-16
-static wchar_t zip_shown_path[PATH_UNITS];     // a path for a text, control characters replaced
-static TransferResult* zip_result;             // the running extraction's result
+static wchar_t zip_destination_given[PATH_UNITS];   // the destination as the caller wrote it
+
+// The hand-over between the two threads, guarded by zip_lock.
+static ZipStep zip_steps[ZIP_AHEAD_STEPS];     // a ring: step n lives in zip_steps[n % ZIP_AHEAD_STEPS]
+static SRWLOCK zip_lock = SRWLOCK_INIT;
+static CONDITION_VARIABLE zip_step_ready = CONDITION_VARIABLE_INIT;  // the helper handed a step over or ended
+static CONDITION_VARIABLE zip_room_made = CONDITION_VARIABLE_INIT;   // the caller finished a step or stopped
+static uint32_t zip_handed;                    // steps handed over so far
+static uint32_t zip_done;                      // steps the caller finished
+static uint8_t* zip_ring;                      // ZIP_ARENA_BYTES for decoded entries; null when none could be had
+static uint64_t zip_ring_taken;                // ring position past the last piece taken (counts on, never wraps)
+static uint64_t zip_ring_given_back;           // ring position up to which the pieces are done with
+static bool zip_own_block_out;                 // an entry's block of its own is in flight
+static bool zip_helper_ended;                  // the helper hands over no more steps
+static bool zip_stop;                          // the caller wants no more steps
+// The helper's place in the central directory.
+static uint32_t zip_next_record;               // number of the next record to read
+static uint64_t zip_next_cursor;               // where it starts
 
 // A path for a text: a name may hold control characters (an escape sequence
 // sent to a terminal by telvar-cli), which become '?'.
@@ -185,43 +243,17 @@ static bool enter_folders(const wchar_t* relative) {
   return true;
 }
 
-// The part of zip_full_path below the destination, or null when it is not
+// The part of full_path below the destination, or null when it is not
 // below it (a name of "." names the destination itself).
-static const wchar_t* relative_part() {
+static const wchar_t* relative_part(const wchar_t* full_path) {
   size_t n = wcslen(zip_destination);
   if (n > 0 && zip_destination[n - 1] == L'\\') n--;  // a drive root keeps its separator
-  if (_wcsnicmp(zip_full_path, zip_destination, n) != 0) return NULL;
-  if (zip_full_path[n] != L'\\' || !zip_full_path[n + 1]) return NULL;
-  return zip_full_path + n + 1;
+  if (_wcsnicmp(full_path, zip_destination, n) != 0) return NULL;
+  if (full_path[n] != L'\\' || !full_path[n + 1]) return NULL;
+  return full_path + n + 1;
 }
 
-// Creates zip_output_path in its place, writes the entry's bytes and stamps
-// its last-write time. False with the failure set when the file cannot
-// be created or is written short.
-static bool write_entry_file(const wchar_t* relative, const uint8_t* bytes, uint32_t length, uint16_t dos_date,
-                             uint16_t dos_time) {
-  HANDLE file = INVALID_HANDLE_VALUE;
-  DWORD error = 0;
-  PlaceResult result = expect_place(relative) ? create_file_in_place(zip_full_path, zip_expected, &file, &error)
-                                              : PLACE_FAILED;
-  if (result == PLACE_LINK) return fail_link(zip_output_path);
-  if (result != PLACE_OK) return fail(TRANSFER_CANNOT_CREATE, shown(zip_output_path));
-  uint32_t written = 0;
-  while (written < length) {
-    DWORD want = length - written < ZIP_IO_CHUNK ? length - written : ZIP_IO_CHUNK;
-    DWORD put = 0;
-    if (!WriteFile(file, bytes + written, want, &put, NULL) || put == 0) break;
-    written += put;
-  }
-  // The stamp is the packer's local time; a stamp that does not convert
-  // leaves the time the file got on writing.
-  FILETIME local_time, utc_time;
-  if (DosDateTimeToFileTime(dos_date, dos_time, &local_time) && LocalFileTimeToFileTime(&local_time, &utc_time))
-    SetFileTime(file, NULL, NULL, &utc_time);
-  CloseHandle(file);
-  if (written < length) return fail(TRANSFER_WRITE_FAILED, shown(zip_output_path));
-  return true;
-}
+// ---- The helper's side: records, names, data --------------------------------
 
 // The entry's name for a text: decoded, with no control characters.
 static const wchar_t* display_name() {
@@ -231,15 +263,74 @@ static const wchar_t* display_name() {
   return zip_display_wide;
 }
 
-// Handles one central record at cursor: skips it, makes its folder, or
-// writes its file. False with the failure set when the extraction must
-// stop; *wrote_file tells whether a file was written.
-static bool extract_entry(const ZipArchive* archive, uint64_t cursor, const wchar_t* destination, bool* wrote_file) {
-  *wrote_file = false;
+// Ends the step with a failure; false, for the helper to stop after it.
+static bool step_fails(ZipStep* step, TransferFailure failure, bool names_path) {
+  step->failure = failure;
+  step->failure_names_path = names_path;
+  return false;
+}
+
+// Finds room for a decoded entry of length bytes: a piece of the ring when
+// it fits there, waiting until the pieces before it are done with; else a
+// block of its own, once no other such block is in flight. False when the
+// caller stopped meanwhile, or no memory could be had (step->bytes null).
+static bool take_room(ZipStep* step, uint32_t length) {
+  bool ring = zip_ring && length <= ZIP_ARENA_BYTES;
+  bool go_on = true;
+  AcquireSRWLockExclusive(&zip_lock);
+  for (;;) {
+    if (zip_stop) {
+      go_on = false;
+      break;
+    }
+    if (ring) {
+      // Pieces are taken and given back in the same order: the pieces in
+      // flight are [given_back, taken) and a new one goes after them, at
+      // the ring's start when it does not fit before its end.
+      uint64_t at = zip_ring_taken;
+      uint64_t offset = at % ZIP_ARENA_BYTES;
+      if (offset + length > ZIP_ARENA_BYTES) at += ZIP_ARENA_BYTES - offset;
+      if (at + length - zip_ring_given_back <= ZIP_ARENA_BYTES) {
+        zip_ring_taken = at + length;
+        step->ring_end = at + length;
+        step->bytes = zip_ring + at % ZIP_ARENA_BYTES;
+        break;
+      }
+    } else if (!zip_own_block_out) {
+      zip_own_block_out = true;
+      break;
+    }
+    SleepConditionVariableSRW(&zip_room_made, &zip_lock, INFINITE, 0);
+  }
+  ReleaseSRWLockExclusive(&zip_lock);
+  if (go_on && !ring) {
+    step->block = (uint8_t*)malloc(length ? length : 1);
+    step->bytes = step->block;
+  }
+  return go_on;
+}
+
+// Makes the step of the central record at cursor: what the caller must do
+// for it. False when the step ends the extraction (a failure) or the caller
+// stopped; *skip tells that the record needs no step (an unsafe name).
+static bool prepare_step(const ZipArchive* archive, uint64_t cursor, ZipStep* step, bool* skip) {
+  *skip = false;
+  step->write = false;
+  step->failure = TRANSFER_OK;
+  step->failure_names_path = false;
+  step->folders_at = step->folders_length = step->relative_at = 0;
+  step->bytes = NULL;
+  step->block = NULL;
+  step->ring_end = 0;
+  step->length = 0;
+  step->output_path[0] = step->full_path[0] = step->entry[0] = 0;
   ZipRecordResult record = zip_read_central(archive, cursor, &zip_entry);
-  if (record == ZIP_RECORD_DAMAGED) return fail(TRANSFER_DAMAGED, NULL);
-  if (record == ZIP_RECORD_NAME_TOO_LONG) return fail(TRANSFER_NAME_TOO_LONG, NULL);
-  if (!zip_name_is_safe(zip_entry.name)) return true;  // skipped without a word
+  if (record == ZIP_RECORD_DAMAGED) return step_fails(step, TRANSFER_DAMAGED, false);
+  if (record == ZIP_RECORD_NAME_TOO_LONG) return step_fails(step, TRANSFER_NAME_TOO_LONG, false);
+  if (!zip_name_is_safe(zip_entry.name)) {
+    *skip = true;  // skipped without a word
+    return true;
+  }
 
   // Names are UTF-8 whatever the flags say. 511 bytes give at most 511 units.
   if (MultiByteToWideChar(CP_UTF8, 0, zip_entry.name, -1, zip_wide_name, ZIP_NAME_UNITS) == 0) zip_wide_name[0] = 0;
@@ -247,48 +338,209 @@ static bool extract_entry(const ZipArchive* archive, uint64_t cursor, const wcha
     if (*c == L'/') *c = L'\\';
 
   // A cut path names another file: such an entry is refused, not written.
-  if (!join_path(zip_output_path, destination, zip_wide_name))
-    return fail(TRANSFER_CANNOT_CREATE, shown(zip_output_path));
-  size_t length = wcslen(zip_output_path);
-  bool folder_entry = zip_output_path[length - 1] == L'\\';
-  if (folder_entry) zip_output_path[length - 1] = 0;
+  if (!join_path(step->output_path, zip_destination_given, zip_wide_name))
+    return step_fails(step, TRANSFER_CANNOT_CREATE, true);
+  size_t length = wcslen(step->output_path);
+  bool folder_entry = step->output_path[length - 1] == L'\\';
+  if (folder_entry) step->output_path[length - 1] = 0;
   // The full path resolves what the platform would resolve on opening ("."
   // parts, trailing dots and blanks), so that it can be compared with where
   // the object really is.
-  DWORD full = GetFullPathNameW(zip_output_path, PATH_UNITS, zip_full_path, NULL);
-  const wchar_t* relative = full > 0 && full < PATH_UNITS ? relative_part() : NULL;
+  DWORD full = GetFullPathNameW(step->output_path, PATH_UNITS, step->full_path, NULL);
+  const wchar_t* relative = full > 0 && full < PATH_UNITS ? relative_part(step->full_path) : NULL;
   if (folder_entry) {  // only folders
-    return !relative || enter_folders(relative);
+    if (relative) {
+      step->folders_at = (uint32_t)(relative - step->full_path);
+      step->folders_length = (uint32_t)wcslen(relative);
+    }
+    return true;
   }
-  if (!relative) return fail(TRANSFER_CANNOT_CREATE, shown(zip_output_path));  // the destination itself, or no path
-  wchar_t parent[PATH_UNITS];
-  copy_text(parent, PATH_UNITS, relative);
-  wchar_t* last = wcsrchr(parent, L'\\');
+  // The destination itself, or no path.
+  if (!relative) return step_fails(step, TRANSFER_CANNOT_CREATE, true);
+  step->relative_at = (uint32_t)(relative - step->full_path);
+  const wchar_t* last = wcsrchr(relative, L'\\');
   if (last) {
-    *last = 0;
-    if (!enter_folders(parent)) return false;
+    step->folders_at = step->relative_at;
+    step->folders_length = (uint32_t)(last - relative);
   }
 
+  // From here on a failure comes after the entry's folders were made.
   const uint8_t* data = NULL;
-  if (!zip_locate_data(archive, &zip_entry, &data)) return fail(TRANSFER_DAMAGED, NULL);
-  const uint8_t* bytes = NULL;
-  uint8_t* block = NULL;
+  if (!zip_locate_data(archive, &zip_entry, &data)) return step_fails(step, TRANSFER_DAMAGED, false);
+  step->length = zip_entry.uncompressed_size;
+  step->dos_date = zip_entry.dos_date;
+  step->dos_time = zip_entry.dos_time;
   if (zip_entry.method == ZIP_METHOD_STORED) {
-    bytes = data;  // written straight from the archive block
+    step->bytes = data;  // written straight from the archive block
   } else if (zip_entry.method == ZIP_METHOD_DEFLATED) {
-    block = (uint8_t*)malloc(zip_entry.uncompressed_size ? zip_entry.uncompressed_size : 1);
-    if (!block || !inflate_raw(data, zip_entry.compressed_size, block, zip_entry.uncompressed_size)) {
-      free(block);
-      copy_text(zip_result->entry, TRANSFER_DETAIL_UNITS, display_name());
-      return fail(TRANSFER_ENTRY_DAMAGED, NULL);
+    // The room taken stays with the step, failed or not, until the caller is done with it.
+    uint32_t size = zip_entry.uncompressed_size;
+    if (!take_room(step, size)) return false;
+    if (!step->bytes || !inflate_raw(data, zip_entry.compressed_size, (uint8_t*)step->bytes, size)) {
+      copy_text(step->entry, TRANSFER_DETAIL_UNITS, display_name());
+      return step_fails(step, TRANSFER_ENTRY_DAMAGED, false);
     }
-    bytes = block;
   } else {
-    return fail(TRANSFER_UNKNOWN_METHOD, NULL);
+    return step_fails(step, TRANSFER_UNKNOWN_METHOD, false);
   }
-  bool ok = write_entry_file(relative, bytes, zip_entry.uncompressed_size, zip_entry.dos_date, zip_entry.dos_time);
-  free(block);
-  *wrote_file = ok;
+  step->write = true;
+  return true;
+}
+
+// Makes the step of the next central record that needs one and hands it
+// over. False when no step will follow: after the last record, after a step
+// with a failure, or when the caller stopped.
+static bool hand_over_step(const ZipArchive* archive) {
+  while (zip_next_record < archive->entry_total) {
+    AcquireSRWLockExclusive(&zip_lock);
+    while (!zip_stop && zip_handed - zip_done >= ZIP_AHEAD_STEPS)
+      SleepConditionVariableSRW(&zip_room_made, &zip_lock, INFINITE, 0);
+    bool stop = zip_stop;
+    ReleaseSRWLockExclusive(&zip_lock);
+    if (stop) return false;
+    // The slot is the helper's alone until it is handed over.
+    ZipStep* step = &zip_steps[zip_handed % ZIP_AHEAD_STEPS];
+    step->index = zip_next_record;
+    bool skip = false;
+    bool go_on = prepare_step(archive, zip_next_cursor, step, &skip);
+    if (!go_on && step->failure == TRANSFER_OK) return false;  // the caller stopped
+    zip_next_record++;
+    zip_next_cursor = zip_entry.next_cursor;
+    if (skip) continue;
+    AcquireSRWLockExclusive(&zip_lock);
+    zip_handed++;
+    ReleaseSRWLockExclusive(&zip_lock);
+    WakeConditionVariable(&zip_step_ready);
+    return go_on;
+  }
+  return false;
+}
+
+static void end_hand_over() {
+  AcquireSRWLockExclusive(&zip_lock);
+  zip_helper_ended = true;
+  ReleaseSRWLockExclusive(&zip_lock);
+  WakeConditionVariable(&zip_step_ready);
+}
+
+// The helper thread: every step in order, until none follows.
+static DWORD WINAPI decode_ahead(void* archive) {
+  while (hand_over_step((const ZipArchive*)archive)) {
+  }
+  end_hand_over();
+  return 0;
+}
+
+// ---- The caller's side: the file system, in order ---------------------------
+
+// Creates the step's file in its place, writes its bytes and stamps its
+// last-write time. False with the failure set when the file cannot be
+// created or is written short.
+static bool write_entry_file(const ZipStep* step) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  DWORD error = 0;
+  PlaceResult result = expect_place(step->full_path + step->relative_at)
+                           ? create_file_in_place(step->full_path, zip_expected, &file, &error)
+                           : PLACE_FAILED;
+  if (result == PLACE_LINK) return fail_link(step->output_path);
+  if (result != PLACE_OK) return fail(TRANSFER_CANNOT_CREATE, shown(step->output_path));
+  uint32_t written = 0;
+  while (written < step->length) {
+    DWORD want = step->length - written < ZIP_IO_CHUNK ? step->length - written : ZIP_IO_CHUNK;
+    DWORD put = 0;
+    if (!WriteFile(file, step->bytes + written, want, &put, NULL) || put == 0) break;
+    written += put;
+  }
+  // The stamp is the packer's local time; a stamp that does not convert
+  // leaves the time the file got on writing.
+  FILETIME local_time, utc_time;
+  if (DosDateTimeToFileTime(step->dos_date, step->dos_time, &local_time) &&
+      LocalFileTimeToFileTime(&local_time, &utc_time))
+    SetFileTime(file, NULL, NULL, &utc_time);
+  CloseHandle(file);
+  if (written < step->length) return fail(TRANSFER_WRITE_FAILED, shown(step->output_path));
+  return true;
+}
+
+// Does one step: its folders, then its failure or its file. False with the
+// failure set when the extraction must stop.
+static bool apply_step(const ZipStep* step) {
+  if (step->folders_length > 0) {
+    wchar_t folders[PATH_UNITS];
+    copy_text(folders, step->folders_length + 1, step->full_path + step->folders_at);
+    if (!enter_folders(folders)) return false;
+  }
+  if (step->failure != TRANSFER_OK) {
+    if (step->failure == TRANSFER_ENTRY_DAMAGED) copy_text(zip_result->entry, TRANSFER_DETAIL_UNITS, step->entry);
+    return fail(step->failure, step->failure_names_path ? shown(step->output_path) : NULL);
+  }
+  return !step->write || write_entry_file(step);
+}
+
+// The next step the helper handed over, or null when it handed over all.
+// Without a helper thread (none could be made) the step is made here.
+static ZipStep* next_step(const ZipArchive* archive, bool helper_runs) {
+  if (!helper_runs && zip_done == zip_handed && !zip_helper_ended && !hand_over_step(archive)) end_hand_over();
+  AcquireSRWLockExclusive(&zip_lock);
+  while (zip_done == zip_handed && !zip_helper_ended)
+    SleepConditionVariableSRW(&zip_step_ready, &zip_lock, INFINITE, 0);
+  ZipStep* step = zip_done < zip_handed ? &zip_steps[zip_done % ZIP_AHEAD_STEPS] : NULL;
+  ReleaseSRWLockExclusive(&zip_lock);
+  return step;
+}
+
+// Gives the step's room and slot back to the helper.
+static void finish_step(ZipStep* step) {
+  bool own_block = step->block != NULL;
+  free(step->block);
+  step->block = NULL;
+  AcquireSRWLockExclusive(&zip_lock);
+  if (step->ring_end) zip_ring_given_back = step->ring_end;
+  if (own_block) zip_own_block_out = false;
+  zip_done++;
+  ReleaseSRWLockExclusive(&zip_lock);
+  WakeConditionVariable(&zip_room_made);
+}
+
+// Runs the helper and does its steps until the last, a failure or a cancel.
+// The helper has ended and every block is freed when it returns.
+static bool unpack_entries(ZipArchive* archive, const TransferProgress* progress) {
+  zip_handed = zip_done = 0;
+  zip_ring = (uint8_t*)malloc(ZIP_ARENA_BYTES);  // without it, entries take blocks of their own
+  zip_ring_taken = zip_ring_given_back = 0;
+  zip_own_block_out = false;
+  zip_helper_ended = zip_stop = false;
+  zip_next_record = 0;
+  zip_next_cursor = archive->central_offset;
+  HANDLE helper = CreateThread(NULL, 0, decode_ahead, archive, 0, NULL);
+  bool ok = true;
+  uint32_t total = archive->entry_total;
+  for (ZipStep* step = next_step(archive, helper != NULL); step; step = next_step(archive, helper != NULL)) {
+    if (transfer_cancelled(progress)) {
+      ok = fail(TRANSFER_CANCELLED, NULL);
+      break;
+    }
+    ok = apply_step(step);
+    bool wrote_file = ok && step->write;
+    uint32_t i = step->index;
+    finish_step(step);  // the slot is the helper's again
+    if (!ok) break;
+    if (wrote_file && i % ZIP_PROGRESS_EVERY == 0)
+      report_transfer(progress, (double)(i + 1) / (double)total, L"Unpacking %ls (%u of %u files)",
+                      transfer_label(progress), i + 1, total);
+  }
+  AcquireSRWLockExclusive(&zip_lock);
+  zip_stop = true;
+  ReleaseSRWLockExclusive(&zip_lock);
+  WakeAllConditionVariable(&zip_room_made);
+  if (helper) {
+    WaitForSingleObject(helper, INFINITE);
+    CloseHandle(helper);
+  }
+  // Steps handed over and never done (after a failure or a cancel).
+  while (zip_done < zip_handed) finish_step(&zip_steps[zip_done % ZIP_AHEAD_STEPS]);
+  free(zip_ring);
+  zip_ring = NULL;
   return ok;
 }
 
@@ -328,25 +580,10 @@ bool extract_zip_file(const wchar_t* archive_path, const wchar_t* destination, c
     free(data);
     return false;
   }
+  copy_text(zip_destination_given, PATH_UNITS, destination);
 
-  uint32_t total = archive.entry_total;
-  uint64_t cursor = archive.central_offset;
-  for (uint32_t i = 0; i < total; i++) {
-    if (transfer_cancelled(progress)) {
-      free(data);
-      return fail(TRANSFER_CANCELLED, NULL);
-    }
-    bool wrote_file = false;
-    if (!extract_entry(&archive, cursor, destination, &wrote_file)) {
-      free(data);
-      return false;
-    }
-    if (wrote_file && i % ZIP_PROGRESS_EVERY == 0)
-      report_transfer(progress, (double)(i + 1) / (double)total, L"Unpacking %ls (%u of %u files)",
-                      transfer_label(progress), i + 1, total);
-    cursor = zip_entry.next_cursor;
-  }
+  bool ok = unpack_entries(&archive, progress);
   free(data);
-  if (transfer_cancelled(progress)) return fail(TRANSFER_CANCELLED, NULL);
-  return true;
+  if (ok && transfer_cancelled(progress)) return fail(TRANSFER_CANCELLED, NULL);
+  return ok;
 }
