@@ -244,6 +244,12 @@ bool place_on_a_monitor(const RECT& frame) {
   return frame.right > frame.left && frame.bottom > frame.top && MonitorFromRect(&frame, MONITOR_DEFAULTTONULL) != NULL;
 }
 
+RECT screen_frame_of_placement(const RECT& workspace_frame, const RECT& monitor, const RECT& work) {
+  RECT frame = workspace_frame;
+  OffsetRect(&frame, work.left - monitor.left, work.top - monitor.top);
+  return frame;
+}
+
 void remember_window_place(HWND window) {
   WINDOWPLACEMENT place = {};
   place.length = sizeof place;
@@ -264,9 +270,17 @@ int restore_window_place(HWND window, int show) {
   const LauncherState& s = g_state;
   if (s.window_width <= 0 || s.window_height <= 0) return show;
   RECT frame = {s.window_x, s.window_y, s.window_x + s.window_width, s.window_y + s.window_height};
+  // The frame is kept as the placement gives it, in workspace coordinates;
+  // the monitor check needs the screen frame, shifted by the taskbar of the
+  // monitor nearest to it.
+  RECT screen_frame = frame;
+  MONITORINFO info = {};
+  info.cbSize = sizeof info;
+  HMONITOR nearest = MonitorFromRect(&frame, MONITOR_DEFAULTTONEAREST);
+  if (nearest && GetMonitorInfoW(nearest, &info)) screen_frame = screen_frame_of_placement(frame, info.rcMonitor, info.rcWork);
   // A monitor that was unplugged since: the first placement, not a window
   // nobody can see.
-  if (!place_on_a_monitor(frame)) return show;
+  if (!place_on_a_monitor(screen_frame)) return show;
   WINDOWPLACEMENT place = {};
   place.length = sizeof place;
   if (!GetWindowPlacement(window, &place)) return show;

@@ -1429,6 +1429,39 @@ TEST_F(WindowTest, TheSmallestWindowFitsALaptopAndAScaledScreen) {
   EXPECT_EQ(client.bottom, MIN_CLIENT_HEIGHT);
 }
 
+// The remembered frame comes from GetWindowPlacement, in workspace
+// coordinates: relative to the work area, so a taskbar on the left or at the
+// top shifts it by the taskbar's size against the screen. The monitor check
+// must see the screen frame, or a window closed just beyond the right or
+// bottom edge counts as on the monitor and one just inside it as gone.
+TEST(WindowFit, ThePlacementsFrameIsCheckedInScreenCoordinates) {
+  const RECT monitor = {0, 0, 1366, 768};
+  struct Case {
+    const char* what;
+    RECT work;
+    RECT workspace_frame;
+    RECT screen_frame;
+  } cases[] = {
+      {"taskbar at the bottom: no shift", {0, 0, 1366, 728}, {40, 30, 940, 680}, {40, 30, 940, 680}},
+      {"48-pixel taskbar on the left", {48, 0, 1366, 768}, {40, 30, 940, 680}, {88, 30, 988, 680}},
+      {"40-pixel taskbar at the top", {0, 40, 1366, 768}, {40, 30, 940, 680}, {40, 70, 940, 720}},
+      // Workspace coordinates stay in the desktop's space, shifted by the
+      // taskbar of the monitor the frame is on.
+      {"a second monitor left of the first, taskbar on its left",
+       {-1366 + 60, 0, 0, 768}, {-1350, 10, -550, 610}, {-1290, 10, -490, 610}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RECT mon = monitor;
+    if (c.work.left < 0) mon = {-1366, 0, 0, 768};
+    RECT got = screen_frame_of_placement(c.workspace_frame, mon, c.work);
+    EXPECT_EQ(got.left, c.screen_frame.left);
+    EXPECT_EQ(got.top, c.screen_frame.top);
+    EXPECT_EQ(got.right, c.screen_frame.right);
+    EXPECT_EQ(got.bottom, c.screen_frame.bottom);
+  }
+}
+
 TEST_F(WindowTest, TheRememberedPlaceIsRestoredOnlyOntoAMonitorThatExists) {
   RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   ASSERT_GE(screen.right, 900);
