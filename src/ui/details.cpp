@@ -76,7 +76,7 @@ static bool supported_revision_text(const LibraryEntry& e, wchar_t* out, size_t 
   return true;
 }
 
-void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_bottom) {
+int draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_bottom) {
   const LibraryEntry& e = g_state.entries[index];
   wchar_t supported[160];
   bool explain = supported_revision_text(e, supported, 160);
@@ -112,7 +112,7 @@ void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_b
 
   if (!catalog_row_playable(e.catalog_row)) {
     draw_detail_row(dc, x, &ry, w, L"Game files", L"\u2013", COLOR_TEXT_MUTED);
-    return;
+    return y0 + card_height;
   }
   if (files_present_this_paint(e.catalog_row)) {
     wchar_t folder[PATH_UNITS];
@@ -125,6 +125,7 @@ void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_b
   }
 
   int top = y0 + card_height + px(12);
-  if (top + px(232) >= client_bottom - px(24)) return;  // whole or not at all
+  if (top + px(232) >= client_bottom - px(24)) return y0 + card_height;  // whole or not at all
   draw_controller_card(dc, L, R, top);
+  return top + px(232);
 }

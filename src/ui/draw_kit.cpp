@@ -261,8 +261,8 @@ void draw_dot(HDC dc, RECT rect, COLORREF colour) {
   SelectObject(dc, old_brush);
 }
 
-void draw_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t arg, bool primary,
-                 bool enabled, int icon) {
+static void draw_button_face(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t arg, bool primary,
+                             bool enabled, int icon, bool show_label) {
   // A disabled button has no hover look, so the pointer over it shows
   // whatever region lies beneath without the button pretending to answer.
   bool hovered = enabled && g_ui.hovered_id == id && g_ui.hovered_arg == arg;
@@ -287,8 +287,8 @@ void draw_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t ar
   FontRole font = primary ? FONT_STRONG : FONT_CONTROL;
   select_font(dc, font);
   SIZE extent = {0, 0};
-  GetTextExtentPoint32W(dc, label, (int)wcslen(label), &extent);
-  int content = extent.cx + (icon ? px(18) + px(8) : 0);
+  if (show_label) GetTextExtentPoint32W(dc, label, (int)wcslen(label), &extent);
+  int content = show_label ? extent.cx + (icon ? px(18) + px(8) : 0) : px(18);
   int x = (rect.left + rect.right - content) / 2;
   if (icon) {
     int side = px(18);
@@ -298,13 +298,24 @@ void draw_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t ar
   }
   // The label rectangle is the measured width plus a little slack, not the
   // button: a label wider than its button stays centred and runs past both edges.
-  RECT label_rect = {x, rect.top, x + extent.cx + px(2), rect.bottom};
-  select_font(dc, font);
-  SetTextColor(dc, shown_text);
-  SetBkMode(dc, TRANSPARENT);
-  DrawTextW(dc, label, -1, &label_rect, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+  if (show_label) {
+    RECT label_rect = {x, rect.top, x + extent.cx + px(2), rect.bottom};
+    select_font(dc, font);
+    SetTextColor(dc, shown_text);
+    SetBkMode(dc, TRANSPARENT);
+    DrawTextW(dc, label, -1, &label_rect, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+  }
   if (enabled) add_hit_region(rect, id, arg);
   record_item(rect, id, arg, UI_ROLE_BUTTON, enabled ? 0 : UI_ITEM_DISABLED, label, NULL);
+}
+
+void draw_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t arg, bool primary,
+                 bool enabled, int icon) {
+  draw_button_face(dc, rect, label, id, arg, primary, enabled, icon, true);
+}
+
+void draw_icon_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t arg, bool enabled, int icon) {
+  draw_button_face(dc, rect, label, id, arg, false, enabled, icon, false);
 }
 
 void draw_focus_ring(HDC dc) {

@@ -74,6 +74,10 @@ void draw_dot(HDC dc, RECT rect, COLORREF colour);
 void draw_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t arg, bool primary,
                  bool enabled, int icon);
 
+// The same button as a square with its icon alone, for a row too narrow for
+// the labels: the label still names it for the tooltip and screen readers.
+void draw_icon_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t arg, bool enabled, int icon);
+
 // An outline around the focused item of the last paint, while the keyboard
 // is in use; nothing otherwise. Drawn last, over everything.
 void draw_focus_ring(HDC dc);

@@ -83,10 +83,19 @@ struct Layout {
     out.push_back({CMD_SCAN_FOLDER, 1, {cx + P(6), cy + P(30), cx + P(6) + P(176), cy + P(70)}});
   }
   // Buttons of the action row: a mask of PRIMARY, SETTINGS, LOG, FOLDER, REMOVE.
+  // Where the labels do not fit, the four secondary ones are icon squares.
   void button_row(std::vector<Region>& out, int mask) const {
     int y = action_y(), L = this->L(), R = this->R();
     int x2 = L + P(182) + P(140), x3 = x2 + P(140);
     if (mask & 1) out.push_back({CMD_PRIMARY_ACTION, 0, {L, y, L + P(170), y + P(48)}});
+    if (x3 + P(150) + P(12) > R - P(120)) {
+      int side = P(40), step = side + P(12), x = L + P(182);
+      if (mask & 2) out.push_back({CMD_OPEN_SETTINGS, 0, {x, y + P(4), x + side, y + P(44)}});
+      if (mask & 4) out.push_back({CMD_OPEN_LOG, 0, {x + step, y + P(4), x + step + side, y + P(44)}});
+      if (mask & 8) out.push_back({CMD_OPEN_GAME_FOLDER, 0, {x + 2 * step, y + P(4), x + 2 * step + side, y + P(44)}});
+      if (mask & 16) out.push_back({CMD_REMOVE_ENTRY, 0, {R - side, y + P(4), R, y + P(44)}});
+      return;
+    }
     if (mask & 2) out.push_back({CMD_OPEN_SETTINGS, 0, {L + P(182), y + P(4), L + P(182) + P(128), y + P(44)}});
     if (mask & 4) out.push_back({CMD_OPEN_LOG, 0, {x2, y + P(4), x2 + P(128), y + P(44)}});
     if (mask & 8) out.push_back({CMD_OPEN_GAME_FOLDER, 0, {x3, y + P(4), x3 + P(150), y + P(44)}});
@@ -111,6 +120,20 @@ struct Layout {
       out.push_back({k ? CMD_LEVEL_NEXT : CMD_CAPTURE_MORE, 0, {R - P(35), top, R - P(3), bottom}});
     }
     if (rebuild) out.push_back({CMD_REBUILD, 0, {C, y + P(4), R, y + P(36)}});
+    // A window lower than the panel cuts its regions at the window's end (a
+    // region wholly below it goes) and shows the pane's scroll bar.
+    size_t first = 0;
+    while (first < out.size() && out[first].id != CMD_CLOSE_SETTINGS) first++;
+    for (size_t i = first; i < out.size();) {
+      if (out[i].r.top >= ch) {
+        out.erase(out.begin() + i);
+        continue;
+      }
+      if (out[i].r.bottom > ch) out[i].r.bottom = ch;
+      i++;
+    }
+    int content = y + P(66) + P(18) + P(22) + P(24);
+    if (content > ch) out.push_back({SCROLL_BAR_PANE, 0, {cw - P(20), 0, cw, ch}});
   }
 };
 
