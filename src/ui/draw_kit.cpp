@@ -336,12 +336,24 @@ void draw_focus_ring(HDC dc) {
   SelectObject(dc, old_pen);
 }
 
+int text_height(HDC dc, const wchar_t* text, int width, FontRole font) {
+  select_font(dc, font);
+  RECT r = {0, 0, width > 1 ? width : 1, 0};
+  DrawTextW(dc, text, -1, &r, DT_WORDBREAK | DT_CALCRECT | DT_NOPREFIX);
+  return r.bottom - r.top;
+}
+
 int draw_setting_label(HDC dc, int x, int right, int y, const wchar_t* title, const wchar_t* description) {
   RECT title_rect = {x, y, right - px(220), y + px(22)};
-  draw_text(dc, title, title_rect, FONT_STRONG, COLOR_TEXT, DT_SINGLELINE | DT_VCENTER);
+  draw_text(dc, title, title_rect, FONT_STRONG, COLOR_TEXT, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS);
+  // Two lines fit the row; a narrow window or a wide font may need more, and
+  // then the row grows by them instead of cutting the last one in half.
   RECT description_rect = {x, y + px(22), right - px(220), y + px(58)};
+  int needed = y + px(22) + text_height(dc, description, description_rect.right - x, FONT_SMALL);
+  if (needed > description_rect.bottom) description_rect.bottom = needed;
   draw_text(dc, description, description_rect, FONT_SMALL, COLOR_TEXT_SECONDARY, DT_WORDBREAK);
-  return y + px(66);
+  int next = description_rect.bottom + px(8);
+  return next > y + px(66) ? next : y + px(66);
 }
 
 void draw_detail_row(HDC dc, int x, int* y, int width, const wchar_t* label, const wchar_t* value,

@@ -82,8 +82,12 @@ void draw_icon_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32
 // is in use; nothing otherwise. Drawn last, over everything.
 void draw_focus_ring(HDC dc);
 
-// A settings row's title and two-line description, left of the 220-pixel
-// control column. Returns the y of the next row.
+// The height of text wrapped at words to width pixels in a font.
+int text_height(HDC dc, const wchar_t* text, int width, FontRole font);
+
+// A settings row's title (cut with an ellipsis) and description, left of the
+// 220-pixel control column. The row is px(66) high, or more when the
+// description needs more than its two lines. Returns the y of the next row.
 int draw_setting_label(HDC dc, int x, int right, int y, const wchar_t* title, const wchar_t* description);
 
 // A label and a value (long paths lose their middle); advances y by px(30).

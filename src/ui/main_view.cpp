@@ -134,6 +134,9 @@ void scroll_pane_to_show(RECT rect, int client_height) {
   int offset = g_ui.pane_scroll;
   if (bottom - offset > client_height - margin) offset = bottom - (client_height - margin);
   if (top - offset < margin) offset = top - margin;
+  // Going up to a control by the pane's top (the panel's "Done"): the title
+  // beside it comes into sight too.
+  if (offset < g_ui.pane_scroll && offset <= px(24)) offset = 0;
   int limit = g_ui.pane_content_height - client_height;
   if (offset > limit) offset = limit;
   g_ui.pane_scroll = offset > 0 ? offset : 0;
@@ -301,11 +304,11 @@ static void draw_empty_state(HDC dc, int L, int R, int W, int client_right, int 
   bool has_discs = g_state.entry_count > 0;
   draw_image(dc, IMAGE_EMPTY_STATE, px(320), px(200), cx - px(160), cy - px(290));
   draw_text(dc, has_discs ? L"Select a disc" : L"Your library is empty", rect_of(L, cy - px(60), R, cy - px(24)),
-            FONT_TITLE, COLOR_TEXT, DT_CENTER | DT_SINGLELINE);
+            FONT_TITLE, COLOR_TEXT, DT_CENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
   draw_text(dc,
             has_discs ? L"Choose a disc in the library on the left to build or play it, or add another."
                       : L"Add your own copy of the game as a disc image (.iso), or drop one on this window.",
-            rect_of(L, cy - px(14), R, cy + px(10)), FONT_BODY, COLOR_TEXT_SECONDARY, DT_CENTER | DT_SINGLELINE);
+            rect_of(L, cy - px(14), R, cy + px(28)), FONT_BODY, COLOR_TEXT_SECONDARY, DT_CENTER | DT_WORDBREAK);
   draw_button(dc, rect_of(cx - px(176) - px(6), cy + px(30), cx - px(6), cy + px(70)), L"Add disc image",
               CMD_ADD_DISC, 1, !has_discs, true, ICON_PLUS);
   draw_button(dc, rect_of(cx + px(6), cy + px(30), cx + px(6) + px(176), cy + px(70)), L"Scan a folder",
@@ -420,7 +423,7 @@ static void draw_message_line(HDC dc, const LibraryEntry& e, uint32_t actions, b
               line, FONT_BODY, COLOR_TEXT_SECONDARY, ellipsis);
   } else if (e.status == DISC_UNSUPPORTED) {
     draw_text(dc, L"This game is recognised, but its recompilation is not built yet.", line, FONT_BODY,
-              COLOR_TEXT_SECONDARY, DT_SINGLELINE);
+              COLOR_TEXT_SECONDARY, ellipsis);
   } else if (e.status == DISC_OTHER_REVISION) {
     draw_text(dc, L"This disc's executable differs from the one this build was made from. It may not run correctly.",
               line, FONT_BODY, COLOR_WARNING, ellipsis);
@@ -465,7 +468,7 @@ static int draw_selected_view(HDC dc, int L, int R, int bottom) {
   }
   draw_dot(dc, rect_of(x, y1 + px(7), x + px(9), y1 + px(16)), label.colour);
   draw_text(dc, label.text, rect_of(x + px(15), y1, R - px(200), y1 + px(22)), FONT_BODY, COLOR_TEXT,
-            DT_SINGLELINE | DT_VCENTER);
+            DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS);
 
   uint32_t actions = entry_actions(index);
   int y = T + px(150) + px(24);

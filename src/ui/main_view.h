@@ -78,7 +78,8 @@ bool keep_pane_scroll_in_range(int client_height);
 
 // Changes the main pane's offset just enough for rect (as the last paint
 // placed it) to lie inside a client area client_height high, within the
-// content. For the keyboard: the focus never rests on a hidden control.
+// content (up to the top itself for a control within px(24) of it). For the
+// keyboard: the focus never rests on a hidden control.
 void scroll_pane_to_show(RECT rect, int client_height);
 
 struct StatusLabel {

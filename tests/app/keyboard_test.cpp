@@ -424,3 +424,88 @@ TEST_F(AccessTest, ListKeysScrollTheSelectedRowJustIntoView) {
   key(VK_END);
   EXPECT_EQ(row_top(29) + px(68), clip_bottom);
 }
+
+// ---- A window lower than the settings panel ------------------------------------
+
+// Sets the client area to width x height (the frame around it as the window has it).
+static void set_client_size(HWND window, int width, int height) {
+  RECT frame = {0, 0, width, height};
+  AdjustWindowRectEx(&frame, (DWORD)GetWindowLongW(window, GWL_STYLE), FALSE,
+                     (DWORD)GetWindowLongW(window, GWL_EXSTYLE));
+  SetWindowPos(window, NULL, 0, 0, frame.right - frame.left, frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER);
+}
+
+// In the smallest window the panel runs past the bottom. Tab still reaches
+// every control, and each one it lands on is scrolled into sight, whole and
+// clickable where it shows; Shift+Tab back to the top brings the top back.
+TEST_F(AccessTest, TabBringsEachControlOfATallPanelIntoSight) {
+  fake_entries(1);
+  g_state.selected = 0;
+  g_state.settings_open = true;
+  set_client_size(window, 1100, 560);
+  RECT client;
+  GetClientRect(window, &client);
+  ASSERT_EQ(client.bottom, 560) << "the smallest client height";
+  paint();
+  ASSERT_GT(g_ui.pane_content_height, client.bottom) << "the panel is taller than the window";
+  bool scrolled = false;
+  for (int i = 0; i < 20; i++) {
+    key(VK_TAB);
+    paint();
+    const UiItem* item = focused_item();
+    ASSERT_NE(item, nullptr) << "after Tab " << i;
+    if (item->rect.left < px(300)) continue;  // the sidebar does not scroll
+    EXPECT_GE(item->rect.top, 0) << "item " << item->id << " after Tab " << i;
+    EXPECT_LE(item->rect.bottom, client.bottom) << "item " << item->id << " after Tab " << i;
+    EXPECT_FALSE(item->flags & UI_ITEM_OFFSCREEN);
+    // A click where the focused control shows reaches it (a stepper's more
+    // button, at its right end, carries the stepper's command).
+    int x = item->role == UI_ROLE_STEPPER ? item->rect.right - px(12) : (item->rect.left + item->rect.right) / 2;
+    const HitRegion* at = hit_test(x, (item->rect.top + item->rect.bottom) / 2);
+    ASSERT_NE(at, nullptr) << "item " << item->id;
+    EXPECT_EQ(at->id, item->id);
+    if (g_ui.pane_scroll > 0) scrolled = true;
+  }
+  EXPECT_TRUE(scrolled) << "the last controls lie below a 560-pixel window";
+  // Back up to "Done", at the panel's top.
+  for (int i = 0; i < 20 && focus().first != CMD_CLOSE_SETTINGS; i++) key(VK_TAB, false, true);
+  ASSERT_EQ(focus().first, CMD_CLOSE_SETTINGS);
+  EXPECT_EQ(g_ui.pane_scroll, 0);
+}
+
+// Page Down, End, Page Up and Home scroll the panel while the focus is in
+// it, and the wheel scrolls it under the pointer; none of them leaves the
+// panel or changes the selection.
+TEST_F(AccessTest, PageKeysAndTheWheelScrollATallPanel) {
+  fake_entries(3);
+  g_state.selected = 1;
+  g_state.settings_open = true;
+  set_client_size(window, 1100, 560);
+  paint();
+  const int limit = g_ui.pane_content_height - 560;
+  ASSERT_GT(limit, 0);
+  const int page = 560 - 48;
+  struct Step {
+    WPARAM key;
+    int expected;
+  } steps[] = {{VK_NEXT, page < limit ? page : limit}, {VK_END, limit}, {VK_NEXT, limit},
+               {VK_PRIOR, limit - page > 0 ? limit - page : 0}, {VK_HOME, 0}, {VK_PRIOR, 0}};
+  for (const Step& s : steps) {
+    key(s.key);
+    EXPECT_EQ(g_ui.pane_scroll, s.expected) << "key " << s.key;
+    EXPECT_TRUE(g_state.settings_open);
+    EXPECT_EQ(g_state.selected, 1);
+  }
+  // The wheel over the pane (in screen coordinates, as the message carries them).
+  POINT over_pane = {700, 300};
+  ClientToScreen(window, &over_pane);
+  SendMessageW(window, WM_MOUSEWHEEL, MAKEWPARAM(0, (WORD)(short)-120), MAKELPARAM(over_pane.x, over_pane.y));
+  EXPECT_EQ(g_ui.pane_scroll, limit < px(60) ? limit : px(60));
+  EXPECT_EQ(g_ui.scroll_offset, 0) << "the list stays";
+  // Closing the panel and opening it again starts at its top.
+  key(VK_ESCAPE);
+  paint();
+  g_state.settings_open = true;
+  paint();
+  EXPECT_EQ(g_ui.pane_scroll, 0);
+}

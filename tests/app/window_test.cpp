@@ -240,6 +240,50 @@ TEST_F(WindowTest, ATallerWindowBringsAnOffsetPastTheListEndBackToIt) {
   EXPECT_EQ(g_ui.scroll_offset, m);
 }
 
+// The list's bar: dragging its thumb moves the list in proportion, a press on
+// the track below or above the thumb moves it a page, and neither selects a
+// row or runs a command.
+TEST_F(WindowTest, TheListsBarIsDraggedAndPagedWithTheMouse) {
+  fake_entries(64);
+  g_state.selected = -1;
+  InvalidateRect(window, NULL, FALSE);
+  UpdateWindow(window);
+  RECT client;
+  GetClientRect(window, &client);
+  ScrollBar bar;
+  ASSERT_TRUE(list_scroll_bar(client.bottom, &bar));
+  const HitRegion* grip = hit_test(bar.track.left + 1, bar.thumb.top + 2);
+  ASSERT_NE(grip, nullptr);
+  EXPECT_EQ(grip->id, SCROLL_BAR_LIST);
+
+  int x = (bar.track.left + bar.track.right) / 2, y = (bar.thumb.top + bar.thumb.bottom) / 2;
+  int travel = (bar.track.bottom - bar.track.top) - (bar.thumb.bottom - bar.thumb.top);
+  press(x, y);
+  send(WM_MOUSEMOVE, MK_LBUTTON, point(x, y + travel / 2));
+  EXPECT_NEAR(g_ui.scroll_offset, bar.limit / 2, bar.limit / travel + 1);
+  send(WM_MOUSEMOVE, MK_LBUTTON, point(x, y + travel * 3));
+  EXPECT_EQ(g_ui.scroll_offset, bar.limit) << "never past the list's end";
+  release(x, y + travel * 3);
+  EXPECT_EQ(g_ui.drag_bar, 0);
+  // Moving without the button no longer drags.
+  send(WM_MOUSEMOVE, 0, point(x, y));
+  EXPECT_EQ(g_ui.scroll_offset, bar.limit);
+
+  // A press on the track above the thumb pages up, one below pages down.
+  UpdateWindow(window);
+  ASSERT_TRUE(list_scroll_bar(client.bottom, &bar));
+  int page = bar.track.bottom - bar.track.top;
+  press(x, bar.track.top + 1);
+  release(x, bar.track.top + 1);
+  EXPECT_EQ(g_ui.scroll_offset, bar.limit - page);
+  UpdateWindow(window);
+  ASSERT_TRUE(list_scroll_bar(client.bottom, &bar));
+  press(x, bar.track.bottom - 1);
+  release(x, bar.track.bottom - 1);
+  EXPECT_EQ(g_ui.scroll_offset, bar.limit);
+  EXPECT_EQ(g_state.selected, -1) << "no row was selected";
+}
+
 // ---- Mouse -----------------------------------------------------------------
 
 static const RECT BUTTON = {10, 10, 110, 40};

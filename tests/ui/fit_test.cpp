@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/settings_table.h"
 #include "core/state.h"
 #include "library/catalog.h"
 #include "pipeline/job_status.h"
@@ -352,6 +353,100 @@ TEST(ListScroll, TheBarShowsTheVisibleShareAndItsDragMapsToTheOffset) {
   g_state.entry_count = 8;
   ScrollBar bar;
   EXPECT_FALSE(list_scroll_bar(860, &bar));
+}
+
+// ---- Texts at narrow widths -----------------------------------------------------
+
+bool contains(const std::vector<DrawnText>& drawn, const std::wstring& text) {
+  for (const DrawnText& d : drawn)
+    if (d.text == text) return true;
+  return false;
+}
+
+// A description gets the lines it needs: every line of it lies above the
+// next row's title with the row's gap, at the first size and in the smallest
+// window (where the Resolution and F9 descriptions need a third line, which
+// used to show as a sliver cut by the row's fixed height).
+TEST(NarrowWidths, SettingDescriptionsGetTheLinesTheyNeed) {
+  for (float scale : {1.0f, 1.5f}) {
+    for (int design_width : {800, 900, 1100}) {
+      SCOPED_TRACE(testing::Message() << design_width << " at scale " << scale);
+      fresh_state(scale);
+      g_state.settings_open = true;
+      int width = P(scale, design_width);
+      std::vector<DrawnText> drawn = record_texts(width, P(scale, 2000));
+      TEXTMETRICW metrics = {};
+      HDC dc = CreateCompatibleDC(NULL);
+      SelectObject(dc, g_ui.fonts[FONT_SMALL]);
+      GetTextMetricsW(dc, &metrics);
+      DeleteDC(dc);
+      // The titles in the panel's order, then "Rebuild the game".
+      std::vector<size_t> titles;
+      for (size_t i = 0; i < drawn.size(); i++) {
+        // A title too long for a narrow label column ends with an ellipsis.
+        std::wstring text = drawn[i].text;
+        // (Wine's DrawText writes three dots for it.)
+        if (!text.empty() && text.back() == L'\u2026') text.pop_back();
+        if (text.size() > 3 && text.compare(text.size() - 3, 3, L"...") == 0) text.resize(text.size() - 3);
+        bool title = !text.empty() && drawn[i].colour == COLOR_TEXT && std::wstring(L"Rebuild the game").find(text) == 0;
+        for (const SettingInfo& setting : SETTING_TABLE)
+          title = title || (!text.empty() && drawn[i].colour == COLOR_TEXT && std::wstring(setting.title).find(text) == 0);
+        if (title) titles.push_back(i);
+      }
+      std::string seen;
+      for (const DrawnText& d : drawn)
+        if (d.colour == COLOR_TEXT) seen += "\n  " + narrow(d.text);
+      ASSERT_EQ(titles.size(), 9u) << "the eight settings and the rebuild row; drawn:" << seen;
+      int lines_total = 0;
+      for (size_t k = 0; k + 1 < titles.size(); k++) {
+        int next_title = drawn[titles[k + 1]].y;
+        for (size_t i = titles[k] + 1; i < titles[k + 1]; i++) {
+          if (drawn[i].colour != COLOR_TEXT_SECONDARY || drawn[i].y <= drawn[titles[k]].y) continue;
+          lines_total++;
+          EXPECT_LE(drawn[i].y + metrics.tmHeight, next_title - P(scale, 8))
+              << narrow(drawn[i].text) << " runs into " << narrow(drawn[titles[k + 1]].text);
+        }
+      }
+      EXPECT_GE(lines_total, 8);
+    }
+  }
+}
+
+// Every level name shows whole in the level box, in the smallest window and
+// at the first size, without moving the box's buttons at the first size.
+TEST(NarrowWidths, TheLevelBoxHoldsEveryLevelName) {
+  for (float scale : {1.0f, 1.25f, 1.5f}) {
+    for (int design_width : {800, 1100}) {
+      for (int level = 0; level < LEVEL_COUNT; level++) {
+        fresh_state(scale);
+        g_state.settings_open = true;
+        g_state.start_level = level;
+        wchar_t value[64];
+        swprintf(value, 64, L"%02d %ls", level, CATALOG[0].level_names[level]);
+        std::vector<DrawnText> drawn = record_texts(P(scale, design_width), P(scale, 2000));
+        EXPECT_TRUE(contains(drawn, value)) << narrow(value) << " at " << design_width << ", scale " << scale;
+      }
+    }
+  }
+}
+
+// The empty state's invitation wraps in a narrow window instead of losing its
+// end; at the first size it is one line, as before.
+TEST(NarrowWidths, TheEmptyStatesInvitationWraps) {
+  const std::wstring sentence = L"Add your own copy of the game as a disc image (.iso), or drop one on this window.";
+  for (int design_width : {800, 1100}) {
+    fresh_state(1.0f);
+    std::vector<DrawnText> drawn = record_texts(design_width, 560);
+    std::wstring joined;
+    int lines = 0;
+    for (const DrawnText& d : drawn) {
+      if (d.colour != COLOR_TEXT_SECONDARY || sentence.find(d.text) == std::wstring::npos || d.text.size() < 8) continue;
+      joined += (joined.empty() ? L"" : L" ") + d.text;
+      lines++;
+    }
+    EXPECT_EQ(joined, sentence) << design_width;
+    if (design_width == 1100) EXPECT_EQ(lines, 1);
+  }
 }
 
 }  // namespace
