@@ -428,7 +428,12 @@ static void move_selection(HWND window, int32_t step) {
 static bool on_focus_key(HWND window, WPARAM key);
 
 static void on_key_down(HWND window, WPARAM key) {
-  if (on_focus_key(window, key)) return;
+  // A key that moved the focus or ran a command shows its outcome at once,
+  // as a click does: the next key must act on what is on screen.
+  if (on_focus_key(window, key)) {
+    repaint(window);
+    return;
+  }
   switch (key) {
     case VK_RETURN:
       // Enter plays a built game and never starts a build. launch_game
@@ -852,7 +857,10 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_NOTIFY:
       if (answer_tooltip((NMHDR*)lparam)) return 0;
       break;
-    case WM_APP_ACCESSIBLE_COMMAND: dispatch_command((int32_t)wparam, (int32_t)lparam); return 0;
+    case WM_APP_ACCESSIBLE_COMMAND:
+      dispatch_command((int32_t)wparam, (int32_t)lparam);
+      repaint(window);
+      return 0;
     case WM_SYSCOLORCHANGE:
     case WM_SETTINGCHANGE:
     case WM_THEMECHANGED: on_colours_changed(window); break;

@@ -5,6 +5,7 @@
 // with real keys through the X server.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -508,4 +509,47 @@ TEST_F(AccessTest, PageKeysAndTheWheelScrollATallPanel) {
   g_state.settings_open = true;
   paint();
   EXPECT_EQ(g_ui.pane_scroll, 0);
+}
+
+// What a key does shows at once: a shortcut, Space or Enter on the focused
+// control and an arrow inside a choice or a stepper repaint the window as a
+// click does. (They used to change the state and leave the last frame on
+// screen until something else repainted, so a key that came next acted on
+// controls that were no longer what the user saw: F2 then End opened the
+// panel and closed it again, selecting the last disc.)
+TEST_F(AccessTest, WhatAKeyDoesIsPaintedAtOnce) {
+  fake_entries(2);
+  g_state.selected = 0;
+  struct Step {
+    const char* what;
+    std::function<void()> before;  // with the window painted
+    WPARAM vk;
+    std::function<bool()> shown;  // true once the paint shows the result
+  } steps[] = {
+      {"F2 opens the panel", [] {}, VK_F2, [] { return find_item(CMD_CLOSE_SETTINGS, 0) >= 0; }},
+      {"Right chooses Upscaled", [] { g_state.upscaled = 0; set_focus(CMD_SET_RESOLUTION, 0); }, VK_RIGHT,
+       [] {
+         int32_t i = find_item(CMD_SET_RESOLUTION, 1);
+         return i >= 0 && (g_ui.items[i].flags & UI_ITEM_CHECKED);
+       }},
+      {"Space turns VSync off", [] { g_state.vsync = 1; set_focus(CMD_TOGGLE_SETTING, 0); }, VK_SPACE,
+       [] {
+         int32_t i = find_item(CMD_TOGGLE_SETTING, 0);
+         return i >= 0 && !(g_ui.items[i].flags & UI_ITEM_CHECKED);
+       }},
+      {"Right steps the capture length", [] { g_state.capture_seconds = 3; set_focus(CMD_CAPTURE_MORE, 0); }, VK_RIGHT,
+       [] {
+         int32_t i = find_item(CMD_CAPTURE_MORE, 0);
+         return i >= 0 && wcscmp(g_ui.items[i].detail, L"4 seconds") == 0;
+       }},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    s.before();
+    paint();
+    ASSERT_FALSE(s.shown()) << "shown before the key";
+    SendMessageW(window, WM_KEYDOWN, s.vk, 1);
+    UpdateWindow(window);  // paints only what the key invalidated
+    EXPECT_TRUE(s.shown());
+  }
 }
