@@ -13,6 +13,7 @@
 #include "app/keyboard.h"
 #include "core/state.h"
 #include "pipeline/job_status.h"
+#include "ui/draw_kit.h"
 #include "ui/ui_state.h"
 
 // One child as a reader sees it.
@@ -193,6 +194,36 @@ TEST_F(TreeTest, TheSettingsPanelListsSwitchesTheChoiceAndTheSteppers) {
   EXPECT_EQ(done->state & STATE_SYSTEM_UNAVAILABLE, 0);
   EXPECT_NE(rebuild->state & STATE_SYSTEM_UNAVAILABLE, 0);
   EXPECT_EQ(rebuild->description, L"Only a supported disc can be rebuilt.");
+}
+
+// In a window lower than the settings panel every control stays in the tree;
+// those scrolled out of the window say so, and scrolling changes which.
+TEST_F(TreeTest, ControlsScrolledOutOfTheWindowAreOffscreen) {
+  fake_entries(1);
+  g_state.selected = 0;
+  g_state.settings_open = true;
+  set_client_size(1100, 560);
+  open_tree();
+  struct Check {
+    const wchar_t* name;
+    LONG role;
+  } top = {L"Done", ROLE_SYSTEM_PUSHBUTTON}, bottom = {L"Start in a level (testing)", ROLE_SYSTEM_SPINBUTTON};
+  std::vector<Node> nodes = children();
+  const Node* done = named(nodes, top.name, top.role);
+  const Node* level = named(nodes, bottom.name, bottom.role);
+  ASSERT_TRUE(done && level);
+  EXPECT_EQ(done->state & STATE_SYSTEM_OFFSCREEN, 0);
+  EXPECT_NE(level->state & STATE_SYSTEM_OFFSCREEN, 0) << "below a 560-pixel window";
+
+  key(VK_END);  // the panel's foot
+  ASSERT_GT(g_ui.pane_scroll, px(60));
+  open_tree();
+  nodes = children();
+  done = named(nodes, top.name, top.role);
+  level = named(nodes, bottom.name, bottom.role);
+  ASSERT_TRUE(done && level);
+  EXPECT_NE(done->state & STATE_SYSTEM_OFFSCREEN, 0) << "scrolled up out of the window";
+  EXPECT_EQ(level->state & STATE_SYSTEM_OFFSCREEN, 0);
 }
 
 TEST_F(TreeTest, TheProgressBarHasTheStageAndThePercentage) {

@@ -428,14 +428,6 @@ TEST_F(AccessTest, ListKeysScrollTheSelectedRowJustIntoView) {
 
 // ---- A window lower than the settings panel ------------------------------------
 
-// Sets the client area to width x height (the frame around it as the window has it).
-static void set_client_size(HWND window, int width, int height) {
-  RECT frame = {0, 0, width, height};
-  AdjustWindowRectEx(&frame, (DWORD)GetWindowLongW(window, GWL_STYLE), FALSE,
-                     (DWORD)GetWindowLongW(window, GWL_EXSTYLE));
-  SetWindowPos(window, NULL, 0, 0, frame.right - frame.left, frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER);
-}
-
 // In the smallest window the panel runs past the bottom. Tab still reaches
 // every control, and each one it lands on is scrolled into sight, whole and
 // clickable where it shows; Shift+Tab back to the top brings the top back.
@@ -443,7 +435,7 @@ TEST_F(AccessTest, TabBringsEachControlOfATallPanelIntoSight) {
   fake_entries(1);
   g_state.selected = 0;
   g_state.settings_open = true;
-  set_client_size(window, 1100, 560);
+  set_client_size(1100, 560);
   RECT client;
   GetClientRect(window, &client);
   ASSERT_EQ(client.bottom, 560) << "the smallest client height";
@@ -481,7 +473,7 @@ TEST_F(AccessTest, PageKeysAndTheWheelScrollATallPanel) {
   fake_entries(3);
   g_state.selected = 1;
   g_state.settings_open = true;
-  set_client_size(window, 1100, 560);
+  set_client_size(1100, 560);
   paint();
   const int limit = g_ui.pane_content_height - 560;
   ASSERT_GT(limit, 0);
