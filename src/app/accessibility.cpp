@@ -78,6 +78,9 @@ static LONG state_of(HWND window, const UiItem& item) {
   if (item.role == UI_ROLE_LIST_ITEM) state |= STATE_SYSTEM_SELECTABLE;
   if (item.flags & UI_ITEM_SELECTED) state |= STATE_SYSTEM_SELECTED;
   if (item.role == UI_ROLE_PROGRESS) state |= STATE_SYSTEM_READONLY;
+  // Scrolled out of the window: a reader may still move to it (Tab brings it
+  // into sight), but knows it is not on screen now.
+  if (item.flags & UI_ITEM_OFFSCREEN) state |= STATE_SYSTEM_OFFSCREEN;
   if (takes_focus(item)) {
     state |= STATE_SYSTEM_FOCUSABLE;
     if (GetFocus() == window && focused_item() == &item) state |= STATE_SYSTEM_FOCUSED;

@@ -255,6 +255,12 @@ bool place_on_a_monitor(const RECT& frame) {
   return frame.right > frame.left && frame.bottom > frame.top && MonitorFromRect(&frame, MONITOR_DEFAULTTONULL) != NULL;
 }
 
+RECT screen_frame_of_placement(const RECT& workspace_frame, const RECT& monitor, const RECT& work) {
+  RECT frame = workspace_frame;
+  OffsetRect(&frame, work.left - monitor.left, work.top - monitor.top);
+  return frame;
+}
+
 void remember_window_place(HWND window) {
   WINDOWPLACEMENT place = {};
   place.length = sizeof place;
@@ -275,9 +281,17 @@ int restore_window_place(HWND window, int show) {
   const LauncherState& s = g_state;
   if (s.window_width <= 0 || s.window_height <= 0) return show;
   RECT frame = {s.window_x, s.window_y, s.window_x + s.window_width, s.window_y + s.window_height};
+  // The frame is kept as the placement gives it, in workspace coordinates;
+  // the monitor check needs the screen frame, shifted by the taskbar of the
+  // monitor nearest to it.
+  RECT screen_frame = frame;
+  MONITORINFO info = {};
+  info.cbSize = sizeof info;
+  HMONITOR nearest = MonitorFromRect(&frame, MONITOR_DEFAULTTONEAREST);
+  if (nearest && GetMonitorInfoW(nearest, &info)) screen_frame = screen_frame_of_placement(frame, info.rcMonitor, info.rcWork);
   // A monitor that was unplugged since: the first placement, not a window
   // nobody can see.
-  if (!place_on_a_monitor(frame)) return show;
+  if (!place_on_a_monitor(screen_frame)) return show;
   WINDOWPLACEMENT place = {};
   place.length = sizeof place;
   if (!GetWindowPlacement(window, &place)) return show;
@@ -343,7 +357,12 @@ static void on_paint(HWND window) {
   HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
   if (memory && bitmap) {
     HGDIOBJ previous = SelectObject(memory, bitmap);
+    // A view that changed starts at its top; one whose content came out
+    // shorter than the offset assumed (a wider window, a shorter list of
+    // rows) is painted once more at its end.
+    keep_pane_scroll_in_range(client.bottom);
     paint_window(memory, &client);
+    if (keep_pane_scroll_in_range(client.bottom)) paint_window(memory, &client);
     BitBlt(screen, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
     SelectObject(memory, previous);
   }
@@ -393,6 +412,8 @@ static void on_dpi_changed(HWND window, WPARAM wparam, const RECT* suggested) {
 
 static void on_size(HWND window) {
   keep_scroll_in_range();  // a taller window may show the list's end above the offset
+  RECT client;
+  if (GetClientRect(window, &client)) keep_pane_scroll_in_range(client.bottom);
   repaint(window);
 }
 
@@ -418,7 +439,12 @@ static void move_selection(HWND window, int32_t step) {
 static bool on_focus_key(HWND window, WPARAM key);
 
 static void on_key_down(HWND window, WPARAM key) {
-  if (on_focus_key(window, key)) return;
+  // A key that moved the focus or ran a command shows its outcome at once,
+  // as a click does: the next key must act on what is on screen.
+  if (on_focus_key(window, key)) {
+    repaint(window);
+    return;
+  }
   switch (key) {
     case VK_RETURN:
       // Enter plays a built game and never starts a build. launch_game
@@ -436,6 +462,48 @@ static void on_key_down(HWND window, WPARAM key) {
       }
       break;
   }
+}
+
+// The main pane's offset moved by delta pixels, within its content.
+static void scroll_pane_by(HWND window, int delta) {
+  RECT client;
+  GetClientRect(window, &client);
+  ScrollBar bar;
+  if (!pane_scroll_bar(client.right, client.bottom, &bar)) return;
+  int offset = g_ui.pane_scroll + delta;
+  if (offset > bar.limit) offset = bar.limit;
+  g_ui.pane_scroll = offset > 0 ? offset : 0;
+  repaint(window);
+}
+
+// Page Up, Page Down, Home and End in the settings panel, while the focus is
+// not on a library row: they scroll the panel, which is the one view taller
+// than a small window. Elsewhere they move in the list.
+static bool scroll_pane_by_key(HWND window, WPARAM key) {
+  if (!g_state.settings_open || g_ui.focus_id == CMD_SELECT_ENTRY) return false;
+  RECT client;
+  GetClientRect(window, &client);
+  ScrollBar bar;
+  if (!pane_scroll_bar(client.right, client.bottom, &bar)) return false;
+  int page = client.bottom - px(48);
+  switch (key) {
+    case VK_PRIOR: scroll_pane_by(window, -page); return true;
+    case VK_NEXT: scroll_pane_by(window, page); return true;
+    case VK_HOME: scroll_pane_by(window, -bar.limit); return true;
+    case VK_END: scroll_pane_by(window, bar.limit); return true;
+    default: return false;
+  }
+}
+
+// After Tab: the focused control comes into sight, in the list or the pane.
+static void show_focus(HWND window) {
+  const UiItem* item = focused_item();
+  RECT client;
+  if (!item || !GetClientRect(window, &client)) return;
+  if (item->id == CMD_SELECT_ENTRY)
+    scroll_row_into_view(item->arg, client.bottom);
+  else if (item->rect.left >= px(SIDEBAR_WIDTH))
+    scroll_pane_to_show(item->rect, client.bottom);
 }
 
 // ---- Keyboard focus, activation and shortcuts -------------------------------
@@ -536,7 +604,10 @@ static bool on_focus_key(HWND window, WPARAM key) {
   bool ctrl = key_held(VK_CONTROL), shift = key_held(VK_SHIFT);
   const UiItem* focused = g_ui.focus_visible ? focused_item() : NULL;
   if (key == VK_TAB) {
-    if (move_focus(shift ? -1 : 1)) repaint(window);
+    if (move_focus(shift ? -1 : 1)) {
+      show_focus(window);
+      repaint(window);
+    }
     return true;
   }
   if (focused && (key == VK_SPACE || key == VK_RETURN)) {
@@ -554,14 +625,24 @@ static bool on_focus_key(HWND window, WPARAM key) {
     return true;
   }
   if (key == VK_ESCAPE && !g_state.settings_open) return cancel_after_asking(window);
+  if (scroll_pane_by_key(window, key)) return true;
   return move_in_list(window, key);
 }
 
-static void on_mouse_wheel(HWND window, WPARAM wparam) {
+static void on_mouse_wheel(HWND window, WPARAM wparam, LPARAM lparam) {
   int delta = GET_WHEEL_DELTA_WPARAM(wparam);
   int notches = delta / -WHEEL_NOTCH;  // whole notches only; towards the user scrolls down
   RECT client;
   GetClientRect(window, &client);
+  // Over the main pane the wheel scrolls the pane when its content is taller
+  // than the window; everywhere else, and over a pane that fits, the list.
+  POINT at = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+  ScreenToClient(window, &at);
+  ScrollBar bar;
+  if (at.x >= px(SIDEBAR_WIDTH) && pane_scroll_bar(client.right, client.bottom, &bar)) {
+    scroll_pane_by(window, px(WHEEL_STEP) * notches);
+    return;
+  }
   int limit = scroll_limit(client.bottom);
   int offset = g_ui.scroll_offset + px(WHEEL_STEP) * notches;
   if (offset > limit) offset = limit;
@@ -578,7 +659,46 @@ static void on_drop_files(HWND window, HDROP drop) {
 
 // ---- Mouse -----------------------------------------------------------------
 
+// The bar of a scroll bar region, as it is now; false when it no longer shows.
+static bool scroll_bar_of(HWND window, int32_t id, ScrollBar* bar) {
+  RECT client;
+  GetClientRect(window, &client);
+  if (id == SCROLL_BAR_LIST) return list_scroll_bar(client.bottom, bar);
+  if (id == SCROLL_BAR_PANE) return pane_scroll_bar(client.right, client.bottom, bar);
+  return false;
+}
+
+static void set_scroll_of(int32_t id, int offset) {
+  if (id == SCROLL_BAR_LIST) g_ui.scroll_offset = offset;
+  if (id == SCROLL_BAR_PANE) g_ui.pane_scroll = offset;
+}
+
+// A press on a scroll bar: on the thumb it starts a drag; on the track above
+// or below it moves one page towards the pointer.
+static void press_scroll_bar(HWND window, int32_t id, int y) {
+  ScrollBar bar;
+  if (!scroll_bar_of(window, id, &bar)) return;
+  int offset = id == SCROLL_BAR_LIST ? g_ui.scroll_offset : g_ui.pane_scroll;
+  if (y >= bar.thumb.top && y < bar.thumb.bottom) {
+    g_ui.drag_bar = id;
+    g_ui.drag_start_y = y;
+    g_ui.drag_start_offset = offset;
+    return;
+  }
+  // A page is about what the bar's room shows: the track runs the view's height.
+  int step = bar.track.bottom - bar.track.top;
+  set_scroll_of(id, offset_for_thumb(bar, offset + (y < bar.thumb.top ? -step : step), 0));
+}
+
 static void on_mouse_move(HWND window, int x, int y) {
+  if (g_ui.drag_bar) {
+    ScrollBar bar;
+    if (scroll_bar_of(window, g_ui.drag_bar, &bar)) {
+      set_scroll_of(g_ui.drag_bar, offset_for_thumb(bar, g_ui.drag_start_offset, y - g_ui.drag_start_y));
+      repaint(window);
+    }
+    return;
+  }
   const HitRegion* region = hit_test(x, y);
   int32_t id = region ? region->id : 0;
   int32_t arg = region ? region->arg : 0;
@@ -603,6 +723,12 @@ static void on_mouse_leave(HWND window) {
 
 static void on_button_down(HWND window, int x, int y) {
   const HitRegion* region = hit_test(x, y);
+  if (region && (region->id == SCROLL_BAR_LIST || region->id == SCROLL_BAR_PANE)) {
+    press_scroll_bar(window, region->id, y);
+    SetCapture(window);
+    repaint(window);
+    return;
+  }
   g_ui.pressed_id = region ? region->id : 0;
   g_ui.pressed_arg = region ? region->arg : 0;
   // The pointer takes over: the ring hides, and Tab goes on from what was clicked.
@@ -616,6 +742,12 @@ static void on_button_down(HWND window, int x, int y) {
 }
 
 static void on_button_up(HWND window, int x, int y) {
+  if (g_ui.drag_bar) {
+    g_ui.drag_bar = 0;
+    ReleaseCapture();
+    repaint(window);
+    return;
+  }
   const HitRegion* region = hit_test(x, y);
   int32_t id = g_ui.pressed_id, arg = g_ui.pressed_arg;
   g_ui.pressed_id = 0;
@@ -719,7 +851,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_CLOSE: on_close(window); return 0;
     case WM_DESTROY: on_destroy(window); return 0;
     case WM_KEYDOWN: on_key_down(window, wparam); return 0;
-    case WM_MOUSEWHEEL: on_mouse_wheel(window, wparam); return 0;
+    case WM_MOUSEWHEEL: on_mouse_wheel(window, wparam, lparam); return 0;
     case WM_DROPFILES: on_drop_files(window, (HDROP)wparam); return 0;
     case WM_DPICHANGED: on_dpi_changed(window, wparam, (const RECT*)lparam); return 0;
     case WM_MOUSEMOVE: on_mouse_move(window, x, y); return 0;
@@ -727,6 +859,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_LBUTTONDOWN: on_button_down(window, x, y); return 0;
     case WM_LBUTTONUP: on_button_up(window, x, y); return 0;
     case WM_LBUTTONDBLCLK: on_double_click(window, x, y); return 0;
+    case WM_CAPTURECHANGED: g_ui.drag_bar = 0; break;  // a drag ends with the capture, however lost
     case WM_APP_GAME_EXITED: on_game_exited(window, (DWORD)wparam); return 0;
     case WM_APP_BUILD_PROGRESS: on_build_progress(window, wparam, lparam); return 0;
     case WM_TIMER: on_timer(window, wparam); return 0;
@@ -738,7 +871,10 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_NOTIFY:
       if (answer_tooltip((NMHDR*)lparam)) return 0;
       break;
-    case WM_APP_ACCESSIBLE_COMMAND: dispatch_command((int32_t)wparam, (int32_t)lparam); return 0;
+    case WM_APP_ACCESSIBLE_COMMAND:
+      dispatch_command((int32_t)wparam, (int32_t)lparam);
+      repaint(window);
+      return 0;
     case WM_SYSCOLORCHANGE:
     case WM_SETTINGCHANGE:
     case WM_THEMECHANGED: on_colours_changed(window); break;

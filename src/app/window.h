@@ -33,6 +33,12 @@ HWND create_main_window(HINSTANCE instance);
 // True when the frame (in screen pixels) touches a monitor that exists now.
 bool place_on_a_monitor(const RECT& frame);
 
+// The screen frame of a window placement's restored frame. The placement
+// keeps it in workspace coordinates, which start at the top left of the work
+// area of the monitor (given by its whole rectangle and its work area), not
+// of the monitor: a taskbar on the left or at the top shifts them by its size.
+RECT screen_frame_of_placement(const RECT& workspace_frame, const RECT& monitor, const RECT& work);
+
 // Keeps the window's restored frame and whether it is maximised in the state
 // record, for the settings' save at the end.
 void remember_window_place(HWND window);

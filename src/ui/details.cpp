@@ -80,7 +80,8 @@ static bool supported_revision_text(const LibraryEntry& e, wchar_t* out, size_t 
   return true;
 }
 
-static void draw_disc_cards(HDC dc, int32_t index, int L, int R, int y0, int client_bottom) {
+// Returns the lowest y the cards reach.
+static int draw_disc_cards(HDC dc, int32_t index, int L, int R, int y0, int client_bottom) {
   const LibraryEntry& e = g_state.entries[index];
   wchar_t supported[160];
   bool explain = supported_revision_text(e, supported, 160);
@@ -116,7 +117,7 @@ static void draw_disc_cards(HDC dc, int32_t index, int L, int R, int y0, int cli
 
   if (!catalog_row_playable(e.catalog_row)) {
     draw_detail_row(dc, x, &ry, w, L"Game files", L"\u2013", COLOR_TEXT_MUTED);
-    return;
+    return y0 + card_height;
   }
   if (files_present_this_paint(e.catalog_row)) {
     wchar_t folder[PATH_UNITS];
@@ -129,8 +130,9 @@ static void draw_disc_cards(HDC dc, int32_t index, int L, int R, int y0, int cli
   }
 
   int top = y0 + card_height + px(12);
-  if (top + px(232) >= client_bottom - px(24)) return;  // whole or not at all
+  if (top + px(232) >= client_bottom - px(24)) return y0 + card_height;  // whole or not at all
   draw_controller_card(dc, L, R, top);
+  return top + px(232);
 }
 
 // Everything the cards are drawn from besides the scale, the colours and
@@ -145,7 +147,10 @@ struct DetailsKey {
 };
 static_assert(sizeof(DetailsKey) <= PAINT_KEY_BYTES, "the details key must fit the paint cache");
 
-void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_bottom) {
+int draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_bottom) {
+  // Where the cards ended at the paint that was kept: a restore needs the
+  // same key and the same area, so the same cards, ending at the same place.
+  static int kept_bottom;
   static DetailsKey key;
   memset(&key, 0, sizeof key);
   memcpy(&key.entry, &g_state.entries[index], sizeof key.entry);
@@ -162,7 +167,8 @@ void draw_disc_details(HDC dc, int32_t index, int L, int R, int y0, int client_b
   int area_bottom = client_bottom < lowest ? client_bottom : lowest;
   if (area_bottom < y0 + tallest_card) area_bottom = y0 + tallest_card;
   RECT area = rect_of(L, y0, R, area_bottom);
-  if (restore_painted_part(dc, PAINT_PART_DETAILS, area, &key, sizeof key)) return;
-  draw_disc_cards(dc, index, L, R, y0, client_bottom);
+  if (restore_painted_part(dc, PAINT_PART_DETAILS, area, &key, sizeof key)) return kept_bottom;
+  kept_bottom = draw_disc_cards(dc, index, L, R, y0, client_bottom);
   keep_painted_part(dc, PAINT_PART_DETAILS, area, &key, sizeof key);
+  return kept_bottom;
 }

@@ -261,8 +261,8 @@ void draw_dot(HDC dc, RECT rect, COLORREF colour) {
   SelectObject(dc, old_brush);
 }
 
-void draw_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t arg, bool primary,
-                 bool enabled, int icon) {
+static void draw_button_face(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t arg, bool primary,
+                             bool enabled, int icon, bool show_label) {
   // A disabled button has no hover look, so the pointer over it shows
   // whatever region lies beneath without the button pretending to answer.
   bool hovered = enabled && g_ui.hovered_id == id && g_ui.hovered_arg == arg;
@@ -287,8 +287,8 @@ void draw_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t ar
   FontRole font = primary ? FONT_STRONG : FONT_CONTROL;
   select_font(dc, font);
   SIZE extent = {0, 0};
-  GetTextExtentPoint32W(dc, label, (int)wcslen(label), &extent);
-  int content = extent.cx + (icon ? px(18) + px(8) : 0);
+  if (show_label) GetTextExtentPoint32W(dc, label, (int)wcslen(label), &extent);
+  int content = show_label ? extent.cx + (icon ? px(18) + px(8) : 0) : px(18);
   int x = (rect.left + rect.right - content) / 2;
   if (icon) {
     int side = px(18);
@@ -298,13 +298,24 @@ void draw_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t ar
   }
   // The label rectangle is the measured width plus a little slack, not the
   // button: a label wider than its button stays centred and runs past both edges.
-  RECT label_rect = {x, rect.top, x + extent.cx + px(2), rect.bottom};
-  select_font(dc, font);
-  SetTextColor(dc, shown_text);
-  SetBkMode(dc, TRANSPARENT);
-  DrawTextW(dc, label, -1, &label_rect, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+  if (show_label) {
+    RECT label_rect = {x, rect.top, x + extent.cx + px(2), rect.bottom};
+    select_font(dc, font);
+    SetTextColor(dc, shown_text);
+    SetBkMode(dc, TRANSPARENT);
+    DrawTextW(dc, label, -1, &label_rect, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+  }
   if (enabled) add_hit_region(rect, id, arg);
   record_item(rect, id, arg, UI_ROLE_BUTTON, enabled ? 0 : UI_ITEM_DISABLED, label, NULL);
+}
+
+void draw_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t arg, bool primary,
+                 bool enabled, int icon) {
+  draw_button_face(dc, rect, label, id, arg, primary, enabled, icon, true);
+}
+
+void draw_icon_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t arg, bool enabled, int icon) {
+  draw_button_face(dc, rect, label, id, arg, false, enabled, icon, false);
 }
 
 void draw_focus_ring(HDC dc) {
@@ -325,12 +336,24 @@ void draw_focus_ring(HDC dc) {
   SelectObject(dc, old_pen);
 }
 
+int text_height(HDC dc, const wchar_t* text, int width, FontRole font) {
+  select_font(dc, font);
+  RECT r = {0, 0, width > 1 ? width : 1, 0};
+  DrawTextW(dc, text, -1, &r, DT_WORDBREAK | DT_CALCRECT | DT_NOPREFIX);
+  return r.bottom - r.top;
+}
+
 int draw_setting_label(HDC dc, int x, int right, int y, const wchar_t* title, const wchar_t* description) {
   RECT title_rect = {x, y, right - px(220), y + px(22)};
-  draw_text(dc, title, title_rect, FONT_STRONG, COLOR_TEXT, DT_SINGLELINE | DT_VCENTER);
+  draw_text(dc, title, title_rect, FONT_STRONG, COLOR_TEXT, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS);
+  // Two lines fit the row; a narrow window or a wide font may need more, and
+  // then the row grows by them instead of cutting the last one in half.
   RECT description_rect = {x, y + px(22), right - px(220), y + px(58)};
+  int needed = y + px(22) + text_height(dc, description, description_rect.right - x, FONT_SMALL);
+  if (needed > description_rect.bottom) description_rect.bottom = needed;
   draw_text(dc, description, description_rect, FONT_SMALL, COLOR_TEXT_SECONDARY, DT_WORDBREAK);
-  return y + px(66);
+  int next = description_rect.bottom + px(8);
+  return next > y + px(66) ? next : y + px(66);
 }
 
 void draw_detail_row(HDC dc, int x, int* y, int width, const wchar_t* label, const wchar_t* value,

@@ -74,12 +74,20 @@ void draw_dot(HDC dc, RECT rect, COLORREF colour);
 void draw_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t arg, bool primary,
                  bool enabled, int icon);
 
+// The same button as a square with its icon alone, for a row too narrow for
+// the labels: the label still names it for the tooltip and screen readers.
+void draw_icon_button(HDC dc, RECT rect, const wchar_t* label, int32_t id, int32_t arg, bool enabled, int icon);
+
 // An outline around the focused item of the last paint, while the keyboard
 // is in use; nothing otherwise. Drawn last, over everything.
 void draw_focus_ring(HDC dc);
 
-// A settings row's title and two-line description, left of the 220-pixel
-// control column. Returns the y of the next row.
+// The height of text wrapped at words to width pixels in a font.
+int text_height(HDC dc, const wchar_t* text, int width, FontRole font);
+
+// A settings row's title (cut with an ellipsis) and description, left of the
+// 220-pixel control column. The row is px(66) high, or more when the
+// description needs more than its two lines. Returns the y of the next row.
 int draw_setting_label(HDC dc, int x, int right, int y, const wchar_t* title, const wchar_t* description);
 
 // A label and a value (long paths lose their middle); advances y by px(30).

@@ -27,6 +27,13 @@ enum CommandId : int32_t {
   CMD_REBUILD = 17,
 };
 
+// Regions that are no command: the two slim scroll bars, which the window's
+// mouse handlers drag or page themselves. dispatch_command ignores them.
+enum ScrollBarId : int32_t {
+  SCROLL_BAR_LIST = 101,  // the library list's bar, in the sidebar's right margin
+  SCROLL_BAR_PANE = 102,  // the main pane's bar, in its right margin
+};
+
 struct HitRegion {
   RECT rect;    // client coordinates; left <= x < right, top <= y < bottom
   int32_t id;   // CommandId, never 0
@@ -60,6 +67,7 @@ enum UiItemFlag : int32_t {
   UI_ITEM_DISABLED = 1,  // drawn, but a click does nothing
   UI_ITEM_CHECKED = 2,   // a switch that is on, the chosen segment
   UI_ITEM_SELECTED = 4,  // the selected library row
+  UI_ITEM_OFFSCREEN = 8, // scrolled out of the main pane: Tab reaches it, a click cannot
 };
 
 struct UiItem {

@@ -53,6 +53,118 @@ void scroll_row_into_view(int32_t row, int client_height) {
   g_ui.scroll_offset = offset > 0 ? offset : 0;
 }
 
+// ---- Scroll bars ------------------------------------------------------------
+
+// The thumb for an offset within a track: at least px(24) long, so that a
+// long list still leaves something to grab.
+static RECT thumb_of(const RECT& track, int view, int limit, int offset) {
+  int length = track.bottom - track.top;
+  int content = view + limit;
+  int thumb = content > 0 ? (int)((long long)length * view / content) : length;
+  if (thumb < px(24)) thumb = px(24);
+  if (thumb > length) thumb = length;
+  if (offset < 0) offset = 0;
+  if (offset > limit) offset = limit;
+  int top = track.top + (int)((long long)(length - thumb) * offset / limit);
+  RECT r = {track.left, top, track.right, top + thumb};
+  return r;
+}
+
+bool list_scroll_bar(int client_height, ScrollBar* bar) {
+  int limit = scroll_limit(client_height);
+  int W = px(SIDEBAR_WIDTH);
+  int clip_top = px(SIDEBAR_HEADER) + px(LIST_CLIP_TOP), clip_bottom = client_height - px(SIDEBAR_FOOTER);
+  if (limit <= 0 || clip_bottom - clip_top < px(32)) return false;
+  // In the rows' right margin, clear of the rows and the sidebar's edge.
+  bar->track = {W - px(10), clip_top + px(4), W - px(4), clip_bottom - px(4)};
+  bar->grip = {W - px(LIST_ROW_INSET), clip_top, W - 1, clip_bottom};
+  bar->limit = limit;
+  bar->thumb = thumb_of(bar->track, clip_bottom - clip_top, limit, g_ui.scroll_offset);
+  return true;
+}
+
+bool pane_scroll_bar(int client_width, int client_height, ScrollBar* bar) {
+  int limit = g_ui.pane_content_height - client_height;
+  if (limit <= 0 || client_height < px(48)) return false;
+  // In the pane's right margin, outside every control (they end px(24) in).
+  bar->track = {client_width - px(14), px(8), client_width - px(8), client_height - px(8)};
+  bar->grip = {client_width - px(20), 0, client_width, client_height};
+  bar->limit = limit;
+  bar->thumb = thumb_of(bar->track, client_height, limit, g_ui.pane_scroll);
+  return true;
+}
+
+int offset_for_thumb(const ScrollBar& bar, int start_offset, int dy) {
+  int travel = (bar.track.bottom - bar.track.top) - (bar.thumb.bottom - bar.thumb.top);
+  long long offset = start_offset;
+  if (travel > 0) offset += (long long)dy * bar.limit / travel;
+  if (offset > bar.limit) offset = bar.limit;
+  return offset > 0 ? (int)offset : 0;
+}
+
+static void draw_scroll_bar(HDC dc, const ScrollBar& bar, int32_t id) {
+  bool active = g_ui.drag_bar == id || g_ui.hovered_id == id;
+  COLORREF thumb = active ? COLOR_BORDER_HOVER : COLOR_OUTLINE;
+  int width = bar.track.right - bar.track.left;
+  fill_round_rect(dc, bar.thumb, thumb, thumb, width);
+  add_hit_region(bar.grip, id, 0);
+}
+
+int32_t pane_view_now() {
+  if (g_state.settings_open) return 1;
+  if (g_state.selected >= 0 && g_state.selected < g_state.entry_count) return 16 + g_state.selected;
+  return 2;
+}
+
+bool keep_pane_scroll_in_range(int client_height) {
+  int before = g_ui.pane_scroll;
+  if (g_ui.pane_view != pane_view_now()) {
+    g_ui.pane_scroll = 0;
+  } else {
+    int limit = g_ui.pane_content_height - client_height;
+    if (g_ui.pane_scroll > limit) g_ui.pane_scroll = limit;
+    if (g_ui.pane_scroll < 0) g_ui.pane_scroll = 0;
+  }
+  return g_ui.pane_scroll != before;
+}
+
+void scroll_pane_to_show(RECT rect, int client_height) {
+  int margin = px(12);
+  int top = rect.top + g_ui.pane_scroll, bottom = rect.bottom + g_ui.pane_scroll;  // in the content
+  int offset = g_ui.pane_scroll;
+  if (bottom - offset > client_height - margin) offset = bottom - (client_height - margin);
+  if (top - offset < margin) offset = top - margin;
+  // Going up to a control by the pane's top (the panel's "Done"): the title
+  // beside it comes into sight too.
+  if (offset < g_ui.pane_scroll && offset <= px(24)) offset = 0;
+  int limit = g_ui.pane_content_height - client_height;
+  if (offset > limit) offset = limit;
+  g_ui.pane_scroll = offset > 0 ? offset : 0;
+}
+
+// The regions and items the pane recorded from first_region and first_item
+// on were placed as if unscrolled: they move up by offset, and the regions
+// are cut to the client area (a region wholly outside it goes), so a click
+// reaches only what shows. Items stay for Tab, marked when out of sight.
+static void move_pane_records(int32_t first_region, int32_t first_item, int offset, const RECT& view) {
+  int32_t kept = first_region;
+  int32_t count = g_ui.hit_region_count < HIT_REGION_CAPACITY ? g_ui.hit_region_count : HIT_REGION_CAPACITY;
+  for (int32_t i = first_region; i < count; i++) {
+    HitRegion region = g_ui.hit_regions[i];
+    OffsetRect(&region.rect, 0, -offset);
+    if (!IntersectRect(&region.rect, &region.rect, &view)) continue;
+    g_ui.hit_regions[kept++] = region;
+  }
+  g_ui.hit_region_count = kept;
+  int32_t items = g_ui.item_count < UI_ITEM_CAPACITY ? g_ui.item_count : UI_ITEM_CAPACITY;
+  for (int32_t i = first_item; i < items; i++) {
+    UiItem& item = g_ui.items[i];
+    OffsetRect(&item.rect, 0, -offset);
+    RECT shown;
+    if (!IntersectRect(&shown, &item.rect, &view)) item.flags |= UI_ITEM_OFFSCREEN;
+  }
+}
+
 // The banner art's horizon (the rising sun's centre), as a share of its height.
 enum { BANNER_HORIZON_PERCENT = 74 };
 
@@ -192,11 +304,11 @@ static void draw_empty_state(HDC dc, int L, int R, int W, int client_right, int 
   bool has_discs = g_state.entry_count > 0;
   draw_image(dc, IMAGE_EMPTY_STATE, px(320), px(200), cx - px(160), cy - px(290));
   draw_text(dc, has_discs ? L"Select a disc" : L"Your library is empty", rect_of(L, cy - px(60), R, cy - px(24)),
-            FONT_TITLE, COLOR_TEXT, DT_CENTER | DT_SINGLELINE);
+            FONT_TITLE, COLOR_TEXT, DT_CENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
   draw_text(dc,
             has_discs ? L"Choose a disc in the library on the left to build or play it, or add another."
                       : L"Add your own copy of the game as a disc image (.iso), or drop one on this window.",
-            rect_of(L, cy - px(14), R, cy + px(10)), FONT_BODY, COLOR_TEXT_SECONDARY, DT_CENTER | DT_SINGLELINE);
+            rect_of(L, cy - px(14), R, cy + px(28)), FONT_BODY, COLOR_TEXT_SECONDARY, DT_CENTER | DT_WORDBREAK);
   draw_button(dc, rect_of(cx - px(176) - px(6), cy + px(30), cx - px(6), cy + px(70)), L"Add disc image",
               CMD_ADD_DISC, 1, !has_discs, true, ICON_PLUS);
   draw_button(dc, rect_of(cx + px(6), cy + px(30), cx + px(6) + px(176), cy + px(70)), L"Scan a folder",
@@ -254,16 +366,40 @@ static void draw_button_row(HDC dc, uint32_t actions, int L, int R, int y) {
     draw_button(dc, primary, label, CMD_PRIMARY_ACTION, 0, true, enabled, icon);
   }
 
-  draw_button(dc, rect_of(L + px(182), y + px(4), L + px(182) + px(128), y + px(44)), L"Settings", CMD_OPEN_SETTINGS,
-              0, false, true, ICON_GEAR);
-  int x2 = L + px(182) + px(140);
-  draw_button(dc, rect_of(x2, y + px(4), x2 + px(128), y + px(44)), L"Open log", CMD_OPEN_LOG, 0, false,
-              (actions & ENTRY_OPEN_LOG) != 0, ICON_DOCUMENT);
-  int x3 = x2 + px(140);
-  draw_button(dc, rect_of(x3, y + px(4), x3 + px(150), y + px(44)), L"Game folder", CMD_OPEN_GAME_FOLDER, 0, false,
-              (actions & ENTRY_GAME_FOLDER) != 0, ICON_FOLDER);
-  draw_button(dc, rect_of(R - px(120), y + px(4), R, y + px(44)), L"Remove", CMD_REMOVE_ENTRY, 0, false,
-              (actions & ENTRY_REMOVE) != 0, ICON_BIN);
+  // The secondary buttons, left to right, and Remove alone at the right end.
+  struct Secondary {
+    const wchar_t* label;
+    int32_t id;
+    bool enabled;
+    int icon;
+    int width;  // with its label
+  };
+  const Secondary row[4] = {
+      {L"Settings", CMD_OPEN_SETTINGS, true, ICON_GEAR, px(128)},
+      {L"Open log", CMD_OPEN_LOG, (actions & ENTRY_OPEN_LOG) != 0, ICON_DOCUMENT, px(128)},
+      {L"Game folder", CMD_OPEN_GAME_FOLDER, (actions & ENTRY_GAME_FOLDER) != 0, ICON_FOLDER, px(150)},
+      {L"Remove", CMD_REMOVE_ENTRY, (actions & ENTRY_REMOVE) != 0, ICON_BIN, px(120)},
+  };
+  // With their labels the buttons need the pane's full width; in a narrower
+  // window they become squares with their icons, so that no button ever lies
+  // over another (the tooltip and a screen reader still name each one).
+  int labelled_end = L + px(182) + px(140) + px(140) + row[2].width;
+  bool labelled = labelled_end + px(12) <= R - row[3].width;
+  int x = L + px(182);
+  for (int i = 0; i < 4; i++) {
+    const Secondary& b = row[i];
+    if (labelled) {
+      int left = i == 3 ? R - b.width : x;
+      draw_button(dc, rect_of(left, y + px(4), left + b.width, y + px(44)), b.label, b.id, 0, false, b.enabled,
+                  b.icon);
+      x += px(140);
+    } else {
+      int side = px(40);
+      int left = i == 3 ? R - side : x;
+      draw_icon_button(dc, rect_of(left, y + px(4), left + side, y + px(44)), b.label, b.id, 0, b.enabled, b.icon);
+      x += side + px(12);
+    }
+  }
 }
 
 static void draw_message_line(HDC dc, const LibraryEntry& e, uint32_t actions, bool progress_drawn, int L, int R,
@@ -290,20 +426,24 @@ static void draw_message_line(HDC dc, const LibraryEntry& e, uint32_t actions, b
               line, FONT_BODY, COLOR_TEXT_SECONDARY, ellipsis);
   } else if (e.status == DISC_UNSUPPORTED) {
     draw_text(dc, L"This game is recognised, but its recompilation is not built yet.", line, FONT_BODY,
-              COLOR_TEXT_SECONDARY, DT_SINGLELINE);
+              COLOR_TEXT_SECONDARY, ellipsis);
   } else if (e.status == DISC_OTHER_REVISION) {
     draw_text(dc, L"This disc's executable differs from the one this build was made from. It may not run correctly.",
               line, FONT_BODY, COLOR_WARNING, ellipsis);
   }
 }
 
-static void draw_selected_view(HDC dc, int L, int R, int bottom) {
+static int draw_selected_view(HDC dc, int L, int R, int bottom) {
   int32_t index = g_state.selected;
   const LibraryEntry& e = g_state.entries[index];
   StatusLabel label = status_label(index);
   int T = px(24);
 
   HRGN clip = CreateRoundRectRgn(L, T, R + 1, T + px(150) + 1, px(10), px(10));
+  // A clip region is in device pixels: a scrolled pane's origin moves it.
+  POINT origin = {0, 0};
+  GetViewportOrgEx(dc, &origin);
+  if (clip) OffsetRgn(clip, origin.x, origin.y);
   if (clip) SelectClipRgn(dc, clip);
   fill_solid(dc, rect_of(L, T, R, T + px(150)), COLOR_BACKDROP);
   // A wide window scales the art up past the banner's height; the crop keeps
@@ -331,7 +471,7 @@ static void draw_selected_view(HDC dc, int L, int R, int bottom) {
   }
   draw_dot(dc, rect_of(x, y1 + px(7), x + px(9), y1 + px(16)), label.colour);
   draw_text(dc, label.text, rect_of(x + px(15), y1, R - px(200), y1 + px(22)), FONT_BODY, COLOR_TEXT,
-            DT_SINGLELINE | DT_VCENTER);
+            DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS);
 
   uint32_t actions = entry_actions(index);
   int y = T + px(150) + px(24);
@@ -342,7 +482,7 @@ static void draw_selected_view(HDC dc, int L, int R, int bottom) {
     draw_button_row(dc, actions, L, R, y);
   int ym = y + px(60);
   draw_message_line(dc, e, actions, progress_drawn, L, R, ym);
-  draw_disc_details(dc, index, L, R, ym + px(36), bottom);
+  return draw_disc_details(dc, index, L, R, ym + px(36), bottom);
 }
 
 void paint_window(HDC dc, const RECT* client) {
@@ -382,14 +522,31 @@ void paint_window(HDC dc, const RECT* client) {
   draw_button(dc, rect_of(px(16), bottom - px(52), W - px(16), bottom - px(16)), L"Scan a folder",
               CMD_SCAN_FOLDER, 0, false, true, ICON_MAGNIFIER);
 
+  // The main pane is laid out unscrolled and drawn moved up by its offset;
+  // what it records moves with it afterwards.
   int L = W + px(24), R = client_right - px(24);
+  int offset = g_ui.pane_scroll > 0 ? g_ui.pane_scroll : 0;
+  int32_t first_region = g_ui.hit_region_count, first_item = g_ui.item_count;
+  POINT origin = {0, 0};
+  if (offset) OffsetViewportOrgEx(dc, 0, -offset, &origin);
+  int content = 0;  // the empty state centres itself in whatever room there is
   if (g_state.settings_open) {
     int end = draw_settings_panel(dc, L, R);
     draw_status_line(dc, rect_of(L, end, R, end + px(22)), DT_LEFT);
-  } else if (g_state.selected >= 0 && g_state.selected < g_state.entry_count)
-    draw_selected_view(dc, L, R, bottom);
-  else
+    content = end + px(22) + px(24);
+  } else if (g_state.selected >= 0 && g_state.selected < g_state.entry_count) {
+    content = draw_selected_view(dc, L, R, bottom) + px(24);
+  } else {
     draw_empty_state(dc, L, R, W, client_right, bottom);
+  }
+  if (offset) SetViewportOrgEx(dc, origin.x, origin.y, NULL);
+  move_pane_records(first_region, first_item, offset, rect_of(W, 0, client_right, bottom));
+  g_ui.pane_content_height = content;
+  g_ui.pane_view = pane_view_now();
+
+  ScrollBar bar;
+  if (list_scroll_bar(bottom, &bar)) draw_scroll_bar(dc, bar, SCROLL_BAR_LIST);
+  if (pane_scroll_bar(client_right, bottom, &bar)) draw_scroll_bar(dc, bar, SCROLL_BAR_PANE);
   draw_focus_ring(dc);
   g_painting = false;
 }

@@ -5,6 +5,7 @@
 //
 // Texts are formatted into fixed stack buffers; no GDI object is made.
 #include <windows.h>
+#include <wchar.h>
 
 #include "core/settings_table.h"
 #include "core/state.h"
@@ -81,20 +82,54 @@ static int draw_toggle_row(HDC dc, int L, int R, int y, int index, const Setting
 
 // A value box with a button at each end. The value is drawn by the caller's
 // rectangle so that the level name can stop short of the two buttons.
-static void draw_stepper(HDC dc, int C, int R, int y, const wchar_t* value, RECT value_rect, COLORREF fill,
-                         COLORREF border, int32_t less_id, const wchar_t* less_glyph, int32_t more_id,
+static void draw_stepper(HDC dc, int C, int R, int y, const wchar_t* value, RECT value_rect, FontRole value_font,
+                         COLORREF fill, COLORREF border, int32_t less_id, const wchar_t* less_glyph, int32_t more_id,
                          const wchar_t* more_glyph, UINT value_flags) {
   fill_round_rect(dc, rect_of(C, y + px(4), R, y + px(36)), fill, border, 6);
-  draw_text(dc, value, value_rect, FONT_CONTROL, COLOR_TEXT, value_flags);
   int top = y + px(4) + px(3), bottom = y + px(36) - px(3);
   RECT less = rect_of(C + px(3), top, C + px(35), bottom);
   RECT more = rect_of(R - px(35), top, R - px(3), bottom);
   if (hovered(less_id, 0)) fill_round_rect(dc, less, COLOR_SURFACE_RAISED, COLOR_BORDER_HOVER, 6);
   if (hovered(more_id, 0)) fill_round_rect(dc, more, COLOR_SURFACE_RAISED, COLOR_BORDER_HOVER, 6);
+  // After the hover fills: a long value may run into the buttons' margins.
+  draw_text(dc, value, value_rect, value_font, COLOR_TEXT, value_flags);
   draw_text(dc, less_glyph, less, FONT_STRONG, COLOR_TEXT, DT_CENTER | DT_SINGLELINE | DT_VCENTER);
   draw_text(dc, more_glyph, more, FONT_STRONG, COLOR_TEXT, DT_CENTER | DT_SINGLELINE | DT_VCENTER);
   add_hit_region(less, less_id, 0);
   add_hit_region(more, more_id, 0);
+}
+
+// The level box holds the longest level name whole, so that it does not
+// jump from level to level: between its buttons in the control font where
+// that fits; else in the small font, running up to the arrows' glyphs (the
+// buttons keep their places); else, for a font wider still, the box grows to
+// the left.
+struct LevelBox {
+  int left;       // the box's left edge
+  int inset;      // from either edge to the value's rectangle
+  FontRole font;  // the value's font
+};
+
+static int widest_level_value(HDC dc, FontRole font) {
+  const wchar_t* const* names = CATALOG[0].level_names;
+  int widest = 0;
+  if (g_ui.fonts[font]) SelectObject(dc, g_ui.fonts[font]);
+  for (int level = 0; names && level < LEVEL_COUNT; level++) {
+    wchar_t value[64];
+    format_text(value, 64, L"%02d %ls", level, names[level]);
+    SIZE size = {0, 0};
+    GetTextExtentPoint32W(dc, value, (int)wcslen(value), &size);
+    if (size.cx > widest) widest = size.cx;
+  }
+  return widest;
+}
+
+static LevelBox level_box(HDC dc, int C, int R) {
+  if (widest_level_value(dc, FONT_CONTROL) <= (R - px(36)) - (C + px(36))) return {C, px(36), FONT_CONTROL};
+  int small = widest_level_value(dc, FONT_SMALL);
+  int inset = px(26);
+  if (small <= (R - inset) - (C + inset)) return {C, inset, FONT_SMALL};
+  return {R - small - 2 * inset, inset, FONT_SMALL};
 }
 
 int draw_settings_panel(HDC dc, int L, int R) {
@@ -103,7 +138,7 @@ int draw_settings_panel(HDC dc, int L, int R) {
   draw_text(dc, L"Settings", rect_of(L, T, R, T + px(40)), FONT_TITLE, COLOR_TEXT, DT_SINGLELINE);
   draw_button(dc, rect_of(R - px(90), T + px(4), R, T + px(36)), L"Done", CMD_CLOSE_SETTINGS, 0, false, true, 0);
   draw_text(dc, L"Apply the next time a game starts.", rect_of(L, T + px(52), R, T + px(52) + px(20)), FONT_BODY,
-            COLOR_TEXT_SECONDARY, DT_SINGLELINE);
+            COLOR_TEXT_SECONDARY, DT_SINGLELINE | DT_END_ELLIPSIS);
 
   int y = T + px(52) + px(34);
   // The table's order: the resolution, the five switches, the two steppers.
@@ -120,7 +155,7 @@ int draw_settings_panel(HDC dc, int L, int R) {
     wchar_t value[64];
     format_text(value, 64, L"%d second%ls", (int)g_state.capture_seconds,
                 g_state.capture_seconds == 1 ? L"" : L"s");
-    draw_stepper(dc, C, R, y, value, rect_of(C, y + px(4), R, y + px(36)), COLOR_SURFACE, COLOR_OUTLINE,
+    draw_stepper(dc, C, R, y, value, rect_of(C, y + px(4), R, y + px(36)), FONT_CONTROL, COLOR_SURFACE, COLOR_OUTLINE,
                  CMD_CAPTURE_LESS, L"\u2212", CMD_CAPTURE_MORE, L"+", DT_CENTER | DT_SINGLELINE | DT_VCENTER);
     record_stepper(rect_of(C, y + px(4), R, y + px(36)), CMD_CAPTURE_LESS, CMD_CAPTURE_MORE, L"F9 capture length",
                    value);
@@ -141,10 +176,12 @@ int draw_settings_panel(HDC dc, int L, int R) {
     else
       format_text(value, 64, L"%02d %ls", (int)level,
                   (names && level < LEVEL_COUNT) ? names[level] : L"");
-    draw_stepper(dc, C, R, y, value, rect_of(C + px(36), y + px(4), R - px(36), y + px(36)),
-                 chosen ? COLOR_SURFACE_RAISED : COLOR_SURFACE, chosen ? COLOR_ACCENT : COLOR_OUTLINE, CMD_LEVEL_PREV,
-                 L"\u2039", CMD_LEVEL_NEXT, L"\u203A", DT_END_ELLIPSIS | DT_CENTER | DT_SINGLELINE | DT_VCENTER);
-    record_stepper(rect_of(C, y + px(4), R, y + px(36)), CMD_LEVEL_PREV, CMD_LEVEL_NEXT,
+    LevelBox box = level_box(dc, C, R);
+    draw_stepper(dc, box.left, R, y, value, rect_of(box.left + box.inset, y + px(4), R - box.inset, y + px(36)),
+                 box.font, chosen ? COLOR_SURFACE_RAISED : COLOR_SURFACE, chosen ? COLOR_ACCENT : COLOR_OUTLINE,
+                 CMD_LEVEL_PREV, L"\u2039", CMD_LEVEL_NEXT, L"\u203A",
+                 DT_END_ELLIPSIS | DT_CENTER | DT_SINGLELINE | DT_VCENTER);
+    record_stepper(rect_of(box.left, y + px(4), R, y + px(36)), CMD_LEVEL_PREV, CMD_LEVEL_NEXT,
                    L"Start in a level (testing)", value);
     y = next;
   }

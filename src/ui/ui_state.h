@@ -16,6 +16,12 @@ struct UiState {
   int32_t pressed_id, pressed_arg;     // region where the left button went down; (0, 0) for none
   int32_t scroll_offset;               // library list scroll in pixels, never negative
   RECT progress_block;                 // where the last paint drew the build's progress block; empty for none
+  int32_t pane_scroll;                 // main pane scroll in pixels, never negative
+  int32_t pane_content_height;         // the main pane's content as the last paint laid it out, in pixels
+  int32_t pane_view;                   // the view the last paint showed (pane_view_now); its scroll belongs to it
+  int32_t drag_bar;                    // the scroll bar the pointer drags (SCROLL_BAR_*), 0 for none
+  int32_t drag_start_y;                // client y where the drag began
+  int32_t drag_start_offset;           // that bar's offset when the drag began
 
   // Keyboard and assistive technology
   UiItem items[UI_ITEM_CAPACITY];      // recorded by the last paint, in reading order

@@ -16,4 +16,5 @@ bool files_present_this_paint(int32_t row);
 
 // The "Disc" card from y0 and, for a disc with a game to build, the
 // "Controller" legend when it fits whole above bottom - px(24). No regions.
-void draw_disc_details(HDC dc, int32_t index, int left, int right, int y0, int bottom);
+// Returns the y below the last card drawn.
+int draw_disc_details(HDC dc, int32_t index, int left, int right, int y0, int bottom);

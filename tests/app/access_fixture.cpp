@@ -40,6 +40,13 @@ void AccessTest::paint() {
   UpdateWindow(window);
 }
 
+void AccessTest::set_client_size(int width, int height) {
+  RECT frame = {0, 0, width, height};
+  AdjustWindowRectEx(&frame, (DWORD)GetWindowLongW(window, GWL_STYLE), FALSE,
+                     (DWORD)GetWindowLongW(window, GWL_EXSTYLE));
+  SetWindowPos(window, NULL, 0, 0, frame.right - frame.left, frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER);
+}
+
 void AccessTest::key(WPARAM vk, bool ctrl, bool shift) {
   BYTE keys[256];
   GetKeyboardState(keys);

@@ -18,6 +18,8 @@ class AccessTest : public ::testing::Test {
   int built_entry();
   // Paints now, so that the items and regions are those of the state.
   void paint();
+  // Makes the client area width x height (the frame around it as the window has it).
+  void set_client_size(int width, int height);
   // WM_KEYDOWN as the window gets it, with Ctrl and Shift held as asked.
   void key(WPARAM vk, bool ctrl = false, bool shift = false);
   // The (id, arg) of the focused item of the last paint, or (0, 0).

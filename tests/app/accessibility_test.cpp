@@ -13,6 +13,7 @@
 #include "app/keyboard.h"
 #include "core/state.h"
 #include "pipeline/job_status.h"
+#include "ui/draw_kit.h"
 #include "ui/ui_state.h"
 
 // One child as a reader sees it.
@@ -195,6 +196,36 @@ TEST_F(TreeTest, TheSettingsPanelListsSwitchesTheChoiceAndTheSteppers) {
   EXPECT_EQ(rebuild->description, L"Only a supported disc can be rebuilt.");
 }
 
+// In a window lower than the settings panel every control stays in the tree;
+// those scrolled out of the window say so, and scrolling changes which.
+TEST_F(TreeTest, ControlsScrolledOutOfTheWindowAreOffscreen) {
+  fake_entries(1);
+  g_state.selected = 0;
+  g_state.settings_open = true;
+  set_client_size(1100, 560);
+  open_tree();
+  struct Check {
+    const wchar_t* name;
+    LONG role;
+  } top = {L"Done", ROLE_SYSTEM_PUSHBUTTON}, bottom = {L"Start in a level (testing)", ROLE_SYSTEM_SPINBUTTON};
+  std::vector<Node> nodes = children();
+  const Node* done = named(nodes, top.name, top.role);
+  const Node* level = named(nodes, bottom.name, bottom.role);
+  ASSERT_TRUE(done && level);
+  EXPECT_EQ(done->state & STATE_SYSTEM_OFFSCREEN, 0);
+  EXPECT_NE(level->state & STATE_SYSTEM_OFFSCREEN, 0) << "below a 560-pixel window";
+
+  key(VK_END);  // the panel's foot
+  ASSERT_GT(g_ui.pane_scroll, px(60));
+  open_tree();
+  nodes = children();
+  done = named(nodes, top.name, top.role);
+  level = named(nodes, bottom.name, bottom.role);
+  ASSERT_TRUE(done && level);
+  EXPECT_NE(done->state & STATE_SYSTEM_OFFSCREEN, 0) << "scrolled up out of the window";
+  EXPECT_EQ(level->state & STATE_SYSTEM_OFFSCREEN, 0);
+}
+
 TEST_F(TreeTest, TheProgressBarHasTheStageAndThePercentage) {
   fake_entries(1);
   g_state.selected = 0;
@@ -316,3 +347,124 @@ TEST_F(TreeTest, TheDefaultActionPerformsTheItemsCommand) {
   ASSERT_TRUE(rebuild != NULL);
   EXPECT_NE(acc->accDoDefaultAction(child_id(rebuild->child)), S_OK);
 }
+
+// ---- From another process ----------------------------------------------------------
+
+#ifdef PROJECT_TELVAR_EXE
+struct LauncherProcess {
+  DWORD id;
+  HWND found;
+};
+
+static BOOL CALLBACK find_launcher_window(HWND window, LPARAM context) {
+  LauncherProcess* search = (LauncherProcess*)context;
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  wchar_t name[64];
+  if (owner == search->id && GetClassNameW(window, name, 64) && wcscmp(name, L"ProjectTelvarLauncher") == 0) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Every child of the client object as a reader in another process gets it.
+static std::vector<Node> read_children(IAccessible* acc) {
+  std::vector<Node> out;
+  long count = 0;
+  if (acc->get_accChildCount(&count) != S_OK || count <= 0) return out;
+  std::vector<VARIANT> ids(count);
+  long got = 0;
+  if (AccessibleChildren(acc, 0, count, ids.data(), &got) != S_OK) return out;
+  for (long i = 0; i < got; i++) {
+    if (ids[i].vt == VT_I4) out.push_back(read_node(acc, ids[i].lVal));
+    VariantClear(&ids[i]);
+  }
+  return out;
+}
+
+static const Node* find_node(const std::vector<Node>& nodes, const std::wstring& name, LONG role) {
+  for (const Node& n : nodes)
+    if (n.name == name && n.role == role) return &n;
+  return NULL;
+}
+
+// ProjectTelvar.exe runs on its own, and this test program reads its tree as
+// a screen reader would, across the process boundary: the main view's rows
+// and buttons with their states, the settings panel after a key opens it,
+// and the focus following Tab.
+TEST(TreeFromAnotherProcess, AReaderSeesTheMainViewTheSettingsPanelAndTheFocus) {
+  CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+  std::wstring folder = make_temp_folder(L"reader");
+  std::wstring program = join(folder, L"ProjectTelvar.exe");
+  ASSERT_TRUE(CopyFileW(windows_path(PROJECT_TELVAR_EXE).c_str(), program.c_str(), FALSE));
+  std::wstring disc = join(folder, L"pal.iso");
+  write_disc(disc, "SXPE_100.01");
+  std::wstring ini = join(folder, L"telvar.ini");
+  WritePrivateProfileStringW(L"library", L"count", L"1", ini.c_str());
+  WritePrivateProfileStringW(L"library", L"disc0", disc.c_str(), ini.c_str());
+  WritePrivateProfileStringW(L"library", L"selected", L"0", ini.c_str());
+
+  std::wstring command = L"\"" + program + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessW(program.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup,
+                             &process));
+  LauncherProcess search = {process.dwProcessId, NULL};
+  for (int i = 0; i < 300 && !(search.found && IsWindowVisible(search.found)); i++) {
+    Sleep(50);
+    if (!search.found) EnumWindows(find_launcher_window, (LPARAM)&search);
+  }
+  ASSERT_TRUE(search.found != NULL);
+  HWND launcher = search.found;
+  Sleep(500);  // the first paint
+
+  IAccessible* acc = NULL;
+  ASSERT_EQ(AccessibleObjectFromWindow(launcher, (DWORD)OBJID_CLIENT, IID_IAccessible, (void**)&acc), S_OK);
+  ASSERT_TRUE(acc != NULL);
+  std::vector<Node> nodes = read_children(acc);
+  const Node* row = find_node(nodes, L"Tarsel & Quib", ROLE_SYSTEM_LISTITEM);
+  ASSERT_TRUE(row != NULL) << "the library row, across the process boundary";
+  EXPECT_NE(row->state & STATE_SYSTEM_SELECTED, 0);
+  std::wstring said = row->value + L" " + row->description;
+  EXPECT_NE(said.find(L"PAL"), std::wstring::npos) << std::string(said.begin(), said.end());
+  const Node* build = find_node(nodes, L"Build", ROLE_SYSTEM_PUSHBUTTON);
+  const Node* remove = find_node(nodes, L"Remove", ROLE_SYSTEM_PUSHBUTTON);
+  ASSERT_TRUE(build && remove);
+  EXPECT_EQ(build->state & STATE_SYSTEM_UNAVAILABLE, 0);
+  EXPECT_TRUE(find_node(nodes, L"Add disc image", ROLE_SYSTEM_PUSHBUTTON) != NULL);
+
+  // Tab, as the launcher gets it: the focus the reader asks for follows.
+  SetForegroundWindow(launcher);
+  PostMessageW(launcher, WM_KEYDOWN, VK_TAB, 1);
+  Sleep(500);
+  VARIANT focus;
+  VariantInit(&focus);
+  ASSERT_EQ(acc->get_accFocus(&focus), S_OK);
+  if (focus.vt == VT_I4) {
+    Node focused = read_node(acc, focus.lVal);
+    EXPECT_EQ(focused.name, L"Tarsel & Quib") << "the first item in reading order";
+  } else {
+    ADD_FAILURE() << "no focused child, variant type " << focus.vt;
+  }
+  VariantClear(&focus);
+
+  // F2 opens the settings panel; the reader sees its switches and steppers.
+  PostMessageW(launcher, WM_KEYDOWN, VK_F2, 1);
+  Sleep(500);
+  nodes = read_children(acc);
+  EXPECT_TRUE(find_node(nodes, L"Done", ROLE_SYSTEM_PUSHBUTTON) != NULL);
+  EXPECT_TRUE(find_node(nodes, L"VSync", ROLE_SYSTEM_CHECKBUTTON) != NULL);
+  EXPECT_TRUE(find_node(nodes, L"Upscaled", ROLE_SYSTEM_RADIOBUTTON) != NULL);
+  const Node* capture = find_node(nodes, L"F9 capture length", ROLE_SYSTEM_SPINBUTTON);
+  ASSERT_TRUE(capture != NULL);
+  EXPECT_EQ(capture->value, L"3 seconds");
+  acc->Release();
+
+  PostMessageW(launcher, WM_CLOSE, 0, 0);
+  EXPECT_EQ(WaitForSingleObject(process.hProcess, 10000), WAIT_OBJECT_0);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+#endif

@@ -5,6 +5,7 @@
 // with real keys through the X server.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -423,4 +424,124 @@ TEST_F(AccessTest, ListKeysScrollTheSelectedRowJustIntoView) {
   // End shows the last row at the clip area's bottom edge.
   key(VK_END);
   EXPECT_EQ(row_top(29) + px(68), clip_bottom);
+}
+
+// ---- A window lower than the settings panel ------------------------------------
+
+// In the smallest window the panel runs past the bottom. Tab still reaches
+// every control, and each one it lands on is scrolled into sight, whole and
+// clickable where it shows; Shift+Tab back to the top brings the top back.
+TEST_F(AccessTest, TabBringsEachControlOfATallPanelIntoSight) {
+  fake_entries(1);
+  g_state.selected = 0;
+  g_state.settings_open = true;
+  set_client_size(1100, 560);
+  RECT client;
+  GetClientRect(window, &client);
+  ASSERT_EQ(client.bottom, 560) << "the smallest client height";
+  paint();
+  ASSERT_GT(g_ui.pane_content_height, client.bottom) << "the panel is taller than the window";
+  bool scrolled = false;
+  for (int i = 0; i < 20; i++) {
+    key(VK_TAB);
+    paint();
+    const UiItem* item = focused_item();
+    ASSERT_NE(item, nullptr) << "after Tab " << i;
+    if (item->rect.left < px(300)) continue;  // the sidebar does not scroll
+    EXPECT_GE(item->rect.top, 0) << "item " << item->id << " after Tab " << i;
+    EXPECT_LE(item->rect.bottom, client.bottom) << "item " << item->id << " after Tab " << i;
+    EXPECT_FALSE(item->flags & UI_ITEM_OFFSCREEN);
+    // A click where the focused control shows reaches it (a stepper's more
+    // button, at its right end, carries the stepper's command).
+    int x = item->role == UI_ROLE_STEPPER ? item->rect.right - px(12) : (item->rect.left + item->rect.right) / 2;
+    const HitRegion* at = hit_test(x, (item->rect.top + item->rect.bottom) / 2);
+    ASSERT_NE(at, nullptr) << "item " << item->id;
+    EXPECT_EQ(at->id, item->id);
+    if (g_ui.pane_scroll > 0) scrolled = true;
+  }
+  EXPECT_TRUE(scrolled) << "the last controls lie below a 560-pixel window";
+  // Back up to "Done", at the panel's top.
+  for (int i = 0; i < 20 && focus().first != CMD_CLOSE_SETTINGS; i++) key(VK_TAB, false, true);
+  ASSERT_EQ(focus().first, CMD_CLOSE_SETTINGS);
+  EXPECT_EQ(g_ui.pane_scroll, 0);
+}
+
+// Page Down, End, Page Up and Home scroll the panel while the focus is in
+// it, and the wheel scrolls it under the pointer; none of them leaves the
+// panel or changes the selection.
+TEST_F(AccessTest, PageKeysAndTheWheelScrollATallPanel) {
+  fake_entries(3);
+  g_state.selected = 1;
+  g_state.settings_open = true;
+  set_client_size(1100, 560);
+  paint();
+  const int limit = g_ui.pane_content_height - 560;
+  ASSERT_GT(limit, 0);
+  const int page = 560 - 48;
+  struct Step {
+    WPARAM key;
+    int expected;
+  } steps[] = {{VK_NEXT, page < limit ? page : limit}, {VK_END, limit}, {VK_NEXT, limit},
+               {VK_PRIOR, limit - page > 0 ? limit - page : 0}, {VK_HOME, 0}, {VK_PRIOR, 0}};
+  for (const Step& s : steps) {
+    key(s.key);
+    EXPECT_EQ(g_ui.pane_scroll, s.expected) << "key " << s.key;
+    EXPECT_TRUE(g_state.settings_open);
+    EXPECT_EQ(g_state.selected, 1);
+  }
+  // The wheel over the pane (in screen coordinates, as the message carries them).
+  POINT over_pane = {700, 300};
+  ClientToScreen(window, &over_pane);
+  SendMessageW(window, WM_MOUSEWHEEL, MAKEWPARAM(0, (WORD)(short)-120), MAKELPARAM(over_pane.x, over_pane.y));
+  EXPECT_EQ(g_ui.pane_scroll, limit < px(60) ? limit : px(60));
+  EXPECT_EQ(g_ui.scroll_offset, 0) << "the list stays";
+  // Closing the panel and opening it again starts at its top.
+  key(VK_ESCAPE);
+  paint();
+  g_state.settings_open = true;
+  paint();
+  EXPECT_EQ(g_ui.pane_scroll, 0);
+}
+
+// What a key does shows at once: a shortcut, Space or Enter on the focused
+// control and an arrow inside a choice or a stepper repaint the window as a
+// click does. (They used to change the state and leave the last frame on
+// screen until something else repainted, so a key that came next acted on
+// controls that were no longer what the user saw: F2 then End opened the
+// panel and closed it again, selecting the last disc.)
+TEST_F(AccessTest, WhatAKeyDoesIsPaintedAtOnce) {
+  fake_entries(2);
+  g_state.selected = 0;
+  struct Step {
+    const char* what;
+    std::function<void()> before;  // with the window painted
+    WPARAM vk;
+    std::function<bool()> shown;  // true once the paint shows the result
+  } steps[] = {
+      {"F2 opens the panel", [] {}, VK_F2, [] { return find_item(CMD_CLOSE_SETTINGS, 0) >= 0; }},
+      {"Right chooses Upscaled", [] { g_state.upscaled = 0; set_focus(CMD_SET_RESOLUTION, 0); }, VK_RIGHT,
+       [] {
+         int32_t i = find_item(CMD_SET_RESOLUTION, 1);
+         return i >= 0 && (g_ui.items[i].flags & UI_ITEM_CHECKED);
+       }},
+      {"Space turns VSync off", [] { g_state.vsync = 1; set_focus(CMD_TOGGLE_SETTING, 0); }, VK_SPACE,
+       [] {
+         int32_t i = find_item(CMD_TOGGLE_SETTING, 0);
+         return i >= 0 && !(g_ui.items[i].flags & UI_ITEM_CHECKED);
+       }},
+      {"Right steps the capture length", [] { g_state.capture_seconds = 3; set_focus(CMD_CAPTURE_MORE, 0); }, VK_RIGHT,
+       [] {
+         int32_t i = find_item(CMD_CAPTURE_MORE, 0);
+         return i >= 0 && wcscmp(g_ui.items[i].detail, L"4 seconds") == 0;
+       }},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    s.before();
+    paint();
+    ASSERT_FALSE(s.shown()) << "shown before the key";
+    SendMessageW(window, WM_KEYDOWN, s.vk, 1);
+    UpdateWindow(window);  // paints only what the key invalidated
+    EXPECT_TRUE(s.shown());
+  }
 }

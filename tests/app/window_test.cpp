@@ -240,6 +240,50 @@ TEST_F(WindowTest, ATallerWindowBringsAnOffsetPastTheListEndBackToIt) {
   EXPECT_EQ(g_ui.scroll_offset, m);
 }
 
+// The list's bar: dragging its thumb moves the list in proportion, a press on
+// the track below or above the thumb moves it a page, and neither selects a
+// row or runs a command.
+TEST_F(WindowTest, TheListsBarIsDraggedAndPagedWithTheMouse) {
+  fake_entries(64);
+  g_state.selected = -1;
+  InvalidateRect(window, NULL, FALSE);
+  UpdateWindow(window);
+  RECT client;
+  GetClientRect(window, &client);
+  ScrollBar bar;
+  ASSERT_TRUE(list_scroll_bar(client.bottom, &bar));
+  const HitRegion* grip = hit_test(bar.track.left + 1, bar.thumb.top + 2);
+  ASSERT_NE(grip, nullptr);
+  EXPECT_EQ(grip->id, SCROLL_BAR_LIST);
+
+  int x = (bar.track.left + bar.track.right) / 2, y = (bar.thumb.top + bar.thumb.bottom) / 2;
+  int travel = (bar.track.bottom - bar.track.top) - (bar.thumb.bottom - bar.thumb.top);
+  press(x, y);
+  send(WM_MOUSEMOVE, MK_LBUTTON, point(x, y + travel / 2));
+  EXPECT_NEAR(g_ui.scroll_offset, bar.limit / 2, bar.limit / travel + 1);
+  send(WM_MOUSEMOVE, MK_LBUTTON, point(x, y + travel * 3));
+  EXPECT_EQ(g_ui.scroll_offset, bar.limit) << "never past the list's end";
+  release(x, y + travel * 3);
+  EXPECT_EQ(g_ui.drag_bar, 0);
+  // Moving without the button no longer drags.
+  send(WM_MOUSEMOVE, 0, point(x, y));
+  EXPECT_EQ(g_ui.scroll_offset, bar.limit);
+
+  // A press on the track above the thumb pages up, one below pages down.
+  UpdateWindow(window);
+  ASSERT_TRUE(list_scroll_bar(client.bottom, &bar));
+  int page = bar.track.bottom - bar.track.top;
+  press(x, bar.track.top + 1);
+  release(x, bar.track.top + 1);
+  EXPECT_EQ(g_ui.scroll_offset, bar.limit - page);
+  UpdateWindow(window);
+  ASSERT_TRUE(list_scroll_bar(client.bottom, &bar));
+  press(x, bar.track.bottom - 1);
+  release(x, bar.track.bottom - 1);
+  EXPECT_EQ(g_ui.scroll_offset, bar.limit);
+  EXPECT_EQ(g_state.selected, -1) << "no row was selected";
+}
+
 // ---- Mouse -----------------------------------------------------------------
 
 static const RECT BUTTON = {10, 10, 110, 40};
@@ -1477,6 +1521,39 @@ TEST_F(WindowTest, TheSmallestWindowFitsALaptopAndAScaledScreen) {
   GetClientRect(window, &client);
   EXPECT_EQ(client.right, MIN_CLIENT_WIDTH);
   EXPECT_EQ(client.bottom, MIN_CLIENT_HEIGHT);
+}
+
+// The remembered frame comes from GetWindowPlacement, in workspace
+// coordinates: relative to the work area, so a taskbar on the left or at the
+// top shifts it by the taskbar's size against the screen. The monitor check
+// must see the screen frame, or a window closed just beyond the right or
+// bottom edge counts as on the monitor and one just inside it as gone.
+TEST(WindowFit, ThePlacementsFrameIsCheckedInScreenCoordinates) {
+  const RECT monitor = {0, 0, 1366, 768};
+  struct Case {
+    const char* what;
+    RECT work;
+    RECT workspace_frame;
+    RECT screen_frame;
+  } cases[] = {
+      {"taskbar at the bottom: no shift", {0, 0, 1366, 728}, {40, 30, 940, 680}, {40, 30, 940, 680}},
+      {"48-pixel taskbar on the left", {48, 0, 1366, 768}, {40, 30, 940, 680}, {88, 30, 988, 680}},
+      {"40-pixel taskbar at the top", {0, 40, 1366, 768}, {40, 30, 940, 680}, {40, 70, 940, 720}},
+      // Workspace coordinates stay in the desktop's space, shifted by the
+      // taskbar of the monitor the frame is on.
+      {"a second monitor left of the first, taskbar on its left",
+       {-1366 + 60, 0, 0, 768}, {-1350, 10, -550, 610}, {-1290, 10, -490, 610}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RECT mon = monitor;
+    if (c.work.left < 0) mon = {-1366, 0, 0, 768};
+    RECT got = screen_frame_of_placement(c.workspace_frame, mon, c.work);
+    EXPECT_EQ(got.left, c.screen_frame.left);
+    EXPECT_EQ(got.top, c.screen_frame.top);
+    EXPECT_EQ(got.right, c.screen_frame.right);
+    EXPECT_EQ(got.bottom, c.screen_frame.bottom);
+  }
 }
 
 TEST_F(WindowTest, TheRememberedPlaceIsRestoredOnlyOntoAMonitorThatExists) {

@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "core/settings_table.h"
 #include "core/state.h"
+#include "core/text.h"
+#include "launch/game_launch.h"
 #include "library/catalog.h"
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"
@@ -83,10 +86,19 @@ struct Layout {
     out.push_back({CMD_SCAN_FOLDER, 1, {cx + P(6), cy + P(30), cx + P(6) + P(176), cy + P(70)}});
   }
   // Buttons of the action row: a mask of PRIMARY, SETTINGS, LOG, FOLDER, REMOVE.
+  // Where the labels do not fit, the four secondary ones are icon squares.
   void button_row(std::vector<Region>& out, int mask) const {
     int y = action_y(), L = this->L(), R = this->R();
     int x2 = L + P(182) + P(140), x3 = x2 + P(140);
     if (mask & 1) out.push_back({CMD_PRIMARY_ACTION, 0, {L, y, L + P(170), y + P(48)}});
+    if (x3 + P(150) + P(12) > R - P(120)) {
+      int side = P(40), step = side + P(12), x = L + P(182);
+      if (mask & 2) out.push_back({CMD_OPEN_SETTINGS, 0, {x, y + P(4), x + side, y + P(44)}});
+      if (mask & 4) out.push_back({CMD_OPEN_LOG, 0, {x + step, y + P(4), x + step + side, y + P(44)}});
+      if (mask & 8) out.push_back({CMD_OPEN_GAME_FOLDER, 0, {x + 2 * step, y + P(4), x + 2 * step + side, y + P(44)}});
+      if (mask & 16) out.push_back({CMD_REMOVE_ENTRY, 0, {R - side, y + P(4), R, y + P(44)}});
+      return;
+    }
     if (mask & 2) out.push_back({CMD_OPEN_SETTINGS, 0, {L + P(182), y + P(4), L + P(182) + P(128), y + P(44)}});
     if (mask & 4) out.push_back({CMD_OPEN_LOG, 0, {x2, y + P(4), x2 + P(128), y + P(44)}});
     if (mask & 8) out.push_back({CMD_OPEN_GAME_FOLDER, 0, {x3, y + P(4), x3 + P(150), y + P(44)}});
@@ -96,6 +108,19 @@ struct Layout {
     int y = action_y();
     out.push_back({CMD_CANCEL_BUILD, 0, {R() - P(110), y + P(4), R(), y + P(44)}});
   }
+  // A settings row is 66 high, or more where its description needs more than
+  // two lines in the label column (rows in the table's order, as the panel
+  // draws them: the resolution, the five switches, the two steppers).
+  int row_height(int row) const {
+    static const int ORDER[8] = {0, 1, 2, 3, 4, 7, 5, 6};  // panel rows to table rows
+    const SettingInfo& setting = SETTING_TABLE[ORDER[row]];
+    wchar_t description[200];
+    format_text(description, 200, setting.description, (int)upscale_factor(), GetSystemMetrics(SM_CYSCREEN));
+    HDC dc = CreateCompatibleDC(NULL);
+    int h = text_height(dc, description, R() - P(220) - L(), FONT_SMALL);
+    DeleteDC(dc);
+    return std::max(P(66), P(22) + h + P(8));
+  }
   void settings_panel(std::vector<Region>& out, bool rebuild) const {
     int T = P(24), R = this->R(), C = R - P(200);
     out.push_back({CMD_CLOSE_SETTINGS, 0, {R - P(90), T + P(4), R, T + P(36)}});
@@ -103,14 +128,31 @@ struct Layout {
     int half = P(197) / 2;
     for (int i = 0; i < 2; i++)
       out.push_back({CMD_SET_RESOLUTION, i, {C + P(3) + i * half, y + P(4) + P(3), C + (i + 1) * half, y + P(36) - P(3)}});
-    y += P(66);
-    for (int i = 0; i < 5; i++, y += P(66)) out.push_back({CMD_TOGGLE_SETTING, i, {R - P(48), y + P(4), R, y + P(30)}});
-    for (int k = 0; k < 2; k++, y += P(66)) {
+    y += row_height(0);
+    for (int i = 0; i < 5; i++) {
+      out.push_back({CMD_TOGGLE_SETTING, i, {R - P(48), y + P(4), R, y + P(30)}});
+      y += row_height(1 + i);
+    }
+    for (int k = 0; k < 2; y += row_height(6 + k), k++) {
       int top = y + P(4) + P(3), bottom = y + P(36) - P(3);
       out.push_back({k ? CMD_LEVEL_PREV : CMD_CAPTURE_LESS, 0, {C + P(3), top, C + P(35), bottom}});
       out.push_back({k ? CMD_LEVEL_NEXT : CMD_CAPTURE_MORE, 0, {R - P(35), top, R - P(3), bottom}});
     }
     if (rebuild) out.push_back({CMD_REBUILD, 0, {C, y + P(4), R, y + P(36)}});
+    // A window lower than the panel cuts its regions at the window's end (a
+    // region wholly below it goes) and shows the pane's scroll bar.
+    size_t first = 0;
+    while (first < out.size() && out[first].id != CMD_CLOSE_SETTINGS) first++;
+    for (size_t i = first; i < out.size();) {
+      if (out[i].r.top >= ch) {
+        out.erase(out.begin() + i);
+        continue;
+      }
+      if (out[i].r.bottom > ch) out[i].r.bottom = ch;
+      i++;
+    }
+    int content = y + P(66) + P(18) + P(22) + P(24);  // the Rebuild row's description is one line
+    if (content > ch) out.push_back({SCROLL_BAR_PANE, 0, {cw - P(20), 0, cw, ch}});
   }
 };
 
