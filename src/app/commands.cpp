@@ -30,7 +30,9 @@ static void select_entry(int32_t index) {
   s.selected = index;
   s.settings_open = false;
   s.status_text[0] = 0;
-  identify_disc(&s.entries[index]);
+  // The disc may have changed since it was last read; the worker looks again
+  // and the row follows when it answers.
+  queue_refresh(index, false);
   save_settings();
 }
 
@@ -40,9 +42,33 @@ static void primary_action() {
   int32_t i = g_state.selected;
   uint32_t actions = entry_actions(i);
   if (actions & ENTRY_PLAY)
-    launch_game(i);
+    ask_to_play(i);
   else if (actions & ENTRY_BUILD)
     start_build(i);
+}
+
+static const wchar_t CHECKING_BEFORE_PLAY[] = L"Checking the disc before the game starts\u2026";
+
+void ask_to_play(int32_t index) {
+  LauncherState& s = g_state;
+  if (!valid_entry(index) || s.running_entry >= 0 || game_is_being_built(index)) return;
+  copy_text(s.status_text, STATUS_TEXT_UNITS, CHECKING_BEFORE_PLAY);
+  s.status_is_error = false;
+  queue_refresh(index, true);
+}
+
+void play_after_check(int32_t index) {
+  LauncherState& s = g_state;
+  if (!valid_entry(index)) return;
+  // The check may have found the disc gone or changed: the row and the
+  // message line say so, and nothing starts.
+  bool checking_shown = wcscmp(s.status_text, CHECKING_BEFORE_PLAY) == 0;
+  if (!(entry_actions(index) & ENTRY_PLAY)) {
+    if (checking_shown) s.status_text[0] = 0;
+    return;
+  }
+  if (checking_shown) s.status_text[0] = 0;
+  start_identified_game(index);
 }
 
 bool choose_log_path(int32_t index, wchar_t (&out)[PATH_UNITS]) {

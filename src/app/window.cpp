@@ -20,6 +20,7 @@
 #include "core/state.h"
 #include "pipeline/folder_lock.h"
 #include "launch/game_launch.h"
+#include "library/identify_worker.h"
 #include "library/library.h"
 #include "core/failure_words.h"
 #include "ui/draw_kit.h"
@@ -237,6 +238,10 @@ HWND create_main_window(HINSTANCE instance) {
   set_window_icons(window);
   read_high_contrast();
   g_taskbar_created_message = RegisterWindowMessageW(L"TaskbarButtonCreated");
+  // Identification began before there was a window: what finished meanwhile
+  // waits in the worker's ring and is taken now.
+  set_identify_window(window);
+  PostMessageW(window, WM_APP_IDENTIFIED, 0, 0);
   return window;
 }
 
@@ -410,11 +415,11 @@ static void on_key_down(HWND window, WPARAM key) {
   if (on_focus_key(window, key)) return;
   switch (key) {
     case VK_RETURN:
-      // Enter plays a built game and never starts a build. launch_game
-      // identifies the disc again and refuses quietly one that has gone or
-      // changed: the repaint lets the row's label say why.
+      // Enter plays a built game and never starts a build. The disc is
+      // identified again first, on the worker; one that has gone or changed
+      // does not start, and the row's label says why.
       if (entry_actions(g_state.selected) & ENTRY_PLAY) {
-        launch_game(g_state.selected);
+        ask_to_play(g_state.selected);
         repaint(window);
       }
       break;
@@ -478,7 +483,7 @@ static bool cancel_after_asking(HWND window) {
 // selected plays its game, as Enter does without a focus.
 static void activate_focus(HWND window, const UiItem& item, WPARAM key) {
   if (item.role == UI_ROLE_LIST_ITEM && key == VK_RETURN && item.arg == g_state.selected) {
-    if (entry_actions(g_state.selected) & ENTRY_PLAY) launch_game(g_state.selected);
+    if (entry_actions(g_state.selected) & ENTRY_PLAY) ask_to_play(g_state.selected);
     repaint(window);
     return;
   }
@@ -540,6 +545,11 @@ static bool on_focus_key(HWND window, WPARAM key) {
   }
   if (key == VK_DELETE) {
     remove_after_asking(window);
+    return true;
+  }
+  // Esc stops a folder search first: it is quick to start again, so no question.
+  if (key == VK_ESCAPE && stop_folder_scan()) {
+    repaint(window);
     return true;
   }
   if (key == VK_ESCAPE && !g_state.settings_open) return cancel_after_asking(window);
@@ -634,7 +644,7 @@ static void on_double_click(HWND window, int x, int y) {
   if (region->arg < 0 || region->arg >= g_state.entry_count) return;
   g_state.selected = region->arg;
   // As for Enter: a refused launch leaves the new label to the repaint.
-  if (entry_actions(g_state.selected) & ENTRY_PLAY) launch_game(g_state.selected);
+  if (entry_actions(g_state.selected) & ENTRY_PLAY) ask_to_play(g_state.selected);
   repaint(window);
 }
 
@@ -683,6 +693,15 @@ static void on_build_progress(HWND window, WPARAM ended, LPARAM job_serial) {
   repaint(window);
 }
 
+// Results of the identification worker: entries added or refreshed, a
+// search's progress, and a Play whose disc check came back.
+static void on_identified(HWND window) {
+  IdentifyOutcome outcome = apply_identify_results();
+  if (outcome.added) save_settings();
+  if (outcome.play >= 0) play_after_check(outcome.play);
+  if (outcome.changed) repaint(window);
+}
+
 static void on_timer(HWND window, WPARAM id) {
   if (id != LATE_PROGRESS_TIMER) return;
   KillTimer(window, LATE_PROGRESS_TIMER);
@@ -715,6 +734,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_LBUTTONDBLCLK: on_double_click(window, x, y); return 0;
     case WM_APP_GAME_EXITED: on_game_exited(window, (DWORD)wparam); return 0;
     case WM_APP_BUILD_PROGRESS: on_build_progress(window, wparam, lparam); return 0;
+    case WM_APP_IDENTIFIED: on_identified(window); return 0;
     case WM_TIMER: on_timer(window, wparam); return 0;
     case WM_GETOBJECT: {
       LRESULT answer = answer_get_object(window, wparam, lparam);

@@ -88,6 +88,7 @@ StatusLabel status_label(int32_t index) {
     case DISC_UNSUPPORTED: return {L"Not supported yet", COLOR_TEXT_MUTED};
     case DISC_UNKNOWN: return {L"Unknown PS2 disc", COLOR_TEXT_MUTED};
     case DISC_NOT_FOUND: return {L"Disc image not found", COLOR_ERROR};
+    case DISC_CHECKING: return {L"Checking\u2026", COLOR_TEXT_MUTED};
     default: return {L"Not a PS2 disc image", COLOR_ERROR};
   }
 }
