@@ -17,6 +17,9 @@ void ask_to_play(int32_t index);
 // still play, and leaves the row and message line to say why not otherwise.
 void play_after_check(int32_t index);
 
+// Why the shell could not open a file (a log), with the Windows error.
+void describe_open_failure(wchar_t* out, size_t units, const wchar_t* path, uint32_t error);
+
 // The log that "Open log" opens for entry index: the game's own log, or the
 // build log when the game is not built or its last build failed. False when
 // the entry has no game that keeps a log.

@@ -678,8 +678,13 @@ static void on_build_progress(HWND window, WPARAM ended, LPARAM job_serial) {
     return;
   }
   if (ended == 1) {
-    // A failed or cancelled build has its own texts; the status line stays.
-    if (!g_job.failed) {
+    // A failed or cancelled build has its own texts, which the message line
+    // shows once the status line is empty; what a command says afterwards
+    // (Open log, say) is newer and shows over them.
+    if (g_job.failed) {
+      s.status_text[0] = 0;
+      s.status_is_error = false;
+    } else {
       copy_text(s.status_text, STATUS_TEXT_UNITS, L"Built. Ready to play.");
       s.status_is_error = false;
       FlashWindow(window, TRUE);

@@ -331,12 +331,15 @@ static void apply_scan_end(const IdentifyResult& result, IdentifyOutcome* outcom
   finish_add_if_done();
 }
 
-// The missing disc's message: which file is gone and what to do.
+void describe_missing_disc(const wchar_t* path, wchar_t* out, size_t units) {
+  // The advice first: a long path is cut at the line's end, the advice must not be.
+  format_text(out, units, L"The disc image is gone. Put it back, or remove this entry and add it from where it is now: %ls",
+              path);
+}
+
+// Play or a selection found the disc gone: the status line says so at once.
 static void say_disc_missing(const LibraryEntry& e) {
-  format_text(g_state.status_text, STATUS_TEXT_UNITS,
-              L"The disc image %ls is gone. Put it back, or remove this entry and add the image from where it "
-              L"is now.",
-              e.path);
+  describe_missing_disc(e.path, g_state.status_text, STATUS_TEXT_UNITS);
   g_state.status_is_error = true;
 }
 

@@ -63,6 +63,9 @@ void add_dropped_files(HDROP drop);
 // moves the build's entry index with it (job_entry_removed).
 int32_t remove_disc(int32_t busy_entry);
 
+// What to say about a disc image that is gone: which file, and what to do.
+void describe_missing_disc(const wchar_t* path, wchar_t* out, size_t units);
+
 // ---- Identification off the window thread ----------------------------------
 
 // The sink for the settings file's stored paths at start-up: the entry joins

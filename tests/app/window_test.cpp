@@ -447,8 +447,8 @@ TEST_F(WindowTest, PlayingADiscThatIsGoneRepaintsItsNewLabel) {
     EXPECT_TRUE(GetUpdateRect(window, NULL, FALSE));
     // The message line names the file that is gone and what to do.
     EXPECT_EQ(std::wstring(g_state.status_text),
-              L"The disc image " + join(folder, L"pal.iso") +
-                  L" is gone. Put it back, or remove this entry and add the image from where it is now.");
+              L"The disc image is gone. Put it back, or remove this entry and add it from where it is now: " +
+                  join(folder, L"pal.iso"));
     EXPECT_TRUE(g_state.status_is_error);
   }
 }
