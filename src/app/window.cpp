@@ -301,8 +301,9 @@ static BOOL CALLBACK match_folder_window(HWND window, LPARAM context) {
 }
 
 bool bring_first_launcher_forward(int timeout_ms) {
-  // The first launcher identifies its whole library before its window
-  // exists, so the window may be a while coming.
+  // The first launcher makes its window right after reading its settings
+  // (its discs are identified afterwards, on a worker), but a slow start
+  // may still keep it a moment.
   FolderWindowSearch search = {folder_property_value(), NULL};
   DWORD start = GetTickCount();
   for (;;) {
