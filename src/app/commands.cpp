@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "core/failure_words.h"
 #include "core/settings_table.h"
 #include "core/state.h"
 #include "pipeline/build_job.h"
@@ -30,7 +31,9 @@ static void select_entry(int32_t index) {
   s.selected = index;
   s.settings_open = false;
   s.status_text[0] = 0;
-  identify_disc(&s.entries[index]);
+  // The disc may have changed since it was last read; the worker looks again
+  // and the row follows when it answers.
+  queue_refresh(index, false);
   save_settings();
 }
 
@@ -40,9 +43,33 @@ static void primary_action() {
   int32_t i = g_state.selected;
   uint32_t actions = entry_actions(i);
   if (actions & ENTRY_PLAY)
-    launch_game(i);
+    ask_to_play(i);
   else if (actions & ENTRY_BUILD)
     start_build(i);
+}
+
+static const wchar_t CHECKING_BEFORE_PLAY[] = L"Checking the disc before the game starts\u2026";
+
+void ask_to_play(int32_t index) {
+  LauncherState& s = g_state;
+  if (!valid_entry(index) || s.running_entry >= 0 || game_is_being_built(index)) return;
+  copy_text(s.status_text, STATUS_TEXT_UNITS, CHECKING_BEFORE_PLAY);
+  s.status_is_error = false;
+  queue_refresh(index, true);
+}
+
+void play_after_check(int32_t index) {
+  LauncherState& s = g_state;
+  if (!valid_entry(index)) return;
+  // The check may have found the disc gone or changed: the row and the
+  // message line say so, and nothing starts.
+  bool checking_shown = wcscmp(s.status_text, CHECKING_BEFORE_PLAY) == 0;
+  if (!(entry_actions(index) & ENTRY_PLAY)) {
+    if (checking_shown) s.status_text[0] = 0;
+    return;
+  }
+  if (checking_shown) s.status_text[0] = 0;
+  start_identified_game(index);
 }
 
 bool choose_log_path(int32_t index, wchar_t (&out)[PATH_UNITS]) {
@@ -57,16 +84,45 @@ bool choose_log_path(int32_t index, wchar_t (&out)[PATH_UNITS]) {
   return join_path(out, folder, L"mox1_log.txt");
 }
 
+void describe_open_failure(wchar_t* out, size_t units, const wchar_t* path, uint32_t error) {
+  wchar_t code[48];
+  format_windows_error(code, 48, error);
+  // Wine tries a file with no program for it as a program itself and fails
+  // with "bad format"; a log is never a program, so it means the same.
+  if (error == ERROR_NO_ASSOCIATION || error == ERROR_BAD_EXE_FORMAT)
+    format_text(out, units,
+                L"Could not open %ls: no program is set to open .txt files (%ls). Open it with a text editor.", path,
+                code);
+  else
+    format_text(out, units, L"Could not open %ls (%ls).", path, code);
+}
+
 static void open_log() {
   LauncherState& s = g_state;
   wchar_t log[PATH_UNITS];
   if (!choose_log_path(s.selected, log)) return;
+  const wchar_t* name = wcsrchr(log, L'\\');
+  bool build_log = name && _wcsicmp(name + 1, L"build_log.txt") == 0;
   if (GetFileAttributesW(log) == INVALID_FILE_ATTRIBUTES) {
-    copy_text(s.status_text, STATUS_TEXT_UNITS, L"No log yet: it is written when the game runs.");
+    copy_text(s.status_text, STATUS_TEXT_UNITS,
+              build_log ? L"No build log yet: it is written once a build runs the build script."
+                        : L"No log yet: it is written when the game runs.");
     s.status_is_error = false;
     return;
   }
-  ShellExecuteW(s.main_window, L"open", log, NULL, NULL, SW_SHOWNORMAL);
+  // Asked without the shell's own error boxes, so that the one answer is ours.
+  SHELLEXECUTEINFOW open = {};
+  open.cbSize = sizeof open;
+  open.fMask = SEE_MASK_FLAG_NO_UI;
+  open.hwnd = s.main_window;
+  open.lpVerb = L"open";
+  open.lpFile = log;
+  open.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&open)) {
+    DWORD error = GetLastError();
+    describe_open_failure(s.status_text, STATUS_TEXT_UNITS, log, error);
+    s.status_is_error = true;
+  }
 }
 
 static void open_game_folder() {

@@ -7,7 +7,7 @@
 #include <objbase.h>
 
 #include "core/state.h"
-#include "library/disc_identify.h"
+#include "library/library.h"
 #include "app/window.h"
 #include "pipeline/folder_lock.h"
 #include "ui/draw_kit.h"
@@ -33,7 +33,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   }
   read_screen_scale();
   create_fonts();
-  load_settings(add_stored_disc);  // identifies every image of the library before the window shows
+  // The stored discs show as "Checking" and are identified on the worker, so
+  // that the window appears at once even with a library on a slow share.
+  load_settings(queue_stored_disc);
   register_window_class(instance);
   HWND window = create_main_window(instance);
   // Without a window no quit message would ever come: the loop would wait

@@ -21,6 +21,7 @@
 #include "core/state.h"
 #include "pipeline/folder_lock.h"
 #include "launch/game_launch.h"
+#include "library/identify_worker.h"
 #include "library/library.h"
 #include "core/failure_words.h"
 #include "ui/draw_kit.h"
@@ -248,6 +249,10 @@ HWND create_main_window(HINSTANCE instance) {
   set_window_icons(window);
   read_high_contrast();
   g_taskbar_created_message = RegisterWindowMessageW(L"TaskbarButtonCreated");
+  // Identification began before there was a window: what finished meanwhile
+  // waits in the worker's ring and is taken now.
+  set_identify_window(window);
+  PostMessageW(window, WM_APP_IDENTIFIED, 0, 0);
   return window;
 }
 
@@ -321,8 +326,9 @@ static BOOL CALLBACK match_folder_window(HWND window, LPARAM context) {
 }
 
 bool bring_first_launcher_forward(int timeout_ms) {
-  // The first launcher identifies its whole library before its window
-  // exists, so the window may be a while coming.
+  // The first launcher makes its window right after reading its settings
+  // (its discs are identified afterwards, on a worker), but a slow start
+  // may still keep it a moment.
   FolderWindowSearch search = {folder_property_value(), NULL};
   DWORD start = GetTickCount();
   for (;;) {
@@ -447,11 +453,11 @@ static void on_key_down(HWND window, WPARAM key) {
   }
   switch (key) {
     case VK_RETURN:
-      // Enter plays a built game and never starts a build. launch_game
-      // identifies the disc again and refuses quietly one that has gone or
-      // changed: the repaint lets the row's label say why.
+      // Enter plays a built game and never starts a build. The disc is
+      // identified again first, on the worker; one that has gone or changed
+      // does not start, and the row's label says why.
       if (entry_actions(g_state.selected) & ENTRY_PLAY) {
-        launch_game(g_state.selected);
+        ask_to_play(g_state.selected);
         repaint(window);
       }
       break;
@@ -557,7 +563,7 @@ static bool cancel_after_asking(HWND window) {
 // selected plays its game, as Enter does without a focus.
 static void activate_focus(HWND window, const UiItem& item, WPARAM key) {
   if (item.role == UI_ROLE_LIST_ITEM && key == VK_RETURN && item.arg == g_state.selected) {
-    if (entry_actions(g_state.selected) & ENTRY_PLAY) launch_game(g_state.selected);
+    if (entry_actions(g_state.selected) & ENTRY_PLAY) ask_to_play(g_state.selected);
     repaint(window);
     return;
   }
@@ -622,6 +628,11 @@ static bool on_focus_key(HWND window, WPARAM key) {
   }
   if (key == VK_DELETE) {
     remove_after_asking(window);
+    return true;
+  }
+  // Esc stops a folder search first: it is quick to start again, so no question.
+  if (key == VK_ESCAPE && stop_folder_scan()) {
+    repaint(window);
     return true;
   }
   if (key == VK_ESCAPE && !g_state.settings_open) return cancel_after_asking(window);
@@ -777,7 +788,7 @@ static void on_double_click(HWND window, int x, int y) {
   if (region->arg < 0 || region->arg >= g_state.entry_count) return;
   g_state.selected = region->arg;
   // As for Enter: a refused launch leaves the new label to the repaint.
-  if (entry_actions(g_state.selected) & ENTRY_PLAY) launch_game(g_state.selected);
+  if (entry_actions(g_state.selected) & ENTRY_PLAY) ask_to_play(g_state.selected);
   repaint(window);
 }
 
@@ -811,8 +822,13 @@ static void on_build_progress(HWND window, WPARAM ended, LPARAM job_serial) {
     return;
   }
   if (ended == 1) {
-    // A failed or cancelled build has its own texts; the status line stays.
-    if (!g_job.failed) {
+    // A failed or cancelled build has its own texts, which the message line
+    // shows once the status line is empty; what a command says afterwards
+    // (Open log, say) is newer and shows over them.
+    if (g_job.failed) {
+      s.status_text[0] = 0;
+      s.status_is_error = false;
+    } else {
       copy_text(s.status_text, STATUS_TEXT_UNITS, L"Built. Ready to play.");
       s.status_is_error = false;
       FlashWindow(window, TRUE);
@@ -827,6 +843,15 @@ static void on_build_progress(HWND window, WPARAM ended, LPARAM job_serial) {
     repaint(window);
   else
     repaint_progress(window);
+}
+
+// Results of the identification worker: entries added or refreshed, a
+// search's progress, and a Play whose disc check came back.
+static void on_identified(HWND window) {
+  IdentifyOutcome outcome = apply_identify_results();
+  if (outcome.added) save_settings();
+  if (outcome.play >= 0) play_after_check(outcome.play);
+  if (outcome.changed) repaint(window);
 }
 
 static void on_timer(HWND window, WPARAM id) {
@@ -862,6 +887,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_CAPTURECHANGED: g_ui.drag_bar = 0; break;  // a drag ends with the capture, however lost
     case WM_APP_GAME_EXITED: on_game_exited(window, (DWORD)wparam); return 0;
     case WM_APP_BUILD_PROGRESS: on_build_progress(window, wparam, lparam); return 0;
+    case WM_APP_IDENTIFIED: on_identified(window); return 0;
     case WM_TIMER: on_timer(window, wparam); return 0;
     case WM_GETOBJECT: {
       LRESULT answer = answer_get_object(window, wparam, lparam);

@@ -15,6 +15,7 @@ enum DiscStatus : int32_t {
   DISC_UNKNOWN = 3,         // an ISO 9660 image whose serial is not in the catalogue
   DISC_NOT_PS2 = 4,         // opened, but not an ISO 9660 image
   DISC_NOT_FOUND = 5,       // could not be opened
+  DISC_CHECKING = 6,        // not identified yet: its identification is queued or under way
 };
 
 struct LibraryEntry {
@@ -23,4 +24,6 @@ struct LibraryEntry {
   char md5[MD5_TEXT_BYTES];         // MD5 of the boot file, empty when not computed
   int32_t catalog_row;              // matching catalogue row, -1 for none
   DiscStatus status;                // result of the last identification
+  uint32_t id;                      // number given when it joined the library, unique in this run;
+                                    // a late identification finds its entry by it (0: none)
 };

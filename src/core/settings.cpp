@@ -186,7 +186,24 @@ static bool has_section_header(const char* text, size_t length) {
 // over whatever it holds: it is kept under the first free name of
 // "telvar.ini.bad", "telvar.ini.bad2" ... "telvar.ini.bad9", and the launcher
 // starts without settings. With all nine taken it stays where it is. With
-// copy, the file is copied there instead and stays in place.
+// copy, the file is copied there instead and stays in place. The status line
+// says so, naming the file it was kept as: an empty library with no word
+// would look like a lost one. The next start reads the new file and says
+// nothing more.
+static void announce_set_aside(const wchar_t* aside, bool copy) {
+  const wchar_t* slash = wcsrchr(aside, L'\\');
+  const wchar_t* name = slash ? slash + 1 : aside;
+  if (copy)
+    format_text(g_state.status_text, STATUS_TEXT_UNITS,
+                L"Part of telvar.ini could not be read; the file as it was is kept as %ls.", name);
+  else
+    format_text(g_state.status_text, STATUS_TEXT_UNITS,
+                L"telvar.ini could not be read and was kept as %ls; the launcher started without its library and "
+                L"settings.",
+                name);
+  g_state.status_is_error = true;
+}
+
 static bool set_aside(const wchar_t* path, bool copy = false) {
   for (int n = 1; n <= 9; n++) {
     wchar_t aside[PATH_UNITS];
@@ -194,7 +211,10 @@ static bool set_aside(const wchar_t* path, bool copy = false) {
                        : format_text(aside, PATH_UNITS, L"%ls.bad%d", path, n);
     if (!fits) return false;
     // Never over an older one.
-    if (copy ? CopyFileW(path, aside, TRUE) : MoveFileExW(path, aside, 0)) return true;
+    if (copy ? CopyFileW(path, aside, TRUE) : MoveFileExW(path, aside, 0)) {
+      announce_set_aside(aside, copy);
+      return true;
+    }
     if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) return false;
   }
   return false;

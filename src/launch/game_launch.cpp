@@ -67,9 +67,16 @@ void launch_game(int32_t index) {
   LauncherState& s = g_state;
   if (index < 0 || index >= s.entry_count || s.running_entry >= 0) return;
   if (game_is_being_built(index)) return;
+  identify_disc(&s.entries[index]);
+  start_identified_game(index);
+}
+
+void start_identified_game(int32_t index) {
+  LauncherState& s = g_state;
+  if (index < 0 || index >= s.entry_count || s.running_entry >= 0) return;
+  if (game_is_being_built(index)) return;
 
   LibraryEntry* entry = &s.entries[index];
-  identify_disc(entry);
   // Another revision still starts: the player chose that disc.
   if (entry->status != DISC_OK && entry->status != DISC_OTHER_REVISION) return;
   int32_t row = entry->catalog_row;

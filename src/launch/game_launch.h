@@ -27,6 +27,10 @@ bool game_is_being_built(int32_t index);
 // does not paint: the window repaints after the key, click or command.
 void launch_game(int32_t index);
 
+// launch_game for an entry whose identification was just made again (by the
+// identification worker, so that the window never waits for the disc).
+void start_identified_game(int32_t index);
+
 // The monitor thread: waits for the process, posts WM_APP_GAME_EXITED with its
 // exit code. The window closes the handle once the message arrives.
 DWORD WINAPI watch_game(LPVOID process);

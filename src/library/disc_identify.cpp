@@ -1,6 +1,8 @@
 // Disc identification: SYSTEM.CNF's BOOT2 serial, the catalogue row and the
-// MD5 of the boot executable; and add_disc. Runs on the main thread and
-// blocks it while a boot file of up to 64 MiB is read and hashed.
+// MD5 of the boot executable; and add_disc. identify_disc touches only the
+// entry it is given, so the identification worker runs it on its own copy;
+// add_disc changes the library and belongs to the window thread (and to
+// telvar-cli, which identifies as it goes).
 #include "library/disc_identify.h"
 
 #include <windows.h>
@@ -89,6 +91,12 @@ bool full_disc_path(const wchar_t* path, wchar_t (&out)[PATH_UNITS]) {
   return n < PATH_UNITS;
 }
 
+uint32_t next_entry_id() {
+  static uint32_t last;
+  if (++last == 0) last = 1;
+  return last;
+}
+
 void add_disc(const wchar_t* path, bool select) {
   wchar_t full[PATH_UNITS];
   if (!full_disc_path(path, full)) return;
@@ -105,6 +113,7 @@ void add_disc(const wchar_t* path, bool select) {
   LibraryEntry* entry = &s.entries[s.entry_count];
   memset(entry, 0, sizeof *entry);
   copy_text(entry->path, PATH_UNITS, full);
+  entry->id = next_entry_id();
   identify_disc(entry);
   if (select) s.selected = s.entry_count;
   s.entry_count++;

@@ -18,6 +18,10 @@ bool full_disc_path(const wchar_t* path, wchar_t (&out)[PATH_UNITS]);
 // does not fit 259 units, adds nothing. Does not save.
 void add_disc(const wchar_t* path, bool select);
 
+// A number for an entry that joins the library, never the same twice in a
+// run and never 0.
+uint32_t next_entry_id();
+
 // add_disc without selecting: how the settings file's stored paths come in.
 void add_stored_disc(const wchar_t* path);
 

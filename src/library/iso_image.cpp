@@ -3,7 +3,13 @@
 
 #include <stdlib.h>
 
+static ImageReadHook volatile g_read_hook;
+
+void set_image_read_hook(ImageReadHook hook) { g_read_hook = hook; }
+
 bool read_at(HANDLE file, uint64_t offset, uint32_t n, void* buffer) {
+  ImageReadHook hook = g_read_hook;
+  if (hook) hook();
   LARGE_INTEGER position;
   position.QuadPart = (LONGLONG)offset;
   if (!SetFilePointerEx(file, position, NULL, FILE_BEGIN)) return false;

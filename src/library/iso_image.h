@@ -23,3 +23,8 @@ IsoOpenResult iso_open(const wchar_t* path, IsoImage* image);
 bool find_root_file(const IsoImage* image, const char* name, uint32_t length, IsoFileRecord* found);
 bool read_at(HANDLE file, uint64_t offset, uint32_t n, void* buffer);
 void iso_close(IsoImage* image);
+
+// Called before every read of an image; a test puts a delay here to stand for
+// an image on a slow share. Null (the default) calls nothing.
+typedef void (*ImageReadHook)(void);
+void set_image_read_hook(ImageReadHook hook);

@@ -15,6 +15,7 @@
 #include "pipeline/build_tree.h"
 #include "launch/game_launch.h"
 #include "library/catalog.h"
+#include "library/library.h"
 #include "ui/draw_kit.h"
 #include "ui/entry_actions.h"
 #include "ui/image_assets.h"
@@ -189,8 +190,14 @@ StatusLabel status_label(int32_t index) {
   switch (e.status) {
     case DISC_OK: {
       if (g_job.running && g_job.entry_index == index) return {BUILDING_LABEL, COLOR_ACCENT};
+      if (g_state.running_entry == index) return {L"Playing now", COLOR_SUCCESS};
       if (build_left_unfinished(e.catalog_row)) return {L"Last build failed", COLOR_ERROR};
       if (catalog_row_playable(e.catalog_row) && !files_present_this_paint(e.catalog_row)) {
+        // Its own build ended without a game: say so rather than offer the
+        // build again as if nothing had happened.
+        bool ended_here = !g_job.running && g_job.failed && g_job.entry_index == index;
+        if (ended_here && g_job.cancel_requested) return {L"Build cancelled", COLOR_WARNING};
+        if (ended_here) return {L"Build failed", COLOR_ERROR};
         if (catalog_row_buildable(e.catalog_row)) return {L"Ready to build", COLOR_ACCENT};
         return {L"Game files missing", COLOR_ERROR};
       }
@@ -200,6 +207,7 @@ StatusLabel status_label(int32_t index) {
     case DISC_UNSUPPORTED: return {L"Not supported yet", COLOR_TEXT_MUTED};
     case DISC_UNKNOWN: return {L"Unknown PS2 disc", COLOR_TEXT_MUTED};
     case DISC_NOT_FOUND: return {L"Disc image not found", COLOR_ERROR};
+    case DISC_CHECKING: return {L"Checking\u2026", COLOR_TEXT_MUTED};
     default: return {L"Not a PS2 disc image", COLOR_ERROR};
   }
 }
@@ -406,13 +414,19 @@ static void draw_message_line(HDC dc, const LibraryEntry& e, uint32_t actions, b
                               int ym) {
   RECT line = rect_of(L, ym, R, ym + px(22));
   const UINT ellipsis = DT_END_ELLIPSIS | DT_SINGLELINE;
-  if (g_job.failed && g_job.entry_index == g_state.selected && !progress_drawn) {
+  // The status line is emptied when a build ends with an error, so a text
+  // in it came later (the answer to Open log, say) and is the one to show.
+  if (g_state.status_text[0]) {
+    draw_text(dc, g_state.status_text, line, FONT_BODY,
+              g_state.status_is_error ? COLOR_ERROR : COLOR_TEXT_SECONDARY, ellipsis);
+  } else if (g_job.failed && g_job.entry_index == g_state.selected && !progress_drawn) {
     wchar_t error[ERROR_TEXT_UNITS];
     job_read_texts(NULL, 0, error, ERROR_TEXT_UNITS);
     draw_text(dc, error, line, FONT_BODY, COLOR_ERROR, ellipsis);
-  } else if (g_state.status_text[0]) {
-    draw_text(dc, g_state.status_text, line, FONT_BODY,
-              g_state.status_is_error ? COLOR_ERROR : COLOR_TEXT_SECONDARY, ellipsis);
+  } else if (e.status == DISC_NOT_FOUND) {
+    wchar_t gone[STATUS_TEXT_UNITS];
+    describe_missing_disc(e.path, gone, STATUS_TEXT_UNITS);
+    draw_text(dc, gone, line, FONT_BODY, COLOR_ERROR, ellipsis);
   } else if (progress_drawn) {
     draw_text(dc, L"Building from your disc. You can keep using your PC; closing this window stops the build.",
               line, FONT_BODY, COLOR_TEXT_SECONDARY, ellipsis);

@@ -64,3 +64,7 @@ std::pair<int, int> AccessTest::focus() const {
   const UiItem* item = focused_item();
   return item ? std::make_pair((int)item->id, (int)item->arg) : std::make_pair(0, 0);
 }
+
+bool AccessTest::game_ran() {
+  return GetFileAttributesW(join(game_dir, L"game_record.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
+}

@@ -16,6 +16,8 @@ class AccessTest : public ::testing::Test {
   void fake_entries(int n);
   // A PAL disc whose game is built (the stand-in); returns its index.
   int built_entry();
+  // The stand-in game wrote its record: it was started (it may have ended already).
+  bool game_ran();
   // Paints now, so that the items and regions are those of the state.
   void paint();
   // Makes the client area width x height (the frame around it as the window has it).

@@ -33,8 +33,10 @@ class LibraryTest : public ::testing::Test {
     }
     return path;
   }
-  // Any bytes will do for a scan: it adds what it finds whatever the content.
+  // A file that is no disc image, whatever its name.
   void touch(const std::wstring& relative) { ASSERT_TRUE(write_bytes(join(folder, relative), "x")); }
+  // A small disc image of a serial the catalogue does not know.
+  void put_disc(const std::wstring& relative) { write_disc(join(folder, relative), "SXXX_999.99"); }
   std::vector<std::wstring> library() {
     std::vector<std::wstring> paths;
     for (int i = 0; i < g_state.entry_count; i++) paths.push_back(g_state.entries[i].path);
@@ -47,22 +49,24 @@ TEST_F(LibraryTest, AScanFindsIsoFilesFourLevelsDeepAndSkipsDotNames) {
   std::wstring root = make_folder(L"scan");
   make_folder(L"scan\\.cache");
   make_folder(L"scan\\d1\\d2\\d3\\d4\\d5");
-  touch(L"scan\\x.iso");
-  touch(L"scan\\.hidden.iso");
-  touch(L"scan\\.cache\\y.iso");
-  touch(L"scan\\a.ISO");
-  touch(L"scan\\notes.txt");
-  touch(L"scan\\b.iso.txt");
-  touch(L"scan\\.iso");
-  touch(L"scan\\d1\\d2\\d3\\d4\\four.iso");   // four levels below: found
-  touch(L"scan\\d1\\d2\\d3\\d4\\d5\\five.iso");  // five levels below: not entered
+  put_disc(L"scan\\x.iso");
+  put_disc(L"scan\\.hidden.iso");
+  put_disc(L"scan\\.cache\\y.iso");
+  put_disc(L"scan\\a.ISO");
+  put_disc(L"scan\\notes.txt");
+  put_disc(L"scan\\b.iso.txt");
+  put_disc(L"scan\\.iso");
+  touch(L"scan\\fake.iso");                    // named like one, but no disc image: skipped
+  put_disc(L"scan\\d1\\d2\\d3\\d4\\four.iso");   // four levels below: found
+  put_disc(L"scan\\d1\\d2\\d3\\d4\\d5\\five.iso");  // five levels below: not entered
 
   g_state.settings_open = true;
   arm_save_probe();
   SetCursor(LoadCursorW(NULL, IDC_HAND));
   scan_chosen_folder(root.c_str());
-  EXPECT_EQ(GetCursor(), LoadCursorW(NULL, IDC_HAND));  // the wait cursor is gone again
-  EXPECT_STREQ(g_state.status_text, L"Found 3 new disc images.");
+  EXPECT_EQ(GetCursor(), LoadCursorW(NULL, IDC_HAND));  // the window does not wait: no wait cursor
+  ASSERT_TRUE(wait_for_identification());
+  EXPECT_STREQ(g_state.status_text, L"Added 3 disc images; skipped 1: 1 not a disc image.");
   EXPECT_FALSE(g_state.status_is_error);
   EXPECT_EQ(g_state.selected, 0);  // nothing was selected: the first entry is
   EXPECT_TRUE(saved());
@@ -73,46 +77,56 @@ TEST_F(LibraryTest, AScanFindsIsoFilesFourLevelsDeepAndSkipsDotNames) {
   EXPECT_EQ(found, expected);
   EXPECT_EQ(ini_string(L"library", L"count"), L"3");
 
-  // Again: nothing new, and the plural message with 0.
+  // Again: nothing new, and what was passed over and why.
   g_state.selected = 2;
   scan_chosen_folder(root.c_str());
-  EXPECT_STREQ(g_state.status_text, L"Found 0 new disc images.");
+  ASSERT_TRUE(wait_for_identification());
+  EXPECT_STREQ(g_state.status_text, L"Added no disc images; skipped 4: 3 already listed, 1 not a disc image.");
   EXPECT_EQ(g_state.selected, 2);
 
   // One new image: the singular message; an existing selection stays.
-  touch(L"scan\\d1\\new.iso");
+  put_disc(L"scan\\d1\\new.iso");
   scan_chosen_folder(root.c_str());
-  EXPECT_STREQ(g_state.status_text, L"Found 1 new disc image.");
+  ASSERT_TRUE(wait_for_identification());
+  EXPECT_STREQ(g_state.status_text, L"Added 1 disc image; skipped 4: 3 already listed, 1 not a disc image.");
   EXPECT_EQ(g_state.entry_count, 4);
   EXPECT_EQ(g_state.selected, 2);
 
-  // A folder that cannot be listed counts 0.
-  EXPECT_EQ(scan_folder(join(folder, L"missing").c_str(), 0), 0);
+  // A folder that cannot be listed adds nothing.
+  scan_chosen_folder(join(folder, L"missing").c_str());
+  ASSERT_TRUE(wait_for_identification());
+  EXPECT_STREQ(g_state.status_text, L"Added no disc images.");
+  EXPECT_EQ(g_state.entry_count, 4);
 }
 
 TEST_F(LibraryTest, AScanStopsAtAFullLibraryAndCountsOnlyWhatItAdded) {
   std::wstring root = make_folder(L"many");
-  for (int i = 0; i < 70; i++) touch(L"many\\disc" + std::to_wstring(i) + L".iso");
+  for (int i = 0; i < 70; i++) put_disc(L"many\\disc" + std::to_wstring(i) + L".iso");
   g_state.selected = -1;
   scan_chosen_folder(root.c_str());
+  ASSERT_TRUE(wait_for_identification());
   EXPECT_EQ(g_state.entry_count, 64);
-  EXPECT_STREQ(g_state.status_text, L"Found 64 new disc images.");
+  EXPECT_STREQ(g_state.status_text, L"Added 64 disc images; skipped 6: 6 with no room left (the library holds 64).");
 }
 
 TEST_F(LibraryTest, DialogChoicesAddEveryFileAndSelectTheLast) {
   std::wstring root = make_folder(L"chosen");
-  for (const wchar_t* name : {L"one.iso", L"two.iso", L"three.iso"}) touch(std::wstring(L"chosen\\") + name);
+  for (const wchar_t* name : {L"one.iso", L"two.iso", L"three.iso"}) put_disc(std::wstring(L"chosen\\") + name);
 
   // One file: its full path alone.
   std::wstring single = join(root, L"two.iso");
   single.push_back(L'\0');
   add_chosen_files(single.c_str());
+  ASSERT_TRUE(wait_for_identification());
+  EXPECT_STREQ(g_state.status_text, L"Added 1 disc image.");
   EXPECT_EQ(library(), std::vector<std::wstring>{join(root, L"two.iso")});
   EXPECT_EQ(g_state.selected, 0);
 
   // Several: the folder, then the names, then an empty text.
   std::wstring several = root + L'\0' + L"one.iso" + L'\0' + L"two.iso" + L'\0' + L"three.iso" + L'\0';
   add_chosen_files(several.c_str());
+  ASSERT_TRUE(wait_for_identification());
+  EXPECT_STREQ(g_state.status_text, L"Added 2 disc images; skipped 1: 1 already listed.");
   std::vector<std::wstring> expected = {join(root, L"two.iso"), join(root, L"one.iso"), join(root, L"three.iso")};
   EXPECT_EQ(library(), expected);
   EXPECT_EQ(g_state.selected, 2);  // the last chosen file
@@ -121,6 +135,9 @@ TEST_F(LibraryTest, DialogChoicesAddEveryFileAndSelectTheLast) {
   std::wstring long_name(300, L'n');
   std::wstring with_long = root + L'\0' + long_name + L'\0' + L"one.iso" + L'\0';
   add_chosen_files(with_long.c_str());
+  ASSERT_TRUE(wait_for_identification());
+  EXPECT_STREQ(g_state.status_text,
+               L"Added no disc images; skipped 2: 1 already listed, 1 with a path longer than Windows allows.");
   EXPECT_EQ(g_state.entry_count, 3);
   EXPECT_EQ(g_state.selected, 1);  // one.iso, already in the library
 }
@@ -146,7 +163,7 @@ static void type_and_open(HWND dialog, const std::wstring& text) {
 
 TEST_F(LibraryTest, TheAddDiscDialogTakesSeveralFilesAndSaves) {
   std::wstring root = make_folder(L"picked");
-  for (const wchar_t* name : {L"one.iso", L"two.iso", L"three.iso"}) touch(std::wstring(L"picked\\") + name);
+  for (const wchar_t* name : {L"one.iso", L"two.iso", L"three.iso"}) put_disc(std::wstring(L"picked\\") + name);
   g_state.settings_open = true;
   arm_save_probe();
   DialogSeen seen = with_dialog([] { dispatch_command(CMD_ADD_DISC, 0); },
@@ -157,6 +174,7 @@ TEST_F(LibraryTest, TheAddDiscDialogTakesSeveralFilesAndSaves) {
                                 });
   ASSERT_TRUE(seen.found);
   EXPECT_EQ(seen.title, L"Add disc images");
+  ASSERT_TRUE(wait_for_identification());  // the entries join when their answers come
   std::vector<std::wstring> expected = {join(root, L"one.iso"), join(root, L"two.iso"),
                                         join(root, L"three.iso")};
   EXPECT_EQ(library(), expected);
@@ -186,7 +204,7 @@ static HDROP make_drop(const std::vector<std::wstring>& paths) {
 TEST_F(LibraryTest, DroppedFilesAreAddedAndDroppedFoldersScanned) {
   std::wstring dropped = make_folder(L"dropped");
   make_folder(L"dropped\\sub");
-  touch(L"dropped\\sub\\inner.iso");
+  put_disc(L"dropped\\sub\\inner.iso");
   touch(L"dropped\\skip.txt");
   touch(L"notes.txt");
   std::wstring disc = join(folder, L"pal.iso");
@@ -201,32 +219,37 @@ TEST_F(LibraryTest, DroppedFilesAreAddedAndDroppedFoldersScanned) {
   HDROP drop = make_drop({join(folder, L"notes.txt"), dropped, too_long, gone, disc});
   SendMessageW(g_state.main_window, WM_DROPFILES, (WPARAM)drop, 0);
 
-  std::vector<std::wstring> expected = {join(folder, L"notes.txt"), join(dropped, L"sub\\inner.iso"), disc};
-  EXPECT_EQ(library(), expected);
-  EXPECT_EQ(g_state.entries[0].status, DISC_NOT_PS2);  // any file is added whatever its extension
-  EXPECT_EQ(g_state.entries[2].status, DISC_OK);
-  EXPECT_EQ(g_state.selected, 2);  // the last dropped file; the folder did not move it
   EXPECT_FALSE(g_state.settings_open);
+  ASSERT_TRUE(wait_for_identification());
+  // A file that is no disc image is left out, whatever its extension.
+  std::vector<std::wstring> expected = {join(dropped, L"sub\\inner.iso"), disc};
+  EXPECT_EQ(library(), expected);
+  EXPECT_EQ(g_state.entries[1].status, DISC_OK);
+  EXPECT_EQ(g_state.selected, 1);  // the last dropped file; the folder did not move it
   EXPECT_TRUE(saved());
-  EXPECT_EQ(ini_string(L"library", L"count"), L"3");
-  EXPECT_STREQ(g_state.status_text, L"");  // no message for a drop
+  EXPECT_EQ(ini_string(L"library", L"count"), L"2");
+  EXPECT_STREQ(g_state.status_text,
+               L"Added 2 disc images; skipped 2: 1 not a disc image, 1 with a path longer than Windows allows.");
 
   // A folder alone leaves a selection where it is; with none, the first disc
   // it brought is selected, so that the main pane shows a disc rather than
   // asking for one beside a list that has them.
-  touch(L"dropped\\sub\\second.iso");
+  put_disc(L"dropped\\sub\\second.iso");
   SendMessageW(g_state.main_window, WM_DROPFILES, (WPARAM)make_drop({dropped}), 0);
-  EXPECT_EQ(g_state.entry_count, 4);
-  EXPECT_EQ(g_state.selected, 2);
+  ASSERT_TRUE(wait_for_identification());
+  EXPECT_EQ(g_state.entry_count, 3);
+  EXPECT_EQ(g_state.selected, 1);
   g_state.selected = -1;
-  touch(L"dropped\\third.iso");
-  touch(L"dropped\\sub\\fourth.iso");
+  put_disc(L"dropped\\third.iso");
+  put_disc(L"dropped\\sub\\fourth.iso");
   SendMessageW(g_state.main_window, WM_DROPFILES, (WPARAM)make_drop({dropped}), 0);
-  EXPECT_EQ(g_state.entry_count, 6);
-  EXPECT_EQ(g_state.selected, 4);
+  ASSERT_TRUE(wait_for_identification());
+  EXPECT_EQ(g_state.entry_count, 5);
+  EXPECT_EQ(g_state.selected, 3);
   // A drop that brings nothing new leaves no selection made up.
   g_state.selected = -1;
   SendMessageW(g_state.main_window, WM_DROPFILES, (WPARAM)make_drop({dropped}), 0);
+  ASSERT_TRUE(wait_for_identification());
   EXPECT_EQ(g_state.selected, -1);
 }
 
@@ -236,11 +259,11 @@ TEST_F(LibraryTest, ImagesInTheLaunchersOwnFoldersAreAddedWithAWarning) {
   make_folder(L"games\\mox1");
   make_folder(L"toolchain");
   make_folder(L"mine");
-  touch(L"games\\mox1\\kept here.iso");
-  touch(L"toolchain\\tools disc.iso");
-  touch(L"mine\\fine.iso");
+  put_disc(L"games\\mox1\\kept here.iso");
+  put_disc(L"toolchain\\tools disc.iso");
+  put_disc(L"mine\\fine.iso");
   auto warning = [](const wchar_t* name, const wchar_t* managed) {
-    return std::wstring(name) + L" is in the launcher's " + managed +
+    return L"Added 1 disc image. " + std::wstring(name) + L" is in the launcher's " + managed +
            L" folder, whose files builds replace and delete. Move it to a folder of your own before you build.";
   };
   struct Case {
@@ -248,7 +271,8 @@ TEST_F(LibraryTest, ImagesInTheLaunchersOwnFoldersAreAddedWithAWarning) {
     std::function<void()> add;
     std::wstring status;
   } cases[] = {
-      {"dialog, own folder", [&] { add_chosen_files((join(folder, L"mine\\fine.iso") + L'\0').c_str()); }, L"kept"},
+      {"dialog, own folder", [&] { add_chosen_files((join(folder, L"mine\\fine.iso") + L'\0').c_str()); },
+       L"Added 1 disc image."},
       {"dialog, games", [&] { add_chosen_files((join(folder, L"games\\mox1\\kept here.iso") + L'\0').c_str()); },
        warning(L"kept here.iso", L"games")},
       {"drop, toolchain", [&] { add_dropped_path(join(folder, L"toolchain\\tools disc.iso").c_str()); },
@@ -260,7 +284,7 @@ TEST_F(LibraryTest, ImagesInTheLaunchersOwnFoldersAreAddedWithAWarning) {
          DeleteFileW(join(folder, L"toolchain\\tools disc.iso").c_str());  // one warned image, whatever the order
          scan_chosen_folder(folder.c_str());
        },
-       L"Found 2 new disc images. " + warning(L"kept here.iso", L"games")},
+       L"Added 2 disc images." + warning(L"kept here.iso", L"games").substr(19)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -269,6 +293,7 @@ TEST_F(LibraryTest, ImagesInTheLaunchersOwnFoldersAreAddedWithAWarning) {
     wcscpy(g_state.status_text, L"kept");
     g_state.status_is_error = false;
     c.add();
+    ASSERT_TRUE(wait_for_identification());
     EXPECT_GT(g_state.entry_count, 0) << "the image is added all the same";
     EXPECT_EQ(std::wstring(g_state.status_text), c.status);
     EXPECT_EQ(g_state.status_is_error, c.status.find(L"Move it") != std::wstring::npos);

@@ -300,6 +300,36 @@ TEST_F(SettingsTest, AFileThatIsNoTextIsKeptAsideAndNeverWrittenOver) {
   EXPECT_EQ(read_bytes(bad2), second);
 }
 
+TEST_F(SettingsTest, AFileSetAsideIsAnnouncedOnceByTheNameItWasKeptAs) {
+  const std::string picture("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01", 12);
+  const std::string text_after_zeros = "[build]\r\nrelease_url=D:\\r\n" + std::string(300, '\0') + "[more]\r\nk=1\r\n";
+  const struct {
+    const char* label;
+    std::string bytes;  // null: the file that the case before left
+    const wchar_t* said;
+  } cases[] = {
+      {"no text at all", picture,
+       L"telvar.ini could not be read and was kept as telvar.ini.bad; the launcher started without its library "
+       L"and settings."},
+      {"no text again: the next free name", std::string("\x00\x00\x00\x00", 4),
+       L"telvar.ini could not be read and was kept as telvar.ini.bad2; the launcher started without its library "
+       L"and settings."},
+      {"the same file at the next start", "", L""},
+      {"text, then zeros, then text", text_after_zeros,
+       L"Part of telvar.ini could not be read; the file as it was is kept as telvar.ini.bad3."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (!c.bytes.empty()) write_ini(c.bytes);
+    g_state.status_text[0] = 0;
+    g_state.status_is_error = false;
+    load_settings(add_stored_disc);
+    if (c.bytes.empty()) save_settings();  // as the first run leaves it
+    EXPECT_EQ(std::wstring(g_state.status_text), c.said);
+    EXPECT_EQ(g_state.status_is_error, c.said[0] != 0);
+  }
+}
+
 TEST_F(SettingsTest, AReadableFileWithAZeroTailIsKeptAndConverted) {
   // A write cut short by a power failure leaves the file's text followed by
   // zero bytes. The text before the first zero byte is what the profile

@@ -9,6 +9,9 @@
 #include "core/state.h"
 #include "app/window.h"
 #include "library/disc_identify.h"
+#include "library/identify_worker.h"
+#include "library/iso_image.h"
+#include "library/library.h"
 #include "support/iso_builder.h"
 #include "ui/draw_kit.h"
 #include "support/window_harness.h"
@@ -26,6 +29,10 @@ std::wstring open_launcher_window(const wchar_t* name) {
   if (!registered) registered = register_window_class(GetModuleHandleW(NULL));
   if (shared_window && !IsWindow(shared_window)) shared_window = NULL;
   if (shared_window) ReleaseCapture();
+  // Work queued by an earlier test would land in this one's library.
+  set_image_read_hook(NULL);
+  forget_pending_adds();
+  pump_until(identification_idle, 10000);
   reset_state();
   reset_job_status();
   reset_ui_state();
@@ -81,6 +88,10 @@ bool pump_until(const std::function<bool()>& done, int timeout_ms) {
     MsgWaitForMultipleObjects(0, NULL, FALSE, 5, QS_ALLINPUT);
   }
   return true;
+}
+
+bool wait_for_identification(int timeout_ms) {
+  return pump_until([] { return identification_idle() && !add_in_progress(); }, timeout_ms);
 }
 
 void arm_save_probe() { WritePrivateProfileStringW(L"library", L"probe", L"1", g_state.settings_path); }

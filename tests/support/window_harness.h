@@ -25,6 +25,10 @@ void pump_for(int ms);
 // Handles messages until done() holds or timeout_ms passed; done()'s last value.
 bool pump_until(const std::function<bool()>& done, int timeout_ms);
 
+// Handles messages until the identification worker has nothing left and
+// every add has its answer (and so its summary in the status line).
+bool wait_for_identification(int timeout_ms = 20000);
+
 // Marks the settings file so that saved() tells whether save_settings ran
 // since (a save rewrites the whole library section).
 void arm_save_probe();

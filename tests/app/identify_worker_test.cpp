@@ -1,0 +1,169 @@
+// Identification off the window thread, through the real window: a library
+// whose discs read slowly (every read of an image waits, as on a share that
+// takes its time) neither delays the window nor its keys; answers for entries
+// removed meanwhile are dropped; a search of a folder of 200 images shows how
+// far it is and stops on Esc.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <stdio.h>
+#include <functional>
+#include <string>
+
+#include "app/commands.h"
+#include "core/state.h"
+#include "library/disc_identify.h"
+#include "library/identify_worker.h"
+#include "library/iso_image.h"
+#include "library/library.h"
+#include "support/window_harness.h"
+#include "ui/main_view.h"
+
+static volatile LONG g_read_delay_ms;
+
+static void slow_read() { Sleep((DWORD)g_read_delay_ms); }
+
+class IdentifyWorkerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder = open_launcher_window(L"identify");
+    window = g_state.main_window;
+    ASSERT_TRUE(window != NULL) << "no window: is DISPLAY an X server?";
+  }
+  void TearDown() override {
+    set_image_read_hook(NULL);
+    cancel_scans();
+    wait_for_identification(60000);
+    close_launcher_window();
+  }
+  // A library of n PAL discs stored in telvar.ini, as a user's would be.
+  void store_library(int n) {
+    for (int i = 0; i < n; i++) {
+      std::wstring path = join(folder, L"disc" + std::to_wstring(i) + L".iso");
+      write_disc(path, "SXPE_100.01");
+      WritePrivateProfileStringW(L"library", (L"disc" + std::to_wstring(i)).c_str(), path.c_str(),
+                                 g_state.settings_path);
+    }
+    WritePrivateProfileStringW(L"library", L"count", std::to_wstring(n).c_str(), g_state.settings_path);
+    WritePrivateProfileStringW(L"library", L"selected", L"0", g_state.settings_path);
+  }
+  // Milliseconds from a posted key to the window having handled it.
+  int key_answer_ms(WPARAM key, const std::function<bool()>& handled) {
+    DWORD start = GetTickCount();
+    PostMessageW(window, WM_KEYDOWN, key, 0);
+    EXPECT_TRUE(pump_until(handled, 5000));
+    return (int)(GetTickCount() - start);
+  }
+  std::wstring folder;
+  HWND window = NULL;
+};
+
+TEST_F(IdentifyWorkerTest, SlowDiscsDelayNeitherTheStartNorTheKeys) {
+  const int discs = 6;
+  store_library(discs);
+  set_image_read_hook(slow_read);
+  g_read_delay_ms = 60;  // each identification reads at least four times
+
+  // What start-up did before: every image read before the window exists.
+  // Measured so that the fixture is known to be slow.
+  DWORD start = GetTickCount();
+  load_settings(add_stored_disc);
+  int waited_ms = (int)(GetTickCount() - start);
+  EXPECT_GE(waited_ms, discs * 4 * 60) << "the slow reads are not slow";
+  ASSERT_EQ(g_state.entry_count, discs);
+
+  // Start-up as the launcher does it now: the library is there at once, each
+  // row "Checking", and the window paints and answers keys while the worker
+  // reads.
+  g_state.entry_count = 0;
+  g_state.selected = -1;
+  start = GetTickCount();
+  load_settings(queue_stored_disc);
+  RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
+  int shown_ms = (int)(GetTickCount() - start);
+  EXPECT_LT(shown_ms, 100);
+  ASSERT_EQ(g_state.entry_count, discs);
+  EXPECT_EQ(g_state.selected, 0);
+  for (int i = 0; i < discs; i++) {
+    EXPECT_EQ(g_state.entries[i].status, DISC_CHECKING);
+    EXPECT_STREQ(status_label(i).text, L"Checking\u2026");
+  }
+  int down_ms = key_answer_ms(VK_DOWN, [] { return g_state.selected == 1; });
+  int end_ms = key_answer_ms(VK_END, [&] { return g_state.selected == discs - 1; });
+  EXPECT_LT(down_ms, 100);
+  EXPECT_LT(end_ms, 100);
+  printf("%d slow discs: library read before the window %d ms; queued start-up and first paint %d ms; "
+         "keys answered in %d and %d ms\n",
+         discs, waited_ms, shown_ms, down_ms, end_ms);
+  EXPECT_FALSE(identification_idle()) << "the keys were answered while the discs were still being read";
+
+  // Every row gets its answer in the end.
+  ASSERT_TRUE(wait_for_identification(60000));
+  for (int i = 0; i < discs; i++) EXPECT_EQ(g_state.entries[i].status, DISC_OK) << i;
+}
+
+TEST_F(IdentifyWorkerTest, AnAnswerForARemovedOrReplacedEntryIsDropped) {
+  std::wstring pal = join(folder, L"pal.iso"), other = join(folder, L"other.iso");
+  write_disc(pal, "SXPE_100.01");
+  write_disc(other, "SXXX_999.99");
+  set_image_read_hook(slow_read);
+  g_read_delay_ms = 40;
+  queue_stored_disc(pal.c_str());
+  queue_stored_disc(other.c_str());
+  ASSERT_EQ(g_state.entry_count, 2);
+
+  // pal.iso leaves the library while its answer is under way; other.iso moves
+  // into its place and must keep its own answer, not take pal's.
+  g_state.selected = 0;
+  dispatch_command(CMD_REMOVE_ENTRY, 0);
+  ASSERT_EQ(g_state.entry_count, 1);
+  ASSERT_TRUE(wait_for_identification());
+  ASSERT_EQ(g_state.entry_count, 1);
+  EXPECT_EQ(std::wstring(g_state.entries[0].path), other);
+  EXPECT_EQ(g_state.entries[0].status, DISC_UNKNOWN);
+  EXPECT_STREQ(g_state.entries[0].serial, "SXXX_999.99");
+
+  // Removed and added again: only the new entry's answer lands, once.
+  queue_stored_disc(pal.c_str());
+  g_state.selected = 1;
+  queue_refresh(1, false);
+  dispatch_command(CMD_REMOVE_ENTRY, 0);
+  queue_stored_disc(pal.c_str());
+  ASSERT_TRUE(wait_for_identification());
+  ASSERT_EQ(g_state.entry_count, 2);
+  EXPECT_EQ(std::wstring(g_state.entries[1].path), pal);
+  EXPECT_EQ(g_state.entries[1].status, DISC_OK);
+  EXPECT_EQ(g_state.entries[0].status, DISC_UNKNOWN);
+}
+
+TEST_F(IdentifyWorkerTest, ASearchOfTwoHundredImagesShowsHowFarItIsAndStopsOnEscape) {
+  std::wstring root = join(folder, L"many");
+  CreateDirectoryW(root.c_str(), NULL);
+  for (int i = 0; i < 200; i++) write_disc(join(root, L"disc" + std::to_wstring(i) + L".iso"), "SXXX_999.99");
+  set_image_read_hook(slow_read);
+  g_read_delay_ms = 25;
+
+  g_state.selected = -1;
+  DWORD start = GetTickCount();
+  scan_chosen_folder(root.c_str());
+  EXPECT_LT((int)(GetTickCount() - start), 100) << "the search must not hold the window";
+  ASSERT_TRUE(pump_until([] { return g_state.entry_count >= 3; }, 20000));
+  EXPECT_TRUE(scan_in_progress());
+  std::wstring progress = g_state.status_text;
+  EXPECT_EQ(progress.rfind(L"Looking for disc images: ", 0), 0u) << progress;
+  EXPECT_NE(progress.find(L" of 200 checked. Press Esc to stop the search."), std::wstring::npos) << progress;
+
+  // Esc stops it (no question: a search is quick to start again), and soon.
+  int stop_ms = key_answer_ms(VK_ESCAPE, [] { return !scan_in_progress(); });
+  EXPECT_LT(stop_ms, 2000);
+  ASSERT_TRUE(wait_for_identification());
+  int added = g_state.entry_count;
+  printf("search of 200 slow images: stopped %d ms after Esc, with %d added\n", stop_ms, added);
+  EXPECT_LT(added, 64) << "the search went on to the library's end";
+  EXPECT_EQ(std::wstring(g_state.status_text),
+            L"Search stopped. Added " + std::to_wstring(added) + L" disc images.");
+  EXPECT_EQ(g_state.selected, 0);  // nothing was selected: its first image is
+  EXPECT_EQ(ini_string(L"library", L"count"), std::to_wstring(added));
+  // Nothing more comes after the stop.
+  pump_for(300);
+  EXPECT_EQ(g_state.entry_count, added);
+}
