@@ -35,7 +35,7 @@ ALLOWED = {
 BYTE_LEVEL = {
     "core/failure_words", "core/version",
     "library/md5", "library/iso_records",
-    "transfer/inflate", "transfer/zip_records",
+    "transfer/inflate", "transfer/zip_records", "transfer/resume_record", "transfer/retry_pace",
     "pipeline/release_description", "pipeline/progress_line",
 }
 

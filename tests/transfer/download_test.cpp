@@ -164,6 +164,10 @@ class DownloadTest : public ::testing::Test {
     heard.clear();
     cancel_at_publication = 0;
     set_job_listener(listen);
+    // Retried failures pause a hundredth of their real pauses here.
+    DownloadLimits quick = DOWNLOAD_LIMITS_DEFAULT;
+    quick.pause_percent = 1;
+    set_download_limits(&quick);
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     folder_ = format(L"%lstelvar_download_%lu", temp, GetCurrentProcessId());
@@ -171,6 +175,7 @@ class DownloadTest : public ::testing::Test {
   }
   void TearDown() override {
     set_job_listener(NULL);
+    set_download_limits(NULL);
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder_ + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
