@@ -71,10 +71,16 @@ void describe_added(const AddCounts& c, wchar_t* out, size_t units) {
     copy_text(reasons, 192, joined);
   }
   const wchar_t* stopped = c.cancelled ? L"Search stopped. " : L"";
+  wchar_t unsearched[112] = L"";
+  if (c.unsearched > 0)
+    format_text(unsearched, 112,
+                plural(c.unsearched) ? L" %d folders were not searched (too many searches at once): add them again."
+                                     : L" %d folder was not searched (too many searches at once): add it again.",
+                c.unsearched);
   if (skipped == 0)
-    format_text(out, units, L"%ls%ls.", stopped, added);
+    format_text(out, units, L"%ls%ls.%ls", stopped, added, unsearched);
   else
-    format_text(out, units, L"%ls%ls; skipped %d: %ls.", stopped, added, skipped, reasons);
+    format_text(out, units, L"%ls%ls; skipped %d: %ls.%ls", stopped, added, skipped, reasons, unsearched);
 }
 
 // Joins the add under way, or starts a new batch when none is.
@@ -165,6 +171,8 @@ static void queue_folder(const wchar_t* folder) {
     g_batch.pending++;
     g_batch.scan_checked = 0;
     g_batch.scan_total = 0;
+  } else {
+    g_batch.counts.unsearched++;
   }
 }
 

@@ -168,3 +168,22 @@ TEST_F(IdentifyWorkerTest, ASearchOfTwoHundredImagesShowsHowFarItIsAndStopsOnEsc
   pump_for(300);
   EXPECT_EQ(g_state.entry_count, added);
 }
+
+TEST_F(IdentifyWorkerTest, FoldersBeyondTheSearchesAtOnceAreNamedNotLost) {
+  // Ten dropped folders while the first search still reads: eight searches
+  // wait their turn, and the two that find no place are said, not dropped
+  // without a word.
+  set_image_read_hook(slow_read);
+  g_read_delay_ms = 30;
+  for (int i = 0; i < SCAN_CAPACITY + 2; i++) {
+    std::wstring dropped = join(folder, L"folder" + std::to_wstring(i));
+    CreateDirectoryW(dropped.c_str(), NULL);
+    write_disc(join(dropped, L"disc.iso"), "SXXX_999.99");
+  }
+  for (int i = 0; i < SCAN_CAPACITY + 2; i++)
+    add_dropped_path(join(folder, L"folder" + std::to_wstring(i)).c_str());
+  ASSERT_TRUE(wait_for_identification(60000));
+  EXPECT_EQ(g_state.entry_count, SCAN_CAPACITY);
+  EXPECT_EQ(std::wstring(g_state.status_text),
+            L"Added 8 disc images. 2 folders were not searched (too many searches at once): add them again.");
+}
