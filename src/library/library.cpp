@@ -42,7 +42,7 @@ static void apply_add_result(const IdentifyResult& result, IdentifyOutcome* outc
 // added one; the sum puts it after its counts.
 static wchar_t managed_warning[STATUS_TEXT_UNITS];
 
-static int32_t plural(int32_t n) { return n == 1 ? 0 : 1; }
+static bool plural(int32_t n) { return n != 1; }
 
 void describe_added(const AddCounts& c, wchar_t* out, size_t units) {
   wchar_t added[64];
@@ -59,13 +59,14 @@ void describe_added(const AddCounts& c, wchar_t* out, size_t units) {
   } parts[] = {
       {c.listed, L"%d already listed", L"%d already listed"},
       {c.not_image, L"%d not a disc image", L"%d not disc images"},
-      {c.full, L"%d with no room left (the library holds 64)", L"%d with no room left (the library holds 64)"},
+      {c.full, L"%d with no room left (the library holds %d)", L"%d with no room left (the library holds %d)"},
       {c.too_long, L"%d with a path longer than Windows allows", L"%d with paths longer than Windows allows"},
   };
   for (const auto& part : parts) {
     if (part.n == 0) continue;
     wchar_t one[96];
-    format_text(one, 96, plural(part.n) ? part.many : part.one, part.n);
+    // The capacity goes along for the one text that names it; the others ignore it.
+    format_text(one, 96, plural(part.n) ? part.many : part.one, part.n, (int32_t)LIBRARY_CAPACITY);
     wchar_t joined[192];
     format_text(joined, 192, reasons[0] ? L"%ls, %ls" : L"%ls%ls", reasons, one);
     copy_text(reasons, 192, joined);
