@@ -187,3 +187,28 @@ TEST_F(IdentifyWorkerTest, FoldersBeyondTheSearchesAtOnceAreNamedNotLost) {
   EXPECT_EQ(std::wstring(g_state.status_text),
             L"Added 8 disc images. 2 folders were not searched (too many searches at once): add them again.");
 }
+
+TEST_F(IdentifyWorkerTest, PlayChecksTheDiscAgainWithoutHoldingTheWindow) {
+  std::wstring game_dir = install_standin_game(folder);
+  std::wstring pal = join(folder, L"pal.iso"), other = join(folder, L"other.iso");
+  write_disc(pal, "SXPE_100.01");
+  write_disc(other, "SXXX_999.99");
+  ASSERT_EQ(add_entry(pal), 0);
+  ASSERT_EQ(add_entry(other), 1);
+  g_state.minimize = 0;
+  g_state.selected = 0;
+  set_image_read_hook(slow_read);
+  g_read_delay_ms = 100;
+
+  SendMessageW(window, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_EQ(g_state.running_entry, -1) << "the game waits for the check";
+  EXPECT_FALSE(identification_idle());
+  int down_ms = key_answer_ms(VK_DOWN, [] { return g_state.selected == 1; });
+  EXPECT_LT(down_ms, 100);
+  EXPECT_FALSE(identification_idle()) << "the key was answered while the disc was still being read";
+  std::wstring record = join(game_dir, L"game_record.txt");
+  EXPECT_TRUE(pump_until([&] { return GetFileAttributesW(record.c_str()) != INVALID_FILE_ATTRIBUTES; }, 20000))
+      << "the game starts once the check has answered";
+  EXPECT_TRUE(pump_until([] { return g_state.running_entry < 0; }, 10000));
+  printf("Play with a slow disc: a key answered in %d ms during the check\n", down_ms);
+}
