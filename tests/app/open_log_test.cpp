@@ -61,7 +61,9 @@ TEST_F(OpenLogTest, OpenLogAlwaysAnswers) {
       continue;
     }
     if (c.built) install_standin_game(folder);
-    if (c.with_log) ASSERT_TRUE(write_bytes(game_log, "frame timings\r\n"));
+    if (c.with_log) {
+      ASSERT_TRUE(write_bytes(game_log, "frame timings\r\n"));
+    }
     g_job.failed = c.failed;
     g_job.entry_index = c.failed ? 0 : -1;
     wcscpy(g_state.status_text, L"earlier");

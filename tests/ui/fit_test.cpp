@@ -136,7 +136,9 @@ TEST(NarrowWidths, SecondaryButtonsBecomeIconSquaresOnlyWhenTheLabelsDoNotFit) {
       int L = P(scale, 300) + P(scale, 24), R = width - P(scale, 24);
       bool labelled = L + P(scale, 182) + 2 * P(scale, 140) + P(scale, 150) + P(scale, 12) <= R - P(scale, 120);
       // At 125 % the rounding of each length moves the point by one width.
-      if (scale != 1.25f) EXPECT_EQ(labelled, design_width >= 1092);
+      if (scale != 1.25f) {
+        EXPECT_EQ(labelled, design_width >= 1092);
+      }
       int y = P(scale, 24) + P(scale, 150) + P(scale, 24) + P(scale, 4);
       for (int k = 0; k < 4; k++) {
         const HitRegion* region = region_of(secondary[k]);
@@ -445,7 +447,9 @@ TEST(NarrowWidths, TheEmptyStatesInvitationWraps) {
       lines++;
     }
     EXPECT_EQ(joined, sentence) << design_width;
-    if (design_width == 1100) EXPECT_EQ(lines, 1);
+    if (design_width == 1100) {
+      EXPECT_EQ(lines, 1);
+    }
   }
 }
 

@@ -95,7 +95,9 @@ TEST(MessageLine, SaysWhatHappenedLast) {
     copy_text(g_state.status_text, STATUS_TEXT_UNITS, c.status_text);
     std::vector<DrawnText> texts = record_texts(1100, 860);
     EXPECT_TRUE(drawn(texts, c.shown)) << narrow(c.shown);
-    if (!c.hidden.empty()) EXPECT_FALSE(drawn(texts, c.hidden)) << narrow(c.hidden);
+    if (!c.hidden.empty()) {
+      EXPECT_FALSE(drawn(texts, c.hidden)) << narrow(c.hidden);
+    }
   }
 }
 
