@@ -28,6 +28,7 @@ server's, for every path):
   fail=STATUS          the next N (fails=N, 1 when not given) answers are STATUS,
   fails=N              with Retry-After when retry_after=SECONDS is given
   retry_after=SECONDS
+  only=TEXT            cuts and failures apply only to paths that contain TEXT
 Every value is cleared by /control?clear=1.
 
     flaky_server.py --port-file FILE --log FILE [--root DIR] [--idle-seconds S]
@@ -82,12 +83,13 @@ class State:
     fail = None
     fails = 0
     retry_after = None
+    only = ""
     modified = formatdate(time.time() - 3600, usegmt=True)
 
     @classmethod
     def clear(cls):
         cls.etag, cls.honour_range, cls.cut, cls.cuts, cls.reset = "v1", True, None, 0, False
-        cls.fail, cls.fails, cls.retry_after = None, 0, None
+        cls.fail, cls.fails, cls.retry_after, cls.only = None, 0, None, ""
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -149,6 +151,8 @@ class Handler(BaseHTTPRequestHandler):
                 State.cut = int(query["cut"][0])
                 State.cuts = int(query.get("cuts", ["1"])[0])
                 State.reset = query.get("reset", ["0"])[0] == "1"
+            if "only" in query:
+                State.only = query["only"][0]
             if "fail" in query:
                 State.fail = int(query["fail"][0])
                 State.fails = int(query.get("fails", ["1"])[0])
@@ -195,17 +199,18 @@ class Handler(BaseHTTPRequestHandler):
                 with open(file, "rb") as f:
                     f.seek(offset)
                     return f.read(length)
-        return self.send_body(size, read)
+        return self.send_body(path, size, read)
 
-    def send_body(self, size, read):
+    def send_body(self, path, size, read):
         with State.lock:
-            fail = State.fail if State.fails > 0 else None
+            steered = State.only in path
+            fail = State.fail if State.fails > 0 and steered else None
             if fail:
                 State.fails -= 1
             retry_after = State.retry_after
             etag = '"%s"' % State.etag
             honour = State.honour_range
-            cut = State.cut if State.cuts > 0 else None
+            cut = State.cut if State.cuts > 0 and steered else None
             reset = State.reset
         if fail:
             self.answer(fail, 4, [("Retry-After", retry_after)] if retry_after else [])
