@@ -1,8 +1,10 @@
 // telvar-cli fetch SOURCE DEST: downloads an http(s) address, or copies a
 // local file, to DEST exactly as the build job fetches a release archive
 // (label "the file"). Stage texts go to standard output as they change; on
-// failure the error text is the last line of standard error and DEST is gone;
-// Ctrl+C stops the transfer after its current chunk.
+// failure the error text is the last line of standard error and DEST is gone
+// (an interrupted download keeps DEST.partial and its record, which the next
+// fetch of the same address resumes); Ctrl+C stops the transfer at once,
+// whatever it waits for.
 #include "cli/cli.h"
 
 #include "transfer/download.h"

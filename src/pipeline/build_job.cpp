@@ -3,6 +3,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <wctype.h>
 
 #include "core/state.h"
 #include "core/text.h"
@@ -36,6 +37,7 @@ struct JobPaths {
   wchar_t kit[PATH_UNITS];                  // launcher_dir\games\<game id>
   wchar_t url[RELEASE_URL_UNITS];           // the address being fetched
   wchar_t archive[PATH_UNITS];              // the archive being fetched, in downloads
+  wchar_t verified[PATH_UNITS];             // where it is kept once verified, empty when it is not kept
 };
 static JobPaths paths;
 static ReleaseDescription description;
@@ -165,14 +167,77 @@ static bool locate_archive(const wchar_t* game_id, const char* file_name) {
   return true;
 }
 
-static bool fetch_toolchain(const wchar_t* game_id) {
-  if (!locate_archive(game_id, description.toolchain_file)) return false;
-  if (!download_url(paths.url, paths.archive, 0.01, 0.2, NULL, NULL, L"Downloading the build tools", L"the build tools",
-                    DOWNLOAD_ARCHIVE_LIMIT))
+// A verified archive stays in downloads under "<sha256>-<name>", so that a
+// later job whose description names the same checksum (a Rebuild, a build
+// of the other region, a retry after the script failed) needs no download.
+// The name is the checksum the description gives, in lower case; without a
+// checksum there is nothing to name it by, and the archive is not kept.
+enum { SHA256_HEX = 64 };
+
+static bool is_hex_digest(const wchar_t* text) {
+  for (int i = 0; i < SHA256_HEX; i++)
+    if (!iswxdigit(text[i])) return false;
+  return true;
+}
+
+static void name_verified_archive(const char* sha256, const char* file_name) {
+  paths.verified[0] = 0;
+  if (strlen(sha256) != SHA256_HEX) return;
+  wchar_t digest[SHA256_HEX + 1], name[RELEASE_FILE_BYTES], kept[PATH_UNITS];
+  utf8_to_wide(sha256, digest, SHA256_HEX + 1);
+  utf8_to_wide(file_name, name, RELEASE_FILE_BYTES);
+  if (!is_hex_digest(digest)) return;
+  _wcslwr(digest);
+  // A name that does not fit whole is not kept: a cut one would name another file.
+  if (format_text(kept, PATH_UNITS, L"%ls-%ls", digest, name) && join_path(paths.verified, paths.downloads, kept)) return;
+  paths.verified[0] = 0;
+}
+
+// The kept archive when it is there and still has its checksum (a kept file
+// is never trusted on its name alone: a disk error or another program may
+// have changed it); paths.archive then names it. One that no longer matches
+// is deleted.
+static bool take_verified_archive(const char* sha256, double progress, const wchar_t* check_stage) {
+  if (!paths.verified[0] || GetFileAttributesW(paths.verified) == INVALID_FILE_ATTRIBUTES) return false;
+  publish_progress(progress, L"%ls", check_stage);
+  char actual[65];
+  if (sha256_file(paths.verified, actual) && _stricmp(actual, sha256) == 0) {
+    copy_text(paths.archive, PATH_UNITS, paths.verified);
+    return true;
+  }
+  DeleteFileW(paths.verified);
+  return false;
+}
+
+// Fetches an archive the description names, or takes the kept one, and
+// checks it: progress from..to, stage texts from label ("the build tools").
+// False with the job failed (or cancelled). paths.archive names the verified
+// file afterwards, which is the kept one when it has a checksum.
+static bool obtain_archive(const wchar_t* game_id, const char* file_name, const char* sha256, double from, double to,
+                           const wchar_t* label, const wchar_t* download_stage, const wchar_t* check_stage,
+                           const wchar_t* damaged) {
+  if (!locate_archive(game_id, file_name)) return false;
+  name_verified_archive(sha256, file_name);
+  if (take_verified_archive(sha256, to, check_stage)) return true;
+  if (cancel_requested()) return false;
+  if (!download_url(paths.url, paths.archive, from, to, NULL, NULL, download_stage, label, DOWNLOAD_ARCHIVE_LIMIT))
     return false;
-  publish_progress(0.2, L"Checking the build tools");
-  if (checksum_fails(paths.archive, description.toolchain_sha256,
-                     L"The downloaded build tools are damaged (checksum). Try again."))
+  publish_progress(to, L"%ls", check_stage);
+  if (checksum_fails(paths.archive, sha256, damaged)) return false;
+  if (paths.verified[0] && MoveFileExW(paths.archive, paths.verified, MOVEFILE_REPLACE_EXISTING))
+    copy_text(paths.archive, PATH_UNITS, paths.verified);
+  return true;
+}
+
+// After unpacking: an archive that is not kept has done its work.
+static void release_archive() {
+  if (wcscmp(paths.archive, paths.verified) != 0) DeleteFileW(paths.archive);
+}
+
+static bool fetch_toolchain(const wchar_t* game_id) {
+  if (!obtain_archive(game_id, description.toolchain_file, description.toolchain_sha256, 0.01, 0.2,
+                      L"the build tools", L"Downloading the build tools", L"Checking the build tools",
+                      L"The downloaded build tools are damaged (checksum). Try again."))
     return false;
   // The checksum of a large archive takes a while; a cancel given meanwhile
   // must not still cost the tools that are installed (the downloads and the
@@ -182,8 +247,53 @@ static bool fetch_toolchain(const wchar_t* game_id) {
   // A failed unpack keeps the archive and leaves no stamp: the next job fetches again.
   if (!extract_zip(paths.archive, paths.toolchain, 0.2, 0.26, L"the build tools")) return false;
   write_toolchain_stamp(paths.toolchain, description.toolchain_version);
-  DeleteFileW(paths.archive);
+  release_archive();
   return true;
+}
+
+// Is name in downloads something a job of this description may still use?
+// The kept archives of its two files ("<sha256>-<file name>", both as the
+// description gives them), and the partial downloads of its two file names.
+static bool named_by_description(const wchar_t* name) {
+  const char* sums[] = {description.toolchain_sha256, description.kit_sha256};
+  const char* files[] = {description.toolchain_file, description.kit_file};
+  for (int i = 0; i < 2; i++) {
+    wchar_t digest[SHA256_HEX + 1], file[RELEASE_FILE_BYTES];
+    utf8_to_wide(sums[i], digest, SHA256_HEX + 1);
+    utf8_to_wide(files[i], file, RELEASE_FILE_BYTES);
+    size_t length = wcslen(file);
+    if (!length) continue;
+    if (wcslen(digest) == SHA256_HEX && _wcsnicmp(name, digest, SHA256_HEX) == 0 && name[SHA256_HEX] == L'-' &&
+        _wcsicmp(name + SHA256_HEX + 1, file) == 0)
+      return true;
+    if (_wcsnicmp(name, file, length) == 0 &&
+        (_wcsicmp(name + length, DOWNLOAD_PARTIAL_SUFFIX) == 0 || _wcsicmp(name + length, DOWNLOAD_RECORD_SUFFIX) == 0))
+      return true;
+  }
+  return false;
+}
+
+// After a successful build: kept archives and partial downloads that this
+// release no longer names are deleted. Other files in downloads (one a user
+// put there, an archive kept for inspection) are left alone, and so are
+// folders.
+static void prune_downloads() {
+  wchar_t pattern[PATH_UNITS], path[PATH_UNITS];
+  if (!join_path(pattern, paths.downloads, L"*")) return;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    const wchar_t* name = found.cFileName;
+    size_t length = wcslen(name);
+    bool kept = length > SHA256_HEX + 1 && is_hex_digest(name) && name[SHA256_HEX] == L'-';
+    bool partial = (length > 8 && _wcsicmp(name + length - 8, DOWNLOAD_PARTIAL_SUFFIX) == 0) ||
+                   (length > 12 && _wcsicmp(name + length - 12, DOWNLOAD_RECORD_SUFFIX) == 0);
+    if ((kept || partial) && !named_by_description(name) && join_path(path, paths.downloads, name))
+      DeleteFileW(path);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
 }
 
 static bool toolchain_current() {
@@ -278,12 +388,9 @@ static bool run_stages(char** text) {
 
   if (!toolchain_current() && !fetch_toolchain(game_id)) return false;
 
-  if (!locate_archive(game_id, description.kit_file)) return false;
-  if (!download_url(paths.url, paths.archive, 0.26, 0.3, NULL, NULL, L"Downloading the game's build kit",
-                    L"the build kit", DOWNLOAD_ARCHIVE_LIMIT))
-    return false;
-  if (checksum_fails(paths.archive, description.kit_sha256,
-                     L"The downloaded build kit is damaged (checksum). Try again."))
+  if (!obtain_archive(game_id, description.kit_file, description.kit_sha256, 0.26, 0.3, L"the build kit",
+                      L"Downloading the game's build kit", L"Checking the build kit",
+                      L"The downloaded build kit is damaged (checksum). Try again."))
     return false;
 
   // Likewise the kit folder and its stamp stay as they are after a cancel.
@@ -294,7 +401,7 @@ static bool run_stages(char** text) {
   clear_stale_output(paths.kit, game_id, version);
   clear_kit_folder(paths.kit);
   if (!extract_zip(paths.archive, paths.kit, 0.3, 0.32, L"the build kit")) return false;
-  DeleteFileW(paths.archive);
+  release_archive();
 
   wchar_t levels[LEVEL_LIST_UNITS];
   read_level_list(g_state.settings_path, description.levels, levels);
@@ -312,6 +419,7 @@ static bool run_stages(char** text) {
 
   publish_progress(0.99, L"Cleaning up");
   clear_intermediate_output(paths.kit, region_word);
+  prune_downloads();
   bool carried = settle_output(&output);
   WritePrivateProfileStringW(game_id, row.region_suffix ? L"built_version_us" : L"built_version", version,
                              g_state.settings_path);

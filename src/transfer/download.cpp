@@ -14,10 +14,12 @@
 // file it made is deleted through its own handle, so nothing else can be
 // reached.
 //
-// Bad networks: WinHTTP runs in its asynchronous mode, so the worker never
-// sits inside a call it cannot leave; it waits on the steps in slices of
-// WAIT_STEP_MS and asks about a cancel between them, and gives up on headers
-// that take longer than the headers limit and on a body that brings less than
+// Bad networks: each request runs on a thread of its own with WinHTTP's
+// synchronous calls, and the caller's thread watches it in slices of
+// WAIT_STEP_MS, so that a cancel takes effect at once at every step (resolving,
+// connecting, sending, waiting for headers, reading) although none of those
+// calls can be interrupted under Wine; it gives up on headers that take
+// longer than the headers limit and on a body that brings less than
 // its minimum in a window (Wine waits for ever otherwise, and Windows only per
 // receive). Failures of the way (time-out, no connection, broken connection,
 // a body cut short, 408, 429, 5xx) are tried again up to RETRY_ATTEMPTS times
@@ -29,8 +31,10 @@
 // deletes partial and record, and only a whole body is moved to the
 // destination, where the caller checks its checksum.
 //
-// Memory: two static chunk buffers for the life of the process (1 MiB for
-// local copies, 64 KiB per HTTP read), so one download runs at a time; a
+// Memory: a static chunk buffer of 1 MiB for local copies for the life of the
+// process, so one download runs at a time, and a heap record with a 64 KiB
+// read buffer per HTTP request, freed by whichever of the two threads lets go
+// of it last (an abandoned request may finish long after its download); a
 // memory result is one malloc block that doubles as it grows and always ends
 // with a zero byte, so a text document can be read as a C string.
 #include "transfer/download.h"
@@ -57,7 +61,6 @@ enum {
 };
 
 static uint8_t copy_buffer[COPY_CHUNK_BYTES];
-static uint8_t receive_buffer[RECEIVE_CHUNK_BYTES];
 
 static const double BYTES_PER_MB = 1048576.0;
 
@@ -185,120 +188,183 @@ static bool copy_local(Transfer* t, const wchar_t* source, HANDLE input) {
   }
 }
 
-// ---- WinHTTP's asynchronous steps -------------------------------------------
+// ---- One request on a thread of its own ----------------------------------------
 
-// What WinHTTP's callback hands to the waiting download. Each request gets a
-// new generation as its context; a callback of an abandoned request (one
-// closed after a cancel or a time-out, which Wine may still finish later)
-// carries an older one and is ignored.
-struct HttpSignal {
-  HANDLE event;               // set when a step of the current request ended
-  volatile LONG generation;   // the current request's context
-  volatile DWORD status;      // the callback status that ended the step
-  volatile DWORD error;       // REQUEST_ERROR's code
-  volatile DWORD bytes;       // DATA_AVAILABLE's count or READ_COMPLETE's length
+// Each attempt's request runs with WinHTTP's synchronous calls on a thread of
+// its own, which writes the body as it comes; the download's thread watches
+// it in slices of WAIT_STEP_MS for a cancel, the headers' limit and a stalled
+// body, and publishes the progress. When it gives up, it abandons the call and
+// returns at once: a call that cannot be interrupted (Wine's WinHTTP ignores
+// handles closed from another thread, and in its asynchronous mode a read
+// waits until the whole buffer is filled) ends by itself later, touching
+// nothing of the download any more. Synchronous reads of 64 KiB also keep the
+// body as fast as it was.
+enum CallPhase { CALL_WAITING, CALL_HEADERS, CALL_BODY, CALL_ENDED };
+
+struct HttpCall {
+  volatile LONG refs;          // the watcher and the thread; the last to let go frees the call
+  SRWLOCK lock;                // guards what follows, and the Transfer while the body is written
+  HANDLE wake;                 // auto-reset: the thread changed something
+  HANDLE go;                   // manual-reset: the watcher decided about the body
+  Transfer* t;                 // the download, untouched once abandoned
+  wchar_t host[HOST_UNITS];
+  wchar_t path[URL_PATH_UNITS];
+  INTERNET_PORT port;
+  bool secure;
+  wchar_t extra[HEADER_UNITS]; // Range and If-Range, or empty
+  bool abandoned;              // the watcher gave up on the call
+  bool read_body;              // the watcher's decision at CALL_HEADERS
+  uint64_t expected;           // the body's announced length, 0 when not announced
+  uint64_t start;              // t->done when the body began
+  CallPhase phase;
+  bool failed;                 // the call ended in a failure (set with phase CALL_ENDED)
+  TransferFailure failure;     // which, unless store_chunk already set the result
+  DWORD error;                 // the failed call's code
+  HINTERNET request;           // readable by the watcher at CALL_HEADERS
+  uint8_t buffer[RECEIVE_CHUNK_BYTES];
 };
-static HttpSignal http_signal;
 
-static void CALLBACK on_http_status(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD length) {
-  if ((LONG)context != http_signal.generation) return;
-  switch (status) {
-    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
-    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
-      break;
-    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
-      http_signal.bytes = info ? *(DWORD*)info : 0;
-      break;
-    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
-      http_signal.bytes = length;
-      break;
-    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
-      http_signal.error = info ? ((WINHTTP_ASYNC_RESULT*)info)->dwError : (DWORD)ERROR_WINHTTP_INTERNAL_ERROR;
-      break;
-    default:
+static void release_call(HttpCall* call) {
+  if (InterlockedDecrement(&call->refs) != 0) return;
+  CloseHandle(call->wake);
+  CloseHandle(call->go);
+  free(call);
+}
+
+// Moves the call on; false when the watcher has abandoned it.
+static bool call_reached(HttpCall* call, CallPhase phase, bool failed, TransferFailure failure, DWORD error) {
+  AcquireSRWLockExclusive(&call->lock);
+  bool wanted = !call->abandoned;
+  call->phase = phase;
+  call->failed = failed;
+  call->failure = failure;
+  call->error = error;
+  ReleaseSRWLockExclusive(&call->lock);
+  SetEvent(call->wake);
+  return wanted;
+}
+
+// Reads the body into the download while the watcher still wants it.
+static void read_call_body(HttpCall* call) {
+  for (;;) {
+    DWORD got = 0;
+    if (!WinHttpReadData(call->request, call->buffer, RECEIVE_CHUNK_BYTES, &got)) {
+      call_reached(call, CALL_ENDED, true, TRANSFER_INTERRUPTED, GetLastError());
       return;
-  }
-  http_signal.status = status;
-  SetEvent(http_signal.event);
-}
-
-enum StepEnd { STEP_DONE, STEP_FAILED, STEP_CANCELLED, STEP_TIMED_OUT };
-
-// Readies the signal for the next step; call before starting it.
-static void arm_step() {
-  http_signal.status = 0;
-  http_signal.error = 0;
-  http_signal.bytes = 0;
-  ResetEvent(http_signal.event);
-}
-
-// Waits for the step to end with `expected`, asking about a cancel and the
-// watch's deadline every WAIT_STEP_MS. *error: the failure's code.
-static StepEnd wait_step(const Transfer* t, DWORD expected, const StallWatch* watch, DWORD* error) {
-  for (;;) {
-    if (WaitForSingleObject(http_signal.event, WAIT_STEP_MS) == WAIT_OBJECT_0) {
-      if (http_signal.status == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) {
-        *error = http_signal.error;
-        return STEP_FAILED;
-      }
-      if (http_signal.status == expected) return STEP_DONE;
     }
-    if (transfer_cancelled(t->progress)) return STEP_CANCELLED;
-    if (stall_expired(watch, GetTickCount())) return STEP_TIMED_OUT;
+    AcquireSRWLockExclusive(&call->lock);
+    bool stop = call->abandoned || got == 0;
+    bool stored = true;
+    if (!stop) {
+      Transfer* t = call->t;
+      uint64_t body = t->done - call->start;
+      // Bytes past the announced length are not part of the response; some
+      // stacks hand them over anyway when they arrive with the headers.
+      if (call->expected != 0 && got > call->expected - body) got = (DWORD)(call->expected - body);
+      stored = store_chunk(t, call->buffer, got);
+      stop = !stored || (call->expected != 0 && t->done - call->start == call->expected);
+    }
+    ReleaseSRWLockExclusive(&call->lock);
+    SetEvent(call->wake);
+    if (stop) {
+      // A failed store has set the result itself.
+      call_reached(call, CALL_ENDED, !stored, TRANSFER_OK, 0);
+      return;
+    }
   }
 }
 
-// Fails the attempt after a step that did not end well.
-static bool fail_step(Transfer* t, StepEnd end, TransferFailure failure, DWORD error) {
-  if (end == STEP_CANCELLED) return transfer_failed(t->result, TRANSFER_CANCELLED, NULL);
-  if (end == STEP_TIMED_OUT) error = ERROR_WINHTTP_TIMEOUT;
-  t->transient = failure == TRANSFER_INTERRUPTED || network_error_is_transient(error);
-  return fail_unless_cancelled(t, failure, error);
+static DWORD WINAPI run_call(void* context) {
+  HttpCall* call = (HttpCall*)context;
+  HINTERNET session = NULL, connection = NULL, request = NULL;
+  DWORD error = 0;
+  session = WinHttpOpen(L"ProjectTelvar/1.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                        WINHTTP_NO_PROXY_BYPASS, 0);
+  // Older systems know no automatic proxy; their default is the next best.
+  if (!session)
+    session = WinHttpOpen(L"ProjectTelvar/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                          WINHTTP_NO_PROXY_BYPASS, 0);
+  if (session) connection = WinHttpConnect(session, call->host, call->port, 0);
+  if (connection)
+    request = WinHttpOpenRequest(connection, L"GET", call->path, NULL, WINHTTP_NO_REFERER,
+                                 WINHTTP_DEFAULT_ACCEPT_TYPES, call->secure ? WINHTTP_FLAG_SECURE : 0);
+  if (request) {
+    WinHttpSetTimeouts(request, 0, CONNECT_WAIT_MS, RECEIVE_WAIT_MS, RECEIVE_WAIT_MS);
+    // Wine would wait for headers for ever otherwise.
+    DWORD wait_ms = RECEIVE_WAIT_MS;
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &wait_ms, sizeof wait_ms);
+  }
+  if (!request ||
+      !WinHttpSendRequest(request, call->extra[0] ? call->extra : WINHTTP_NO_ADDITIONAL_HEADERS,
+                          call->extra[0] ? (DWORD)-1L : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !WinHttpReceiveResponse(request, NULL)) {
+    error = GetLastError();
+    call_reached(call, CALL_ENDED, true, TRANSFER_NO_CONNECTION, error);
+  } else {
+    call->request = request;
+    if (call_reached(call, CALL_HEADERS, false, TRANSFER_OK, 0)) {
+      WaitForSingleObject(call->go, INFINITE);
+      AcquireSRWLockShared(&call->lock);
+      bool read = call->read_body && !call->abandoned;
+      ReleaseSRWLockShared(&call->lock);
+      if (read) read_call_body(call);
+    }
+  }
+  if (request) WinHttpCloseHandle(request);
+  if (connection) WinHttpCloseHandle(connection);
+  if (session) WinHttpCloseHandle(session);
+  release_call(call);
+  return 0;
 }
 
-// Reads the response body of an accepted request. expected 0: not announced.
-// total: the whole file's length for the progress (expected plus what a
-// resumed partial holds), 0 when not known.
-static bool receive_body(Transfer* t, HINTERNET request, uint64_t expected, uint64_t total) {
-  uint64_t start = t->done;
-  StallWatch watch;
-  stall_start(&watch, limits.stall_window_ms, limits.stall_min_bytes, GetTickCount(), t->done);
-  rate_start(&t->meter, GetTickCount(), t->done);
+enum WatchEnd { WATCH_REACHED, WATCH_CANCELLED, WATCH_TIMED_OUT };
+
+// Waits until the call has left `phase`, asking about a cancel and the
+// watch's deadline every WAIT_STEP_MS; while the body comes, publishes the
+// progress and feeds the watch.
+static WatchEnd watch_call(HttpCall* call, CallPhase phase, StallWatch* watch, uint64_t total) {
+  Transfer* t = call->t;
+  // Nothing to show before the first chunk; the chunks and the end are seen
+  // under the lock together, so the last figures are always shown.
+  uint64_t shown = t->done;
   for (;;) {
-    DWORD error = 0;
-    arm_step();
-    if (!WinHttpQueryDataAvailable(request, NULL)) return fail_step(t, STEP_FAILED, TRANSFER_INTERRUPTED, GetLastError());
-    StepEnd end = wait_step(t, WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, &watch, &error);
-    if (end != STEP_DONE) return fail_step(t, end, TRANSFER_INTERRUPTED, error);
-    DWORD available = http_signal.bytes;
-    if (available == 0) break;
-    // The read takes only what is there, so it never waits on the network,
-    // and a request abandoned in a wait never writes into the buffer later.
-    arm_step();
-    DWORD ask = available < (DWORD)RECEIVE_CHUNK_BYTES ? available : (DWORD)RECEIVE_CHUNK_BYTES;
-    if (!WinHttpReadData(request, receive_buffer, ask, NULL))
-      return fail_step(t, STEP_FAILED, TRANSFER_INTERRUPTED, GetLastError());
-    end = wait_step(t, WINHTTP_CALLBACK_STATUS_READ_COMPLETE, &watch, &error);
-    if (end != STEP_DONE) return fail_step(t, end, TRANSFER_INTERRUPTED, error);
-    DWORD got = http_signal.bytes;
-    if (got == 0) break;
-    // Bytes past the announced length are not part of the response; some
-    // stacks hand them over anyway when they arrive with the headers.
-    uint64_t body = t->done - start;
-    if (expected != 0 && got > expected - body) got = (DWORD)(expected - body);
-    if (!store_chunk(t, receive_buffer, got)) return false;
-    stall_update(&watch, GetTickCount(), t->done);
-    publish_transfer_progress(t, total);
-    if (transfer_cancelled(t->progress)) return transfer_failed(t->result, TRANSFER_CANCELLED, NULL);
-    if (expected != 0 && t->done - start == expected) break;
+    WaitForSingleObject(call->wake, WAIT_STEP_MS);
+    AcquireSRWLockShared(&call->lock);
+    CallPhase now = call->phase;
+    uint64_t done = t->done;
+    if (phase == CALL_BODY && done != shown) {
+      publish_transfer_progress(t, total);
+      shown = done;
+    }
+    ReleaseSRWLockShared(&call->lock);
+    if (phase == CALL_BODY) stall_update(watch, GetTickCount(), done);
+    if (now != phase) return WATCH_REACHED;
+    if (transfer_cancelled(t->progress)) return WATCH_CANCELLED;
+    if (stall_expired(watch, GetTickCount())) return WATCH_TIMED_OUT;
   }
-  // A connection that closes early ends the body like a complete one does;
-  // only the announced length tells a cut-off file from a whole one.
-  if (expected != 0 && t->done - start < expected) {
-    t->transient = true;
-    return transfer_failed(t->result, TRANSFER_ENDED_EARLY, NULL);
-  }
-  return true;
+}
+
+// Leaves the call to itself: from now on it touches nothing of the download.
+static bool abandon_call(Transfer* t, HttpCall* call, WatchEnd end, TransferFailure failure) {
+  AcquireSRWLockExclusive(&call->lock);
+  call->abandoned = true;
+  ReleaseSRWLockExclusive(&call->lock);
+  SetEvent(call->go);
+  release_call(call);
+  if (end == WATCH_CANCELLED) return transfer_failed(t->result, TRANSFER_CANCELLED, NULL);
+  t->transient = true;  // the headers' limit or a stalled body: a time-out
+  return fail_unless_cancelled(t, failure, ERROR_WINHTTP_TIMEOUT);
+}
+
+// Tells the waiting call whether to read the body, and lets go of it unless it does.
+static void decide_body(HttpCall* call, bool read, uint64_t expected) {
+  AcquireSRWLockExclusive(&call->lock);
+  call->read_body = read;
+  call->expected = expected;
+  call->start = call->t->done;
+  if (read) call->phase = CALL_BODY;
+  ReleaseSRWLockExclusive(&call->lock);
+  SetEvent(call->go);
 }
 
 // The announced length: plain decimal digits, with blanks around them at
@@ -495,90 +561,104 @@ static AttemptEnd take_response(Transfer* t, HINTERNET request, const wchar_t* s
   return ATTEMPT_DONE;
 }
 
-// Opens the session, connection and request of one attempt, sends it and
-// waits for its headers; then takes the body. Handles are closed on every
-// way out, in reverse order; a step still running in WinHTTP after a cancel
-// or a time-out is abandoned with them.
+// One attempt: the call is started on its thread and watched up to its
+// headers, which decide what the body is; then the body is watched until it
+// has come, stops coming, or the caller cancels.
 static AttemptEnd attempt_http(Transfer* t, const wchar_t* source, const URL_COMPONENTS* parts) {
-  HINTERNET session = NULL, connection = NULL, request = NULL;
-  AttemptEnd outcome = ATTEMPT_FAILED;
-  DWORD error = 0;
-  StepEnd end = STEP_FAILED;
-  StallWatch headers_watch;
-  uint64_t expected = 0, total = 0;
-  wchar_t extra[HEADER_UNITS];
-  extra[0] = 0;
+  HttpCall* call = (HttpCall*)calloc(1, sizeof *call);
+  if (!call) {
+    transfer_failed(t->result, TRANSFER_NO_MEMORY, NULL);
+    return ATTEMPT_FAILED;
+  }
+  InitializeSRWLock(&call->lock);
+  call->refs = 2;
+  call->t = t;
+  call->phase = CALL_WAITING;
+  copy_text(call->host, HOST_UNITS, parts->lpszHostName);
+  copy_text(call->path, URL_PATH_UNITS, parts->lpszUrlPath);
+  call->port = parts->nPort;
+  call->secure = parts->nScheme == INTERNET_SCHEME_HTTPS;
   bool asked_range = t->partial != INVALID_HANDLE_VALUE && t->done > 0 && t->record_kept;
-  if (asked_range && !format_text(extra, HEADER_UNITS, L"Range: bytes=%llu-\r\nIf-Range: %hs\r\n",
-                                  (unsigned long long)t->done, resume_validator(&t->record)))
-    asked_range = false, extra[0] = 0;  // a validator too long to send: the whole file
-
-  session = WinHttpOpen(L"ProjectTelvar/1.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                        WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-  // Older systems know no automatic proxy; their default is the next best.
-  if (!session)
-    session = WinHttpOpen(L"ProjectTelvar/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                          WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-  if (session &&
-      WinHttpSetStatusCallback(session, on_http_status, WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS, 0) ==
-          WINHTTP_INVALID_STATUS_CALLBACK) {
-    error = GetLastError();
-    WinHttpCloseHandle(session);
-    session = NULL;
+  if (asked_range && !format_text(call->extra, HEADER_UNITS, L"Range: bytes=%llu-\r\nIf-Range: %hs\r\n",
+                                  (unsigned long long)t->done, resume_validator(&t->record))) {
+    asked_range = false;  // a validator too long to send: the whole file
+    call->extra[0] = 0;
   }
-  if (session) connection = WinHttpConnect(session, parts->lpszHostName, parts->nPort, 0);
-  if (connection)
-    request = WinHttpOpenRequest(connection, L"GET", parts->lpszUrlPath, NULL, WINHTTP_NO_REFERER,
-                                 WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                 parts->nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
-  if (!request) {
-    if (!error) error = GetLastError();
-    fail_step(t, STEP_FAILED, TRANSFER_NO_CONNECTION, error);
-    goto done;
+  call->wake = CreateEventW(NULL, FALSE, FALSE, NULL);
+  call->go = CreateEventW(NULL, TRUE, FALSE, NULL);
+  HANDLE thread = call->wake && call->go ? CreateThread(NULL, 0, run_call, call, 0, NULL) : NULL;
+  if (!thread) {
+    DWORD error = GetLastError();
+    if (call->wake) CloseHandle(call->wake);
+    if (call->go) CloseHandle(call->go);
+    free(call);
+    fail_unless_cancelled(t, TRANSFER_NO_CONNECTION, error);
+    return ATTEMPT_FAILED;
   }
-  WinHttpSetTimeouts(request, 0, CONNECT_WAIT_MS, RECEIVE_WAIT_MS, RECEIVE_WAIT_MS);
+  CloseHandle(thread);
 
   // The headers' limit counts from the start: a server that trickles them a
   // byte at a time must not keep the download for ever.
-  stall_start(&headers_watch, limits.headers_ms, 1, GetTickCount(), 0);
-  InterlockedIncrement(&http_signal.generation);
-  arm_step();
-  if (!WinHttpSendRequest(request, extra[0] ? extra : WINHTTP_NO_ADDITIONAL_HEADERS, extra[0] ? (DWORD)-1L : 0,
-                          WINHTTP_NO_REQUEST_DATA, 0, 0, (DWORD_PTR)http_signal.generation)) {
-    fail_step(t, STEP_FAILED, TRANSFER_NO_CONNECTION, GetLastError());
-    goto done;
+  StallWatch watch;
+  stall_start(&watch, limits.headers_ms, 1, GetTickCount(), 0);
+  WatchEnd end = watch_call(call, CALL_WAITING, &watch, 0);
+  if (end != WATCH_REACHED) {
+    abandon_call(t, call, end, TRANSFER_NO_CONNECTION);
+    return ATTEMPT_FAILED;
   }
-  end = wait_step(t, WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE, &headers_watch, &error);
-  if (end == STEP_DONE) {
-    arm_step();
-    if (!WinHttpReceiveResponse(request, NULL)) {
-      end = STEP_FAILED;
-      error = GetLastError();
-    } else {
-      end = wait_step(t, WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE, &headers_watch, &error);
-    }
-  }
-  if (end != STEP_DONE) {
-    fail_step(t, end, TRANSFER_NO_CONNECTION, error);
-    goto done;
+  if (call->phase == CALL_ENDED) {
+    // No headers: the connection, the request or the wait for them failed.
+    t->transient = network_error_is_transient(call->error);
+    fail_unless_cancelled(t, TRANSFER_NO_CONNECTION, call->error);
+    release_call(call);
+    return ATTEMPT_FAILED;
   }
 
-  outcome = take_response(t, request, source, asked_range, &expected, &total);
-  if (outcome != ATTEMPT_DONE) goto done;
-  if (transfer_cancelled(t->progress)) {
+  uint64_t expected = 0, total = 0;
+  AttemptEnd outcome = take_response(t, call->request, source, asked_range, &expected, &total);
+  if (outcome == ATTEMPT_DONE && transfer_cancelled(t->progress)) {
     transfer_failed(t->result, TRANSFER_CANCELLED, NULL);
     outcome = ATTEMPT_FAILED;
-    goto done;
   }
-  outcome = receive_body(t, request, expected, total) ? ATTEMPT_DONE : ATTEMPT_FAILED;
+  if (outcome != ATTEMPT_DONE) {
+    decide_body(call, false, 0);
+    release_call(call);
+    return outcome;
+  }
 
-done:
-  // No callback of an abandoned step may reach the next request's wait.
-  InterlockedIncrement(&http_signal.generation);
-  if (request) WinHttpCloseHandle(request);
-  if (connection) WinHttpCloseHandle(connection);
-  if (session) WinHttpCloseHandle(session);
-  return outcome;
+  rate_start(&t->meter, GetTickCount(), t->done);
+  stall_start(&watch, limits.stall_window_ms, limits.stall_min_bytes, GetTickCount(), t->done);
+  uint64_t start = t->done;
+  decide_body(call, true, expected);
+  end = watch_call(call, CALL_BODY, &watch, total);
+  if (end != WATCH_REACHED) {
+    abandon_call(t, call, end, TRANSFER_INTERRUPTED);
+    return ATTEMPT_FAILED;
+  }
+  // The call has ended: what it left is the watcher's alone now.
+  bool failed = call->failed;
+  TransferFailure failure = call->failure;
+  DWORD error = call->error;
+  release_call(call);
+  if (failed) {
+    // A store that failed (too large, a write, memory) set the result itself.
+    if (failure == TRANSFER_OK) return ATTEMPT_FAILED;
+    t->transient = true;  // the body stopped coming
+    fail_unless_cancelled(t, failure, error);
+    return ATTEMPT_FAILED;
+  }
+  if (transfer_cancelled(t->progress)) {
+    transfer_failed(t->result, TRANSFER_CANCELLED, NULL);
+    return ATTEMPT_FAILED;
+  }
+  // A connection that closes early ends the body like a complete one does;
+  // only the announced length tells a cut-off file from a whole one.
+  if (expected != 0 && t->done - start < expected) {
+    t->transient = true;
+    transfer_failed(t->result, TRANSFER_ENDED_EARLY, NULL);
+    return ATTEMPT_FAILED;
+  }
+  return ATTEMPT_DONE;
 }
 
 // Waits before a retry, ending at once on a cancel; false after a cancel.
@@ -609,8 +689,6 @@ static bool fetch_http(Transfer* t, const wchar_t* source) {
   parts.lpszUrlPath = path;
   parts.dwUrlPathLength = URL_PATH_UNITS;
   if (!WinHttpCrackUrl(source, 0, 0, &parts)) return transfer_failed(t->result, TRANSFER_BAD_ADDRESS, source);
-  if (!http_signal.event) http_signal.event = CreateEventW(NULL, FALSE, FALSE, NULL);
-  if (!http_signal.event) return fail_unless_cancelled(t, TRANSFER_NO_CONNECTION, GetLastError());
   if (t->resumable && !open_partial(t, source)) return false;
 
   // A pipe or device destination cannot be rewound: one attempt only.

@@ -23,6 +23,11 @@ bool network_error_is_transient(uint32_t error) {
     case 12029:  // ERROR_WINHTTP_CANNOT_CONNECT (refused, unreachable)
     case 12030:  // ERROR_WINHTTP_CONNECTION_ERROR (reset, broken)
     case 12152:  // ERROR_WINHTTP_INVALID_SERVER_RESPONSE (an answer cut off in its headers)
+    // Some stacks (Wine's among them) pass the socket's own error on.
+    case 10053:  // WSAECONNABORTED
+    case 10054:  // WSAECONNRESET
+    case 10060:  // WSAETIMEDOUT
+    case 10061:  // WSAECONNREFUSED
       return true;
     default:
       return false;

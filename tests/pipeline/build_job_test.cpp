@@ -11,7 +11,10 @@
 #include "pipeline/build_test_support.h"
 #include "pipeline/job_status.h"
 #include "pipeline/preflight.h"
+#include "support/flaky_fixture.h"
+#include "transfer/download.h"
 #include "library/catalog.h"
+#include "transfer/sha256.h"
 #include "ui/draw_kit.h"
 #include "ui/main_view.h"
 
@@ -51,6 +54,19 @@ void build(bool expect_running = true) {
   g_stage_log.stop();
 }
 
+// The files in downloads that are not verified archives kept for later jobs:
+// a kept archive's name begins with the SHA-256 of its bytes and a '-'.
+std::vector<std::wstring> unverified_files(const std::wstring& downloads) {
+  std::vector<std::wstring> out;
+  for (const std::wstring& name : list_folder(downloads)) {
+    char digest[65] = {};
+    bool verified = name.size() > 65 && name[64] == L'-' && sha256_file(join(downloads, name).c_str(), digest) &&
+                    std::wstring(digest, digest + 64) == name.substr(0, 64);
+    if (!verified) out.push_back(name);
+  }
+  return out;
+}
+
 // Everything a successful build of a region leaves behind.
 void expect_built(const Launcher& l, const wchar_t* output, const wchar_t* stamp_key, const wchar_t* version) {
   EXPECT_EQ(g_job.failed, 0) << narrow(error_text());
@@ -76,7 +92,7 @@ void expect_built(const Launcher& l, const wchar_t* output, const wchar_t* stamp
   EXPECT_EQ(read_file_w(join(l.kit, L"build_log.txt")), read_file_w(join(l.kit, L"standin_output.bin")));
   EXPECT_EQ(profile(L"mox1", L"kit_version"), version);
   EXPECT_EQ(profile(L"mox1", stamp_key), version);
-  EXPECT_EQ(list_folder(l.downloads), std::vector<std::wstring>{}) << "both archives deleted";
+  EXPECT_EQ(unverified_files(l.downloads), std::vector<std::wstring>{}) << "only verified archives stay";
 }
 
 TEST(BuildJob, BuildsFromALocalReleaseAndOverHttp) {
@@ -86,19 +102,21 @@ TEST(BuildJob, BuildsFromALocalReleaseAndOverHttp) {
     int row;
     const wchar_t* output;
     const wchar_t* stamp;
+    size_t kept;  // archives kept in downloads: those with a checksum to name them by
   } cases[] = {
-      {"local_pal", local_release("good"), 0, L"build\\windows", L"built_version"},
-      {"local_pal_trailing_separator", local_release("good") + L"\\", 0, L"build\\windows", L"built_version"},
-      {"http_pal", http_release("good"), 0, L"build\\windows", L"built_version"},
-      {"http_us", http_release("good"), 1, L"build\\windows_us", L"built_version_us"},
-      {"upper_case_checksums", local_release("upper"), 0, L"build\\windows", L"built_version"},
-      {"no_checksums", local_release("nosum"), 0, L"build\\windows", L"built_version"},
+      {"local_pal", local_release("good"), 0, L"build\\windows", L"built_version", 2},
+      {"local_pal_trailing_separator", local_release("good") + L"\\", 0, L"build\\windows", L"built_version", 2},
+      {"http_pal", http_release("good"), 0, L"build\\windows", L"built_version", 2},
+      {"http_us", http_release("good"), 1, L"build\\windows_us", L"built_version_us", 2},
+      {"upper_case_checksums", local_release("upper"), 0, L"build\\windows", L"built_version", 2},
+      {"no_checksums", local_release("nosum"), 0, L"build\\windows", L"built_version", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Launcher l = launcher(c.name, c.release, c.row);
     build();
     expect_built(l, c.output, c.stamp, L"v1");
+    EXPECT_EQ(list_folder(l.downloads).size(), c.kept);
     EXPECT_EQ(record_value(l.kit, "command_line").find(c.row ? "--region us " : "--region pal ") != std::string::npos,
               true);
     EXPECT_TRUE(g_stage_log.saw(L"Checking for the latest build files"));
@@ -145,20 +163,24 @@ TEST(BuildJob, ToolchainIsFetchedOnlyWhenItsStampOrInterpreterIsMissing) {
   build();
   EXPECT_EQ(g_job.failed, 0) << narrow(error_text());
   EXPECT_FALSE(g_stage_log.saw(L"Downloading the build tools"));
-  EXPECT_TRUE(g_stage_log.saw(L"Downloading the game's build kit")) << "the kit comes on every job";
+  EXPECT_FALSE(g_stage_log.saw(L"Checking the build tools"));
+  // The kit is unpacked on every job, from the archive the first one verified and kept.
+  EXPECT_TRUE(g_stage_log.saw(L"Checking the build kit"));
+  EXPECT_TRUE(g_stage_log.saw(L"Unpacking the build kit"));
   EXPECT_TRUE(exists(marker));
   EXPECT_EQ(record_value(l.kit, "PATH"), first_path) << "a second build does not grow PATH";
 
   DeleteFileW(join(l.toolchain, L"python\\python.exe").c_str());
   build();
   EXPECT_EQ(g_job.failed, 0) << narrow(error_text());
-  EXPECT_TRUE(g_stage_log.saw(L"Downloading the build tools"));
+  EXPECT_TRUE(g_stage_log.saw(L"Checking the build tools"));
+  EXPECT_TRUE(g_stage_log.saw(L"Unpacking the build tools"));
   EXPECT_FALSE(exists(marker));
   EXPECT_TRUE(exists(join(l.toolchain, L"python\\python.exe")));
 
   write_file_w(join(l.toolchain, L"version.txt"), "t0");
   build();
-  EXPECT_TRUE(g_stage_log.saw(L"Downloading the build tools"));
+  EXPECT_TRUE(g_stage_log.saw(L"Unpacking the build tools"));
   EXPECT_EQ(read_file_w(join(l.toolchain, L"version.txt")), "t1");
 }
 
@@ -213,14 +235,14 @@ TEST(BuildJob, FailuresEndWithTheirOwnText) {
     EXPECT_EQ(g_job.running, 0);
     EXPECT_EQ(error_text(), c.error);
     EXPECT_EQ(exists(join(l.toolchain, L"version.txt")), c.toolchain_installed);
-    EXPECT_EQ(list_folder(l.downloads), std::vector<std::wstring>{}) << "no archive left";
+    EXPECT_EQ(unverified_files(l.downloads), std::vector<std::wstring>{}) << "no archive left but verified ones";
     EXPECT_EQ(profile(L"mox1", L"built_version"), L"<absent>");
   }
   // A kit archive that is not a zip: the archive stays for inspection.
   Launcher l = launcher("not_zip", local_release("notzip"));
   build();
   EXPECT_EQ(error_text(), L"the build kit is not a zip file.");
-  EXPECT_EQ(list_folder(l.downloads), std::vector<std::wstring>{L"mox1-kit-v1.zip"});
+  EXPECT_EQ(unverified_files(l.downloads), std::vector<std::wstring>{L"mox1-kit-v1.zip"});
 }
 
 TEST(BuildJob, UnsafeArchiveNameIsRefusedBeforeAnyDownload) {
@@ -346,7 +368,7 @@ TEST(BuildJob, PathsThatDoNotFitAreNeverUsed) {
   build();
   std::wstring error = error_text();
   EXPECT_EQ(error.rfind(L"Could not write " + l.downloads + L"\\kkkk", 0), 0u) << narrow(error);
-  EXPECT_EQ(list_folder(l.downloads), std::vector<std::wstring>{}) << "nothing written under a cut name";
+  EXPECT_EQ(unverified_files(l.downloads), std::vector<std::wstring>{}) << "nothing written under a cut name";
   EXPECT_TRUE(exists(join(l.toolchain, L"version.txt"))) << "the tools, whose names fit, were installed";
 }
 
@@ -805,6 +827,117 @@ TEST(BuildJob, ACancelAfterTheScriptFinishedReportsTheBuild) {
   EXPECT_EQ(g_job.cancel_requested, 1);
   expect_built(l, L"build\\windows", L"built_version", L"v1");
   EXPECT_EQ(error_text(), L"");
+}
+
+// Over a server of ours that logs every request and cuts on request.
+class BuildOverFlakyServer : public ::testing::Test {
+ protected:
+  static FlakyServer server;
+  static void SetUpTestSuite() {
+    server.start("build", std::string(TELVAR_BINARY_DIR) + "/tests/pipeline/releases");
+  }
+  static void TearDownTestSuite() { server.stop(); }
+  void SetUp() override {
+    ASSERT_NE(server.port, 0) << "flaky_server.py did not start";
+    ASSERT_TRUE(server.get(L"/control?clear=1"));
+    DownloadLimits quick = DOWNLOAD_LIMITS_DEFAULT;
+    quick.pause_percent = 1;
+    set_download_limits(&quick);
+  }
+  void TearDown() override { set_download_limits(NULL); }
+
+  // The archive requests of the log (the description is asked for on every job).
+  std::vector<LoggedRequest> archive_requests() {
+    std::vector<LoggedRequest> out;
+    for (const LoggedRequest& r : server.log())
+      if (r.path.size() > 4 && r.path.compare(r.path.size() - 4, 4, ".zip") == 0) out.push_back(r);
+    return out;
+  }
+};
+FlakyServer BuildOverFlakyServer::server;
+
+TEST_F(BuildOverFlakyServer, ARebuildOfTheSameVersionMakesNoArchiveRequest) {
+  Launcher l = launcher("rebuild_kept", server.url(L"/good/"));
+  server.forget_log();
+  build();
+  expect_built(l, L"build\\windows", L"built_version", L"v1");
+  EXPECT_EQ(archive_requests().size(), 2u) << "the tools and the kit, once each";
+  EXPECT_EQ(list_folder(l.downloads).size(), 2u);
+
+  server.forget_log();
+  build();
+  expect_built(l, L"build\\windows", L"built_version", L"v1");
+  EXPECT_EQ(archive_requests().size(), 0u);
+  EXPECT_EQ(server.log().size(), 1u) << "the description alone";
+  EXPECT_TRUE(g_stage_log.saw(L"Checking the build kit"));
+  EXPECT_FALSE(g_stage_log.saw(L"Downloading the game's build kit"));
+
+  // A kept archive whose bytes changed is no longer taken: it is fetched again.
+  std::vector<std::wstring> kept = list_folder(l.downloads);
+  for (const std::wstring& name : kept)
+    if (name.find(L"kit") != std::wstring::npos) {
+      std::string bytes = read_file_w(join(l.downloads, name));
+      bytes[bytes.size() / 2] ^= 0x20;
+      write_file_w(join(l.downloads, name), bytes);
+    }
+  server.forget_log();
+  build();
+  expect_built(l, L"build\\windows", L"built_version", L"v1");
+  std::vector<LoggedRequest> requests = archive_requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_NE(requests[0].path.find("kit"), std::string::npos);
+  EXPECT_EQ(list_folder(l.downloads), kept) << "the kit kept again under its checksum";
+
+  // A new version: the kit of v1 is named by no description any more.
+  WritePrivateProfileStringW(L"build", L"release_url", server.url(L"/v2/").c_str(), g_state.settings_path);
+  build();
+  expect_built(l, L"build\\windows", L"built_version", L"v2");
+  for (const std::wstring& name : list_folder(l.downloads))
+    EXPECT_EQ(name.find(L"kit-v1"), std::wstring::npos) << "the old kit was not deleted: " << narrow(name);
+}
+
+// A job whose kit download is cut over and over keeps the partial for the
+// next job. Damaged in between (a disk error, another program), the partial
+// is resumed, the whole fails its checksum and nothing of it stays.
+TEST_F(BuildOverFlakyServer, ACorruptedPartialEndsInAChecksumFailureAndACleanDownloadsFolder) {
+  Launcher l = launcher("corrupt_partial", server.url(L"/good/"));
+  ASSERT_TRUE(server.get(L"/control?only=kit&cut=1000&cuts=4"));
+  build();
+  EXPECT_EQ(g_job.failed, 1);
+  EXPECT_EQ(error_text(), L"The download of the build kit ended early.");
+  EXPECT_TRUE(g_stage_log.saw(L"Connection lost; trying again (3 of 3)\u2026"));
+  std::wstring partial, record;
+  for (const std::wstring& name : list_folder(l.downloads)) {
+    if (name.size() > 8 && name.compare(name.size() - 8, 8, L".partial") == 0) partial = join(l.downloads, name);
+    if (name.size() > 12 && name.compare(name.size() - 12, 12, L".partial.txt") == 0) record = join(l.downloads, name);
+  }
+  ASSERT_FALSE(partial.empty()) << "the interrupted kit download was not kept";
+  ASSERT_FALSE(record.empty());
+  std::string bytes = read_file_w(partial);
+  ASSERT_EQ(bytes.size(), 4000u);
+  bytes[100] ^= 0x55;
+  ASSERT_TRUE(write_file_w(partial, bytes));
+
+  ASSERT_TRUE(server.get(L"/control?clear=1"));
+  server.forget_log();
+  build();
+  EXPECT_EQ(g_job.failed, 1);
+  EXPECT_EQ(error_text(), L"The downloaded build kit is damaged (checksum). Try again.");
+  std::vector<LoggedRequest> requests = archive_requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].range, "bytes=4000-") << "the partial was resumed";
+  EXPECT_EQ(requests[0].status, 206);
+  EXPECT_FALSE(exists(partial));
+  EXPECT_FALSE(exists(record));
+  EXPECT_EQ(unverified_files(l.downloads), std::vector<std::wstring>{}) << "nothing but the verified tools";
+
+  // And the next job starts from zero and builds.
+  server.forget_log();
+  build();
+  expect_built(l, L"build\\windows", L"built_version", L"v1");
+  requests = archive_requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].range, "");
 }
 
 }  // namespace

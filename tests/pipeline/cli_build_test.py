@@ -5,6 +5,7 @@ tools/make-disc, and the release fixtures of make_build_fixtures.py served
 from disk and by release_server.py on 127.0.0.1.
 """
 import argparse
+import hashlib
 import os
 import re
 import shutil
@@ -93,7 +94,10 @@ class CliBuildTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(self.kit, "zig-cache")))
         self.assertEqual(read(os.path.join(self.kit, "build_log.txt")),
                          read(os.path.join(self.kit, "standin_output.bin")))
-        self.assertEqual(os.listdir(os.path.join(self.work, "downloads")), [])
+        # Only verified archives stay, each named by the SHA-256 of its bytes.
+        for name in os.listdir(os.path.join(self.work, "downloads")):
+            digest = hashlib.sha256(read(os.path.join(self.work, "downloads", name))).hexdigest()
+            self.assertTrue(name.startswith(digest + "-"), name)
         ini = self.ini()
         self.assertRegex(ini, r"\[mox1\]")
         self.assertIn("kit_version=v1", ini)
@@ -124,7 +128,10 @@ class CliBuildTest(unittest.TestCase):
         code, out, err = self.build()
         self.assertEqual(code, 0, err)
         self.assertNotIn("Downloading the build tools", out)
-        self.assertIn("Downloading the game's build kit", out)
+        # The kit is unpacked again, from the archive the first build verified and kept.
+        self.assertNotIn("Downloading the game's build kit", out)
+        self.assertIn("Checking the build kit", out)
+        self.assertIn("Unpacking the build kit", out)
 
     def test_a_read_only_folder_is_refused_before_anything_is_fetched(self):
         self.launcher(http_base("good"))

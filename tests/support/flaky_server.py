@@ -28,6 +28,7 @@ server's, for every path):
   fail=STATUS          the next N (fails=N, 1 when not given) answers are STATUS,
   fails=N              with Retry-After when retry_after=SECONDS is given
   retry_after=SECONDS
+  only=TEXT            cuts and failures apply only to paths that contain TEXT
 Every value is cleared by /control?clear=1.
 
     flaky_server.py --port-file FILE --log FILE [--root DIR] [--idle-seconds S]
@@ -49,13 +50,25 @@ from email.utils import formatdate
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 PATTERN_BLOCK = 1 << 20
+SEGMENT = 65536
+# Byte i is (i * 7 + i // 65536) % 251: within one 64 KiB segment the second
+# term is a constant, and i * 7 % 251 repeats every 251 bytes, so a segment is
+# a slice of a repeated cycle shifted by a translation table (fast enough for
+# the 50 MiB test, where a loop per byte took seconds).
+CYCLE = bytes(k * 7 % 251 for k in range(251)) * (SEGMENT // 251 + 2)
+SHIFTS = [bytes((v + c) % 251 for v in range(256)) for c in range(251)]
 _blocks = {}
+
+
+def pattern_segment(index):
+    start = index * SEGMENT
+    return CYCLE[start % 251:start % 251 + SEGMENT].translate(SHIFTS[index % 251])
 
 
 def pattern_block(index):
     if index not in _blocks:
-        base = index * PATTERN_BLOCK
-        _blocks[index] = bytes(((base + i) * 7 + (base + i) // 65536) % 251 for i in range(PATTERN_BLOCK))
+        first = index * PATTERN_BLOCK // SEGMENT
+        _blocks[index] = b"".join(pattern_segment(first + k) for k in range(PATTERN_BLOCK // SEGMENT))
     return _blocks[index]
 
 
@@ -82,12 +95,13 @@ class State:
     fail = None
     fails = 0
     retry_after = None
+    only = ""
     modified = formatdate(time.time() - 3600, usegmt=True)
 
     @classmethod
     def clear(cls):
         cls.etag, cls.honour_range, cls.cut, cls.cuts, cls.reset = "v1", True, None, 0, False
-        cls.fail, cls.fails, cls.retry_after = None, 0, None
+        cls.fail, cls.fails, cls.retry_after, cls.only = None, 0, None, ""
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -149,6 +163,8 @@ class Handler(BaseHTTPRequestHandler):
                 State.cut = int(query["cut"][0])
                 State.cuts = int(query.get("cuts", ["1"])[0])
                 State.reset = query.get("reset", ["0"])[0] == "1"
+            if "only" in query:
+                State.only = query["only"][0]
             if "fail" in query:
                 State.fail = int(query["fail"][0])
                 State.fails = int(query.get("fails", ["1"])[0])
@@ -195,17 +211,18 @@ class Handler(BaseHTTPRequestHandler):
                 with open(file, "rb") as f:
                     f.seek(offset)
                     return f.read(length)
-        return self.send_body(size, read)
+        return self.send_body(path, size, read)
 
-    def send_body(self, size, read):
+    def send_body(self, path, size, read):
         with State.lock:
-            fail = State.fail if State.fails > 0 else None
+            steered = State.only in path
+            fail = State.fail if State.fails > 0 and steered else None
             if fail:
                 State.fails -= 1
             retry_after = State.retry_after
             etag = '"%s"' % State.etag
             honour = State.honour_range
-            cut = State.cut if State.cuts > 0 else None
+            cut = State.cut if State.cuts > 0 and steered else None
             reset = State.reset
         if fail:
             self.answer(fail, 4, [("Retry-After", retry_after)] if retry_after else [])

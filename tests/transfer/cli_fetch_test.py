@@ -2,15 +2,18 @@
 """telvar-cli fetch and sha256 as whole processes under Wine: exit codes 0, 1
 and 2, stage texts on standard output, the error text as the last line of
 standard error, no file left behind by a failed fetch, and digests equal to
-Python's hashlib. The HTTP side is http_fixture.py on 127.0.0.1.
+Python's hashlib. The HTTP side is http_fixture.py on 127.0.0.1; resuming and
+retrying, with their real pauses, go against flaky_server.py.
 
 Usage: cli_fetch_test.py WINE_RUN TELVAR_CLI WORK"""
 import hashlib
+import json
 import os
 import shutil
 import subprocess
 import sys
 import time
+import urllib.request
 
 wine_run, cli, work = sys.argv[1:4]
 here = os.path.dirname(os.path.abspath(__file__))
@@ -98,6 +101,79 @@ try:
 finally:
     server.terminate()
     server.wait()
+
+
+def read_log(log):
+    # The request lines of flaky_server.py's log, with their answers' statuses.
+    time.sleep(0.3)
+    requests, answers = [], {}
+    if os.path.exists(log):
+        for line in open(log):
+            entry = json.loads(line)
+            if "request" in entry:
+                requests.append(entry)
+            else:
+                answers[entry["answer"]] = entry["status"]
+    for entry in requests:
+        entry["status"] = answers.get(entry["request"], 0)
+    return requests
+
+
+port_file = os.path.join(work, "flaky_port")
+log = os.path.join(work, "flaky_log")
+flaky = subprocess.Popen([sys.executable, os.path.join(here, "..", "support", "flaky_server.py"), "--port-file",
+                          port_file, "--log", log, "--idle-seconds", "120"])
+try:
+    for _ in range(100):
+        if os.path.exists(port_file):
+            break
+        time.sleep(0.05)
+    base = f"http://127.0.0.1:{int(open(port_file).read())}"
+    control = lambda query: urllib.request.urlopen(f"{base}/control?{query}", timeout=10).read()
+    size = 5 << 20
+    retry_line = "Connection lost; trying again (1 of 3)\u2026"
+
+    # Cut at 60 %: resumed after a 1 s pause with one Range request, whole.
+    control("clear=1&cut=%d" % (size * 6 // 10))
+    code, out, err = run("fetch", f"{base}/pattern/{size}", "resumed.zip")
+    check(code == 0, f"resumed fetch exit code {code}, stderr {err!r}")
+    check(retry_line in out.splitlines(), f"no retry line in {out.splitlines()!r}")
+    check(open(os.path.join(work, "resumed.zip"), "rb").read() == pattern(size), "resumed file differs")
+    ranges = [r["range"] for r in read_log(log)]
+    check(ranges == [None, "bytes=%d-" % (size * 6 // 10)], f"requests of the resumed fetch: {ranges!r}")
+    check(not os.path.exists(os.path.join(work, "resumed.zip.partial")), "partial left after success")
+
+    # Out of retries: exit 1, no DEST, the partial and its record kept; the
+    # next fetch of the same address asks only for the rest.
+    os.remove(log)
+    control("clear=1&cut=1000000&cuts=4")
+    code, out, err = run("fetch", f"{base}/pattern/{size}", "later.zip")
+    check(code == 1, f"cut fetch exit code {code}")
+    check(err.splitlines()[-1:] == ["The download of the file ended early."], f"cut fetch error {err!r}")
+    check(not os.path.exists(os.path.join(work, "later.zip")), "DEST left after a failed fetch")
+    partial = os.path.join(work, "later.zip.partial")
+    check(os.path.exists(partial) and os.path.getsize(partial) == 4000000, "partial not kept whole")
+    check(os.path.exists(os.path.join(work, "later.zip.partial.txt")), "record not kept")
+    control("clear=1")
+    os.remove(log)
+    code, out, err = run("fetch", f"{base}/pattern/{size}", "later.zip")
+    check(code == 0, f"later fetch exit code {code}, stderr {err!r}")
+    check(open(os.path.join(work, "later.zip"), "rb").read() == pattern(size), "later file differs")
+    requests = read_log(log)
+    check([(r["range"], r["status"]) for r in requests] == [("bytes=4000000-", 206)],
+          f"requests of the later fetch: {requests!r}")
+    check(not os.path.exists(partial), "partial left after the later fetch")
+
+    # A 503 is retried, a 404 is not.
+    for query, expected_code, expected_requests in (("fail=503", 0, 2), ("fail=404", 1, 1)):
+        os.remove(log)
+        control("clear=1&" + query)
+        code, out, err = run("fetch", f"{base}/pattern/1000", "status.zip")
+        check(code == expected_code, f"{query}: exit code {code}")
+        check(len(read_log(log)) == expected_requests, f"{query}: {len(read_log(log))} requests")
+finally:
+    flaky.terminate()
+    flaky.wait()
 
 if failures:
     print(f"{len(failures)} check(s) failed")

@@ -17,8 +17,9 @@ TEST(RetryPace, OnlyNotNowAnswersAndBrokenConnectionsAreRetried) {
   const struct {
     uint32_t error;
     bool transient;
-  } errors[] = {{12002, true},  {12029, true},  {12030, true},  {12152, true},  {12005, false},
-                {12006, false}, {12007, false}, {12045, false}, {12175, false}, {0, false}};
+  } errors[] = {{12002, true},  {12029, true},  {12030, true},  {12152, true},  {10053, true},
+                {10054, true},  {10060, true},  {10061, true},  {12005, false}, {12006, false},
+                {12007, false}, {12045, false}, {12175, false}, {10013, false}, {0, false}};
   for (const auto& e : errors) EXPECT_EQ(network_error_is_transient(e.error), e.transient) << e.error;
 }
 
