@@ -286,10 +286,18 @@ static bool take_room(ZipStep* step, uint32_t length) {
     if (ring) {
       // Pieces are taken and given back in the same order: the pieces in
       // flight are [given_back, taken) and a new one goes after them, at
-      // the ring's start when it does not fit before its end.
+      // the ring's start when it does not fit before its end. With none in
+      // flight it starts at the ring's start: the room skipped before the
+      // end would otherwise count as taken, and a piece larger than the
+      // room before its place would wait for room that never comes.
       uint64_t at = zip_ring_taken;
       uint64_t offset = at % ZIP_ARENA_BYTES;
-      if (offset + length > ZIP_ARENA_BYTES) at += ZIP_ARENA_BYTES - offset;
+      if (zip_ring_given_back == zip_ring_taken) {
+        if (offset != 0) at += ZIP_ARENA_BYTES - offset;
+        zip_ring_given_back = at;
+      } else if (offset + length > ZIP_ARENA_BYTES) {
+        at += ZIP_ARENA_BYTES - offset;
+      }
       if (at + length - zip_ring_given_back <= ZIP_ARENA_BYTES) {
         zip_ring_taken = at + length;
         step->ring_end = at + length;
