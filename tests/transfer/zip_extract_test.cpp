@@ -795,4 +795,27 @@ TEST(ZipExtract, AFaultFarIntoTheArchiveStopsTheWritingThere) {
   }
 }
 
+// The end record and the central directory are read before the rest, so
+// that entries decode while it is read: a central directory longer than the
+// 64 KiB at the archive's end where the end record is sought, and an
+// archive comment filling those 64 KiB, must come out as any other.
+TEST(ZipExtract, ArchivesWhoseRecordsReachPastTheirLast64KiBUnpack) {
+  std::vector<MadeEntry> entries;
+  for (int i = 0; i < 1500; i++) {
+    std::string name = "names-long-enough-to-fill-the-central-directory/" + std::to_string(i) + ".txt";
+    entries.push_back(i % 2 ? deflated_entry(name, distinct_bytes(i, 40 + i % 300)) : stored_entry(name, std::to_string(i)));
+  }
+  for (const std::string& comment : {std::string(), std::string(65535, 'c')}) {
+    MadeZip zip = make_zip(entries, comment);
+    ASSERT_GT(zip.bytes.size() - zip.central_offset, 65557u) << "the records must begin before the last 64 KiB";
+    std::wstring folder = make_temp_folder(L"records");
+    ASSERT_TRUE(write_file(folder + L"\\a.zip", zip.bytes));
+    ASSERT_TRUE(extract(folder + L"\\a.zip", folder + L"\\dest")) << narrow(error_text());
+    for (int i = 0; i < 1500; i += 7) {
+      std::string expected = i % 2 ? distinct_bytes(i, 40 + i % 300) : std::to_string(i);
+      EXPECT_EQ(read_file(folder + L"\\dest\\" + backslashes(widen(entries[i].name))), expected) << i;
+    }
+  }
+}
+
 }  // namespace
