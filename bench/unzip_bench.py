@@ -7,7 +7,9 @@ with Info-ZIP `zip -6`, then times whole processes, alternating:
 into a fresh folder. Reports the median times, the median of the per-pair
 ratios, and the peak resident memory of the telvar-cli process (ru_maxrss of
 the wine process, which execs into the Windows program; measured with
-/usr/bin/time -v) against the limit archive size + largest entry + 32 MiB.
+/usr/bin/time -v) against the limit: Wine's own baseline (the same program
+printing its usage) + archive size + largest entry + 8 MiB. The machine's
+load average is printed before and after the timed runs.
 
 Usage: bench/unzip_bench.py [--runs N] [--work DIR]
 Needs a built telvar-cli.exe ($TELVAR_OUT/bin) and a Wine prefix; run it as
@@ -144,6 +146,11 @@ def main():
                 sys.exit(f"content differs: {b}")
     print("trees equal byte for byte")
 
+    def load():
+        with open("/proc/loadavg") as f:
+            return " ".join(f.read().split()[:3])
+
+    print(f"load average before: {load()}")
     t_times, u_times, ratios = [], [], []
     for _ in range(args.runs):
         fresh(dest_t)
@@ -155,7 +162,7 @@ def main():
         ratios.append(t / u)
         print(f"  telvar-cli {t:.3f} s   unzip -q {u:.3f} s   ratio {t / u:.2f}")
     print(f"median telvar-cli {statistics.median(t_times):.3f} s, unzip -q {statistics.median(u_times):.3f} s, "
-          f"median ratio {statistics.median(ratios):.2f} (limit 1.00)")
+          f"median ratio {statistics.median(ratios):.2f} (limit 1.00); load average after: {load()}")
 
     def peak_bytes(cmd):
         r = subprocess.run(["/usr/bin/time", "-v"] + cmd, env=env, stdout=subprocess.DEVNULL,

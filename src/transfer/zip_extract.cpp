@@ -55,6 +55,7 @@ static const uint32_t ZIP_PROGRESS_EVERY = 16;  // progress is published for eve
 // (decoded entries waiting or being written), and steps handed over and not
 // yet done.
 static const uint32_t ZIP_ARENA_BYTES = 4u << 20;  // 4 MiB
+static const uint32_t ZIP_READ_CHUNK = 4u << 20;   // the archive is read on in pieces of 4 MiB while entries decode
 enum { ZIP_AHEAD_STEPS = 64 };
 
 // What the caller's thread does for one central record, in order: enter
@@ -107,6 +108,10 @@ static uint64_t zip_ring_given_back;           // ring position up to which the 
 static bool zip_own_block_out;                 // an entry's block of its own is in flight
 static bool zip_helper_ended;                  // the helper hands over no more steps
 static bool zip_stop;                          // the caller wants no more steps
+// How much of the archive is in memory: [0, read_up_to) and [read_from, size).
+static uint32_t zip_read_up_to;
+static uint32_t zip_read_from;
+static bool zip_survey_passed;                 // the archive is fit to unpack: larger entries may take memory
 // The helper's place in the central directory.
 static uint32_t zip_next_record;               // number of the next record to read
 static uint64_t zip_next_cursor;               // where it starts
@@ -127,13 +132,12 @@ static bool fail(TransferFailure failure, const wchar_t* detail) {
   return transfer_failed(zip_result, failure, detail);
 }
 
-// Reads the whole file into a malloc block (1 byte for an empty file). False
-// when it cannot be opened or read whole; the failure is set.
-static bool read_archive(const wchar_t* path, uint8_t** data_out, uint32_t* size_out) {
+// Opens the archive and takes a block of its size (1 byte for an empty
+// file), nothing read yet. False when it cannot be opened or is too large
+// for memory; the failure is set.
+static bool open_archive(const wchar_t* path, HANDLE* file_out, uint8_t** data_out, uint32_t* size_out) {
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return fail(TRANSFER_CANNOT_OPEN, path);
-  uint8_t* data = NULL;
-  uint32_t done = 0;
   LARGE_INTEGER size;
   size.QuadPart = 0;
   if (!GetFileSizeEx(file, &size)) {
@@ -147,43 +151,42 @@ static bool read_archive(const wchar_t* path, uint8_t** data_out, uint32_t* size
     CloseHandle(file);
     return fail(TRANSFER_ARCHIVE_TOO_LARGE, path);
   }
-  data = (uint8_t*)malloc(size.LowPart ? size.LowPart : 1);
+  uint8_t* data = (uint8_t*)malloc(size.LowPart ? size.LowPart : 1);
   if (!data) {
     CloseHandle(file);
     return fail(TRANSFER_ARCHIVE_NO_MEMORY, path);
   }
-  while (done < size.LowPart) {
-    DWORD want = size.LowPart - done < ZIP_IO_CHUNK ? size.LowPart - done : ZIP_IO_CHUNK;
-    DWORD got = 0;
-    if (!ReadFile(file, data + done, want, &got, NULL) || got == 0) break;
-    done += got;
-  }
-  CloseHandle(file);
-  if (done < size.LowPart) {
-    free(data);
-    return fail(TRANSFER_READ_FAILED, path);
-  }
+  *file_out = file;
   *data_out = data;
   *size_out = size.LowPart;
   return true;
 }
 
+// Reads bytes [from, to) of the file into the same place of data. False when
+// they cannot be read whole.
+static bool read_range(HANDLE file, uint8_t* data, uint32_t from, uint32_t to) {
+  while (from < to) {
+    DWORD want = to - from < ZIP_IO_CHUNK ? to - from : ZIP_IO_CHUNK;
+    OVERLAPPED at = {};
+    at.Offset = from;
+    DWORD got = 0;
+    if (!ReadFile(file, data + from, want, &got, &at) || got == 0) return false;
+    from += got;
+  }
+  return true;
+}
+
 static bool fail_link(const wchar_t* path) { return fail(TRANSFER_LINK, shown(path)); }
 
-// Makes the destination and finds where it really is. A destination that is
-// a link (a toolchain folder pointing elsewhere) is removed as itself and
-// made afresh; false with the failure set when that cannot be done.
-static bool prepare_destination(const wchar_t* destination) {
+// Makes the destination and finds where it really is (resolved: the
+// destination's full path is in zip_destination). A destination that is a
+// link (a toolchain folder pointing elsewhere) is removed as itself and made
+// afresh; false with the failure set when that cannot be done.
+static bool prepare_destination(const wchar_t* destination, bool resolved) {
   create_directory_chain(destination);
   zip_verified[0] = 0;
   zip_destination_place[0] = 0;
-  DWORD length = GetFullPathNameW(destination, PATH_UNITS, zip_destination, NULL);
-  if (length == 0 || length >= PATH_UNITS) {
-    copy_text(zip_destination, PATH_UNITS, destination);
-    return true;  // nothing to compare with: the paths below are trusted as they are
-  }
-  size_t n = wcslen(zip_destination);
-  if (n > 3 && zip_destination[n - 1] == L'\\') zip_destination[--n] = 0;
+  if (!resolved) return true;  // nothing to compare with: the paths below are trusted as they are
   wchar_t* name = wcsrchr(zip_destination, L'\\');
   if (!name || !name[1]) {  // a drive root: nothing above it to compare with
     if (!folder_place(zip_destination, zip_destination_place)) zip_destination_place[0] = 0;
@@ -200,6 +203,20 @@ static bool prepare_destination(const wchar_t* destination) {
   PlaceResult result = make_folder_in_place(zip_destination, zip_destination_place, &error);
   if (result == PLACE_LINK) return fail_link(zip_destination);
   return true;  // a destination that could not be made fails at its first file
+}
+
+// The destination as a full path into zip_destination, as the paths of the
+// entries will be resolved; the name alone, nothing made. False when it does
+// not resolve (zip_destination is then the destination as given).
+static bool resolve_destination(const wchar_t* destination) {
+  DWORD length = GetFullPathNameW(destination, PATH_UNITS, zip_destination, NULL);
+  if (length == 0 || length >= PATH_UNITS) {
+    copy_text(zip_destination, PATH_UNITS, destination);
+    return false;
+  }
+  size_t n = wcslen(zip_destination);
+  if (n > 3 && zip_destination[n - 1] == L'\\') zip_destination[--n] = 0;
+  return true;
 }
 
 // Expected place of relative (below the destination) into zip_expected.
@@ -286,17 +303,27 @@ static bool take_room(ZipStep* step, uint32_t length) {
     if (ring) {
       // Pieces are taken and given back in the same order: the pieces in
       // flight are [given_back, taken) and a new one goes after them, at
-      // the ring's start when it does not fit before its end.
+      // the ring's start when it does not fit before its end. With none in
+      // flight it starts at the ring's start: the room skipped before the
+      // end would otherwise count as taken, and a piece larger than the
+      // room before its place would wait for room that never comes.
       uint64_t at = zip_ring_taken;
       uint64_t offset = at % ZIP_ARENA_BYTES;
-      if (offset + length > ZIP_ARENA_BYTES) at += ZIP_ARENA_BYTES - offset;
+      if (zip_ring_given_back == zip_ring_taken) {
+        if (offset != 0) at += ZIP_ARENA_BYTES - offset;
+        zip_ring_given_back = at;
+      } else if (offset + length > ZIP_ARENA_BYTES) {
+        at += ZIP_ARENA_BYTES - offset;
+      }
       if (at + length - zip_ring_given_back <= ZIP_ARENA_BYTES) {
         zip_ring_taken = at + length;
         step->ring_end = at + length;
         step->bytes = zip_ring + at % ZIP_ARENA_BYTES;
         break;
       }
-    } else if (!zip_own_block_out) {
+    } else if (!zip_own_block_out && zip_survey_passed) {
+      // Until the survey vouched for the sizes, a size could be any
+      // number a damaged or hostile archive claims.
       zip_own_block_out = true;
       break;
     }
@@ -307,6 +334,17 @@ static bool take_room(ZipStep* step, uint32_t length) {
     step->block = (uint8_t*)malloc(length ? length : 1);
     step->bytes = step->block;
   }
+  return go_on;
+}
+
+// Waits until the archive's bytes up to end are in memory (those from
+// zip_read_from on are from the start). False when the caller stopped.
+static bool wait_for_bytes(uint64_t end) {
+  AcquireSRWLockExclusive(&zip_lock);
+  while (!zip_stop && (end < zip_read_from ? end : zip_read_from) > zip_read_up_to)
+    SleepConditionVariableSRW(&zip_room_made, &zip_lock, INFINITE, 0);
+  bool go_on = !zip_stop;
+  ReleaseSRWLockExclusive(&zip_lock);
   return go_on;
 }
 
@@ -364,7 +402,11 @@ static bool prepare_step(const ZipArchive* archive, uint64_t cursor, ZipStep* st
     step->folders_length = (uint32_t)(last - relative);
   }
 
-  // From here on a failure comes after the entry's folders were made.
+  // From here on a failure comes after the entry's folders were made. The
+  // local header, its two variable fields and the data lie before this end.
+  if (!wait_for_bytes((uint64_t)zip_entry.local_offset + ZIP_LOCAL_HEADER_SIZE + 2u * 0xFFFFu +
+                      zip_entry.compressed_size))
+    return false;
   const uint8_t* data = NULL;
   if (!zip_locate_data(archive, &zip_entry, &data)) return step_fails(step, TRANSFER_DAMAGED, false);
   step->length = zip_entry.uncompressed_size;
@@ -499,23 +541,72 @@ static void finish_step(ZipStep* step) {
   if (own_block) zip_own_block_out = false;
   zip_done++;
   ReleaseSRWLockExclusive(&zip_lock);
-  WakeConditionVariable(&zip_room_made);
+  WakeAllConditionVariable(&zip_room_made);
 }
 
-// Runs the helper and does its steps until the last, a failure or a cancel.
-// The helper has ended and every block is freed when it returns.
-static bool unpack_entries(ZipArchive* archive, const TransferProgress* progress) {
+static HANDLE zip_helper;  // the helper thread while it runs, else null
+
+// Sets the hand-over up for a new extraction and starts the helper, which
+// may decode what is in memory (zip_read_up_to, zip_read_from) while the
+// rest is read. Without a thread the caller makes the steps itself.
+static void start_unpacking(const ZipArchive* archive, uint32_t read_up_to, uint32_t read_from) {
   zip_handed = zip_done = 0;
   zip_ring = (uint8_t*)malloc(ZIP_ARENA_BYTES);  // without it, entries take blocks of their own
   zip_ring_taken = zip_ring_given_back = 0;
   zip_own_block_out = false;
   zip_helper_ended = zip_stop = false;
+  zip_survey_passed = false;
+  zip_read_up_to = read_up_to;
+  zip_read_from = read_from;
   zip_next_record = 0;
   zip_next_cursor = archive->central_offset;
-  HANDLE helper = CreateThread(NULL, 0, decode_ahead, archive, 0, NULL);
+  zip_helper = CreateThread(NULL, 0, decode_ahead, (void*)archive, 0, NULL);
+}
+
+// Reads the archive's bytes [0, end) on, piece by piece, letting the helper
+// decode each entry as soon as its bytes are in. False when they cannot be
+// read whole.
+static bool read_on(HANDLE file, uint8_t* data, uint32_t end) {
+  for (uint32_t from = 0; from < end;) {
+    uint32_t to = end - from > ZIP_READ_CHUNK ? from + ZIP_READ_CHUNK : end;
+    if (!read_range(file, data, from, to)) return false;
+    from = to;
+    AcquireSRWLockExclusive(&zip_lock);
+    zip_read_up_to = to;
+    ReleaseSRWLockExclusive(&zip_lock);
+    WakeAllConditionVariable(&zip_room_made);
+  }
+  return true;
+}
+
+// Stops the helper, waits for it to end, and frees what the steps it handed
+// over and the ring hold.
+static void stop_unpacking() {
+  AcquireSRWLockExclusive(&zip_lock);
+  zip_stop = true;
+  ReleaseSRWLockExclusive(&zip_lock);
+  WakeAllConditionVariable(&zip_room_made);
+  if (zip_helper) {
+    WaitForSingleObject(zip_helper, INFINITE);
+    CloseHandle(zip_helper);
+    zip_helper = NULL;
+  }
+  // Steps handed over and never done (after a failure or a cancel).
+  while (zip_done < zip_handed) finish_step(&zip_steps[zip_done % ZIP_AHEAD_STEPS]);
+  free(zip_ring);
+  zip_ring = NULL;
+}
+
+// Does the helper's steps until the last, a failure or a cancel, once the
+// survey passed; the helper has ended and everything is freed when it returns.
+static bool unpack_entries(const ZipArchive* archive, const TransferProgress* progress) {
+  AcquireSRWLockExclusive(&zip_lock);
+  zip_survey_passed = true;
+  ReleaseSRWLockExclusive(&zip_lock);
+  WakeAllConditionVariable(&zip_room_made);
   bool ok = true;
   uint32_t total = archive->entry_total;
-  for (ZipStep* step = next_step(archive, helper != NULL); step; step = next_step(archive, helper != NULL)) {
+  for (ZipStep* step = next_step(archive, zip_helper != NULL); step; step = next_step(archive, zip_helper != NULL)) {
     if (transfer_cancelled(progress)) {
       ok = fail(TRANSFER_CANCELLED, NULL);
       break;
@@ -529,18 +620,7 @@ static bool unpack_entries(ZipArchive* archive, const TransferProgress* progress
       report_transfer(progress, (double)(i + 1) / (double)total, L"Unpacking %ls (%u of %u files)",
                       transfer_label(progress), i + 1, total);
   }
-  AcquireSRWLockExclusive(&zip_lock);
-  zip_stop = true;
-  ReleaseSRWLockExclusive(&zip_lock);
-  WakeAllConditionVariable(&zip_room_made);
-  if (helper) {
-    WaitForSingleObject(helper, INFINITE);
-    CloseHandle(helper);
-  }
-  // Steps handed over and never done (after a failure or a cancel).
-  while (zip_done < zip_handed) finish_step(&zip_steps[zip_done % ZIP_AHEAD_STEPS]);
-  free(zip_ring);
-  zip_ring = NULL;
+  stop_unpacking();
   return ok;
 }
 
@@ -548,39 +628,68 @@ bool extract_zip_file(const wchar_t* archive_path, const wchar_t* destination, c
                       TransferResult* result) {
   clear_transfer_result(result);
   zip_result = result;
+  HANDLE file = INVALID_HANDLE_VALUE;
   uint8_t* data = NULL;
   uint32_t size = 0;
-  if (!read_archive(archive_path, &data, &size)) return false;
+  if (!open_archive(archive_path, &file, &data, &size)) return false;
 
-  ZipArchive archive;
-  if (!zip_open(&archive, data, size)) {
-    free(data);
-    return fail(TRANSFER_NOT_ZIP, NULL);
+  // The end record and the central directory come first, so that entries
+  // decode while the rest of the archive is read. When they cannot be read
+  // or found (or the destination does not fit), the archive is read whole
+  // first and the checks below tell what is wrong, as they would anyway.
+  static ZipArchive archive;
+  uint32_t tail = size > ZIP_END_RECORD_SIZE + ZIP_MAX_COMMENT ? size - (ZIP_END_RECORD_SIZE + ZIP_MAX_COMMENT) : 0;
+  uint32_t records_from = size;
+  if (wcslen(destination) < PATH_UNITS && read_range(file, data, tail, size) && zip_open(&archive, data, size)) {
+    records_from = archive.central_offset < tail ? archive.central_offset : tail;
+    if (!read_range(file, data, records_from, tail)) records_from = size;
   }
-  // A destination that does not fit a path buffer would be created cut,
-  // somewhere else: refuse it before any folder is made.
-  if (wcslen(destination) >= PATH_UNITS) {
-    free(data);
-    wchar_t cut[PATH_UNITS];
-    copy_text(cut, PATH_UNITS, destination);
-    return fail(TRANSFER_CANNOT_CREATE, cut);
-  }
-  // Before anything is written: a few hundred kilobytes of records that
-  // share their data would unpack to gigabytes.
+  bool ahead = records_from < size;
+  bool resolved = resolve_destination(destination);
+  copy_text(zip_destination_given, PATH_UNITS, destination);
+  if (ahead) start_unpacking(&archive, 0, records_from);
+  bool read_whole = ahead ? read_on(file, data, records_from) : read_range(file, data, 0, size);
+  CloseHandle(file);
+
+  // Nothing below writes before the survey; the helper only decodes.
+  const wchar_t* failure_detail = NULL;
+  TransferFailure failure = TRANSFER_OK;
+  ZipSurveyResult survey = ZIP_SURVEY_OK;
   uint64_t unpacked = 0;
-  ZipSurveyResult survey = zip_survey(&archive, zip_spans, &unpacked);
-  if (survey != ZIP_SURVEY_OK) {
-    free(data);
-    if (survey == ZIP_SURVEY_OVERLAP) return fail(TRANSFER_DAMAGED, NULL);
-    result->size = unpacked;
-    result->limit = ZIP_MAX_TOTAL_BYTES;
-    return fail(TRANSFER_UNPACKED_TOO_LARGE, NULL);
+  wchar_t cut[PATH_UNITS];
+  if (!read_whole) {
+    failure = TRANSFER_READ_FAILED;
+    failure_detail = archive_path;
+  } else if (!ahead && !zip_open(&archive, data, size)) {
+    failure = TRANSFER_NOT_ZIP;
+  } else if (wcslen(destination) >= PATH_UNITS) {
+    // A destination that does not fit a path buffer would be created cut,
+    // somewhere else: refuse it before any folder is made.
+    copy_text(cut, PATH_UNITS, destination);
+    failure = TRANSFER_CANNOT_CREATE;
+    failure_detail = cut;
+  } else {
+    // Before anything is written: a few hundred kilobytes of records that
+    // share their data would unpack to gigabytes.
+    survey = zip_survey(&archive, zip_spans, &unpacked);
+    if (survey == ZIP_SURVEY_OVERLAP) failure = TRANSFER_DAMAGED;
+    if (survey == ZIP_SURVEY_TOO_LARGE) failure = TRANSFER_UNPACKED_TOO_LARGE;
   }
-  if (!prepare_destination(destination)) {
+  if (failure != TRANSFER_OK) {
+    if (ahead) stop_unpacking();
+    free(data);
+    if (failure == TRANSFER_UNPACKED_TOO_LARGE) {
+      result->size = unpacked;
+      result->limit = ZIP_MAX_TOTAL_BYTES;
+    }
+    return fail(failure, failure_detail);
+  }
+  if (!prepare_destination(destination, resolved)) {
+    if (ahead) stop_unpacking();
     free(data);
     return false;
   }
-  copy_text(zip_destination_given, PATH_UNITS, destination);
+  if (!ahead) start_unpacking(&archive, size, size);
 
   bool ok = unpack_entries(&archive, progress);
   free(data);

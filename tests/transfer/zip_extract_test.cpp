@@ -688,3 +688,134 @@ TEST(ZipExtract, TheResultNamesWhatFailedWithoutTheJob) {
   EXPECT_STREQ(g_job.stage_text, L"");
   EXPECT_EQ(read_file(folder + L"\\dest\\f39.txt"), "x");
 }
+
+namespace {
+
+// Contents no two entries share, so that bytes landing in another entry's
+// file show: a running counter seeded by the entry's number.
+std::string distinct_bytes(int entry, size_t size) {
+  std::string bytes(size, '\0');
+  uint32_t x = 0x9E3779B9u * (uint32_t)(entry + 1);
+  for (size_t i = 0; i < size; i++) {
+    x = x * 1664525u + 1013904223u;
+    bytes[i] = (char)(x >> 24);
+  }
+  return bytes;
+}
+
+// The entries are decoded ahead of the writing, into one reused ring of
+// 4 MiB and, for larger entries, blocks of their own: sizes that wrap the
+// ring at every point (empty, one byte, exactly the ring, one past it), more
+// entries than the steps handed over at a time, and stored entries between
+// them must all come out whole, each in its own file.
+TEST(ZipExtract, EntriesDecodedAheadComeOutWholeEachInItsFile) {
+  const size_t MiB = 1 << 20;
+  const size_t sizes[] = {300000, MiB + 5, 2 * MiB + 9, 0, 3 * MiB - 1, 4 * MiB, 4 * MiB + 1, 77, 1, 6 * MiB + 3};
+  std::vector<MadeEntry> entries;
+  std::vector<std::string> contents;
+  for (int round = 0; round < 2; round++)
+    for (size_t size : sizes) {
+      int n = (int)entries.size();
+      contents.push_back(distinct_bytes(n, size));
+      std::string name = "big/" + std::to_string(n) + ".bin";
+      entries.push_back(n % 7 == 3 ? stored_entry(name, contents.back()) : deflated_entry(name, contents.back()));
+    }
+  for (int i = 0; i < 150; i++) {
+    int n = (int)entries.size();
+    contents.push_back(distinct_bytes(n, 100 + i * 37));
+    entries.push_back(deflated_entry("small/" + std::to_string(n) + ".txt", contents.back()));
+  }
+  std::wstring folder = make_temp_folder(L"ahead");
+  ASSERT_TRUE(write_file(folder + L"\\a.zip", make_zip(entries).bytes));
+  ASSERT_TRUE(extract(folder + L"\\a.zip", folder + L"\\dest")) << narrow(error_text());
+  for (size_t n = 0; n < entries.size(); n++) {
+    std::string got = read_file(folder + L"\\dest\\" + backslashes(widen(entries[n].name)));
+    EXPECT_TRUE(got == contents[n]) << entries[n].name << ": " << got.size() << " bytes of " << contents[n].size();
+  }
+}
+
+// However far the decoding ran ahead, the writing stops at the first entry
+// that fails, with that entry's text: every entry before it is written and
+// none after it, and a cancel stops it before the next entry.
+TEST(ZipExtract, AFaultFarIntoTheArchiveStopsTheWritingThere) {
+  const int BEFORE = 100;  // more entries than are handed over ahead of the writing
+  MadeEntry corrupt = deflated_entry("at/fault.bin", distinct_bytes(7, 5000));
+  corrupt.uncompressed_size += 1;  // the stream ends a byte short of the size
+  MadeEntry lzma = stored_entry("at/fault.lzma", "....");
+  lzma.method = 14;
+  struct Case {
+    const char* name;
+    MadeEntry fault;
+    const wchar_t* text;  // the job's error text; null: cancelled at the first progress report
+  } cases[] = {
+      {"deflate data short of the size", corrupt, L"the archive is damaged (at/fault.bin)."},
+      {"an unknown method", lzma, L"the archive uses an unknown compression."},
+      {"a name of 512 bytes", stored_entry(std::string(512, 'n'), "x"), L"the archive has a name too long."},
+      {"a cancel", deflated_entry("at/fine.bin", "fine"), nullptr},
+  };
+  for (const Case& c : cases) {
+    std::vector<MadeEntry> entries;
+    for (int i = 0; i < BEFORE; i++) entries.push_back(deflated_entry("f" + std::to_string(i) + ".txt", distinct_bytes(i, 3000)));
+    entries.push_back(c.fault);
+    for (int i = BEFORE + 1; i < BEFORE + 40; i++) entries.push_back(deflated_entry("f" + std::to_string(i) + ".txt", "after"));
+    std::wstring folder = make_temp_folder(L"fault");
+    std::wstring dest = folder + L"\\dest";
+    ASSERT_TRUE(write_file(folder + L"\\a.zip", make_zip(entries).bytes));
+    int written = 0;
+    if (c.text) {
+      EXPECT_FALSE(extract(folder + L"\\a.zip", dest)) << c.name;
+      EXPECT_EQ(narrow(error_text()), narrow(c.text)) << c.name;
+      written = BEFORE;
+    } else {
+      // The listener asks to stop once it has heard of the first file.
+      struct Stopper {
+        TransferListener listener;
+        static void heard(void* context, double fraction, const wchar_t* stage) {
+          Stopper* s = (Stopper*)context;
+          listener_hears(&s->listener, fraction, stage);
+          s->listener.cancel = true;
+        }
+      } stopper;
+      listen_to_transfer(&stopper.listener, L"the archive", false);
+      TransferProgress progress = {Stopper::heard, listener_cancels, &stopper, L"the archive"};
+      TransferResult result;
+      EXPECT_FALSE(extract_zip_file((folder + L"\\a.zip").c_str(), dest.c_str(), &progress, &result));
+      EXPECT_EQ(result.failure, TRANSFER_CANCELLED);
+      EXPECT_EQ(stopper.listener.stages, std::vector<std::wstring>{L"Unpacking the archive (1 of 140 files)"});
+      written = 1;
+    }
+    for (int i = 0; i < BEFORE + 40; i++) {
+      std::wstring path = dest + L"\\f" + std::to_wstring(i) + L".txt";
+      if (i < written)
+        EXPECT_EQ(read_file(path), distinct_bytes(i, 3000)) << c.name << ": entry " << i;
+      else
+        EXPECT_FALSE(exists(path)) << c.name << ": entry " << i << " was written";
+    }
+    EXPECT_FALSE(exists(dest + L"\\at\\fine.bin")) << c.name;
+  }
+}
+
+// The end record and the central directory are read before the rest, so
+// that entries decode while it is read: a central directory longer than the
+// 64 KiB at the archive's end where the end record is sought, and an
+// archive comment filling those 64 KiB, must come out as any other.
+TEST(ZipExtract, ArchivesWhoseRecordsReachPastTheirLast64KiBUnpack) {
+  std::vector<MadeEntry> entries;
+  for (int i = 0; i < 1500; i++) {
+    std::string name = "names-long-enough-to-fill-the-central-directory/" + std::to_string(i) + ".txt";
+    entries.push_back(i % 2 ? deflated_entry(name, distinct_bytes(i, 40 + i % 300)) : stored_entry(name, std::to_string(i)));
+  }
+  for (const std::string& comment : {std::string(), std::string(65535, 'c')}) {
+    MadeZip zip = make_zip(entries, comment);
+    ASSERT_GT(zip.bytes.size() - zip.central_offset, 65557u) << "the records must begin before the last 64 KiB";
+    std::wstring folder = make_temp_folder(L"records");
+    ASSERT_TRUE(write_file(folder + L"\\a.zip", zip.bytes));
+    ASSERT_TRUE(extract(folder + L"\\a.zip", folder + L"\\dest")) << narrow(error_text());
+    for (int i = 0; i < 1500; i += 7) {
+      std::string expected = i % 2 ? distinct_bytes(i, 40 + i % 300) : std::to_string(i);
+      EXPECT_EQ(read_file(folder + L"\\dest\\" + backslashes(widen(entries[i].name))), expected) << i;
+    }
+  }
+}
+
+}  // namespace
