@@ -7,7 +7,8 @@
 // library, launch and build code below it change the state records, and each
 // handler here repaints after what it dispatched. A paint changes no state. Mouse input goes through the hit regions of the last
 // paint: a click is a press and a release on the same command and argument.
-// Memory: the state record only; the paint bitmap lives for one paint.
+// Memory: the state record, and the paint bitmap, kept between paints of one
+// size and released with the window.
 #include "app/window.h"
 
 #include <shellapi.h>
@@ -354,15 +355,49 @@ int run_message_loop() {
 
 // ---- Painting and frame ----------------------------------------------------
 
+// The off-screen bitmap is kept from one paint to the next and made anew
+// only when the client area's size changes: a fresh bitmap of the window's
+// size for every paint cost more than drawing the frame into it (every page
+// of it new to the process), and a build repaints many times a second.
+static HDC g_paint_dc;             // memory DC holding the bitmap, or null
+static HBITMAP g_paint_bitmap;     // compatible with the window's DC, or null
+static HGDIOBJ g_paint_previous;   // the DC's own bitmap, put back before it goes
+static SIZE g_paint_size;          // the bitmap's size
+
+static void release_paint_bitmap() {
+  if (g_paint_dc && g_paint_previous) SelectObject(g_paint_dc, g_paint_previous);
+  if (g_paint_bitmap) DeleteObject(g_paint_bitmap);
+  if (g_paint_dc) DeleteDC(g_paint_dc);
+  g_paint_dc = NULL;
+  g_paint_bitmap = NULL;
+  g_paint_previous = NULL;
+  g_paint_size.cx = g_paint_size.cy = 0;
+}
+
+// A memory DC with a bitmap of width x height selected, or null.
+static HDC paint_bitmap(HDC screen, int width, int height) {
+  if (width <= 0 || height <= 0) return NULL;
+  if (g_paint_dc && g_paint_size.cx == width && g_paint_size.cy == height) return g_paint_dc;
+  release_paint_bitmap();
+  g_paint_dc = CreateCompatibleDC(screen);
+  g_paint_bitmap = g_paint_dc ? CreateCompatibleBitmap(screen, width, height) : NULL;
+  if (!g_paint_bitmap) {
+    release_paint_bitmap();
+    return NULL;
+  }
+  g_paint_previous = SelectObject(g_paint_dc, g_paint_bitmap);
+  g_paint_size.cx = width;
+  g_paint_size.cy = height;
+  return g_paint_dc;
+}
+
 static void on_paint(HWND window) {
   PAINTSTRUCT paint;
   HDC screen = BeginPaint(window, &paint);
   RECT client;
   GetClientRect(window, &client);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
-  if (memory && bitmap) {
-    HGDIOBJ previous = SelectObject(memory, bitmap);
+  HDC memory = paint_bitmap(screen, client.right, client.bottom);
+  if (memory) {
     // A view that changed starts at its top; one whose content came out
     // shorter than the offset assumed (a wider window, a shorter list of
     // rows) is painted once more at its end.
@@ -370,10 +405,7 @@ static void on_paint(HWND window) {
     paint_window(memory, &client);
     if (keep_pane_scroll_in_range(client.bottom)) paint_window(memory, &client);
     BitBlt(screen, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
-    SelectObject(memory, previous);
   }
-  if (bitmap) DeleteObject(bitmap);
-  if (memory) DeleteDC(memory);
   EndPaint(window, &paint);
   announce_changes(window);
 }
@@ -399,6 +431,7 @@ static void on_close(HWND window) {
 }
 
 static void on_destroy(HWND window) {
+  release_paint_bitmap();
   release_accessible(window);
   remember_window_place(window);
   save_settings();
