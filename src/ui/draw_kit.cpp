@@ -271,6 +271,10 @@ static void draw_button_face(HDC dc, RECT rect, const wchar_t* label, int32_t id
   if (primary) {
     fill = !enabled ? COLOR_ACCENT_DISABLED : hovered ? COLOR_ACCENT_HOVER : COLOR_ACCENT;
     outline = fill;
+    // In a high-contrast theme the disabled face is the button face, often
+    // the window's own colour: the grey text outlines it, as it does the
+    // label, so the button keeps its shape.
+    if (g_ui.high_contrast && !enabled) outline = COLOR_ACCENT_DISABLED_TEXT;
     text = enabled ? COLOR_BACKDROP : COLOR_ACCENT_DISABLED_TEXT;
   } else {
     fill = hovered ? COLOR_SURFACE_RAISED : COLOR_SURFACE;
@@ -325,7 +329,11 @@ void draw_focus_ring(HDC dc) {
   // object, and the ring stays two pixels wide at any scale.
   HGDIOBJ old_pen = SelectObject(dc, GetStockObject(DC_PEN));
   HGDIOBJ old_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
-  SetDCPenColor(dc, COLOR_ACCENT_HOVER);
+  // The ring lies on the pane a gap outside its control. In a high-contrast
+  // theme that is the window colour, and the window text is the one colour
+  // every theme keeps readable on it (the accent's highlight would merge
+  // with the primary button it surrounds).
+  SetDCPenColor(dc, g_ui.high_contrast ? GetSysColor(COLOR_WINDOWTEXT) : COLOR_ACCENT_HOVER);
   for (int inset = 0; inset < 2; inset++) {
     RECT ring = item->rect;
     InflateRect(&ring, px(3) - inset, px(3) - inset);

@@ -13,6 +13,7 @@
 
 #include "core/state.h"
 #include "ui/draw_kit.h"
+#include "ui/hit_regions.h"
 #include "ui/main_view.h"
 #include "ui/ui_state.h"
 #include "ui_fixture.h"
@@ -210,6 +211,52 @@ TEST_F(HighContrastTest, TheOffSwitchStaysVisible) {
   EXPECT_EQ(canvas.pixel(track_left + 28, mid_y), GetSysColor(COLOR_WINDOW));
   EXPECT_EQ(canvas.pixel(track_left + 11, mid_y), GetSysColor(COLOR_WINDOWTEXT)) << "knob";
   EXPECT_EQ(canvas.pixel(track_left + 20, y + 4), GetSysColor(COLOR_WINDOWTEXT)) << "track outline";
+}
+
+const UiItem* item_of(int32_t id) {
+  for (int i = 0; i < g_ui.item_count; i++)
+    if (g_ui.items[i].id == id) return &g_ui.items[i];
+  return nullptr;
+}
+
+TEST_F(HighContrastTest, FocusRingAndDisabledPrimaryButtonKeepToTheSystemColours) {
+  // The primary button, enabled (a disc ready to build, the keyboard focus
+  // on it) and disabled (a disc this launcher cannot build). The ring lies
+  // px(3) outside the button on the window colour, so only the window text
+  // colour is sure to show against it; a disabled button's outline is the
+  // grey text of its label, or its shape would vanish into a black face on a
+  // black window.
+  struct Case {
+    DiscStatus status;
+    bool enabled;
+  };
+  for (const Case c : {Case{DISC_OK, true}, Case{DISC_UNSUPPORTED, false}}) {
+    fresh_state(1.0f);
+    g_theme_on = true;
+    read_high_contrast();
+    library_of_two(0, c.status);
+    g_ui.focus_id = CMD_PRIMARY_ACTION;
+    g_ui.focus_arg = 0;
+    g_ui.focus_visible = true;
+    Canvas canvas(1100, 860);
+    canvas.paint();
+    const UiItem* button = item_of(CMD_PRIMARY_ACTION);
+    ASSERT_NE(button, nullptr) << c.status;
+    EXPECT_EQ((button->flags & UI_ITEM_DISABLED) == 0, c.enabled) << c.status;
+    int mid_y = (button->rect.top + button->rect.bottom) / 2;
+    int left = button->rect.left;
+    if (c.enabled) {
+      // The ring is drawn after the items are recorded, so one paint shows
+      // it; a disabled button never holds the focus.
+      EXPECT_EQ(canvas.pixel(left - 3, mid_y), GetSysColor(COLOR_WINDOWTEXT)) << "outer ring";
+      EXPECT_EQ(canvas.pixel(left - 2, mid_y), GetSysColor(COLOR_WINDOWTEXT)) << "inner ring";
+    }
+    EXPECT_EQ(canvas.pixel(left - 1, mid_y), GetSysColor(COLOR_WINDOW)) << "gap, status " << c.status;
+    COLORREF face = GetSysColor(c.enabled ? COLOR_HIGHLIGHT : COLOR_BTNFACE);
+    COLORREF edge = c.enabled ? face : GetSysColor(COLOR_GRAYTEXT);
+    EXPECT_EQ(canvas.pixel(left, mid_y), edge) << "outline, status " << c.status;
+    EXPECT_EQ(canvas.pixel(left + 4, mid_y), face) << "face, status " << c.status;
+  }
 }
 
 }  // namespace
