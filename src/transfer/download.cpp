@@ -322,12 +322,12 @@ enum WatchEnd { WATCH_REACHED, WATCH_CANCELLED, WATCH_TIMED_OUT };
 
 // Waits until the call has left `phase`, asking about a cancel and the
 // watch's deadline every WAIT_STEP_MS; while the body comes, publishes the
-// progress and feeds the watch.
-static WatchEnd watch_call(HttpCall* call, CallPhase phase, StallWatch* watch, uint64_t total) {
+// progress (once the bytes differ from `shown`, what the body began with)
+// and feeds the watch.
+static WatchEnd watch_call(HttpCall* call, CallPhase phase, StallWatch* watch, uint64_t total, uint64_t shown) {
   Transfer* t = call->t;
-  // Nothing to show before the first chunk; the chunks and the end are seen
-  // under the lock together, so the last figures are always shown.
-  uint64_t shown = t->done;
+  // The chunks and the end are seen under the lock together, so the last
+  // figures are always shown.
   for (;;) {
     WaitForSingleObject(call->wake, WAIT_STEP_MS);
     AcquireSRWLockShared(&call->lock);
@@ -621,7 +621,7 @@ static AttemptEnd attempt_http(Transfer* t, const wchar_t* source, const URL_COM
   // byte at a time must not keep the download for ever.
   StallWatch watch;
   stall_start(&watch, limits.headers_ms, 1, GetTickCount(), 0);
-  WatchEnd end = watch_call(call, CALL_WAITING, &watch, 0);
+  WatchEnd end = watch_call(call, CALL_WAITING, &watch, 0, 0);
   if (end != WATCH_REACHED) {
     abandon_call(t, call, end, TRANSFER_NO_CONNECTION);
     return ATTEMPT_FAILED;
@@ -650,7 +650,9 @@ static AttemptEnd attempt_http(Transfer* t, const wchar_t* source, const URL_COM
   stall_start(&watch, limits.stall_window_ms, limits.stall_min_bytes, GetTickCount(), t->done);
   uint64_t start = t->done;
   decide_body(call, true, expected);
-  end = watch_call(call, CALL_BODY, &watch, total);
+  // The body may be written whole before the watch begins: what it began
+  // with is what has been shown.
+  end = watch_call(call, CALL_BODY, &watch, total, start);
   if (end != WATCH_REACHED) {
     abandon_call(t, call, end, TRANSFER_INTERRUPTED);
     return ATTEMPT_FAILED;
