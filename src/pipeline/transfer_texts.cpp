@@ -44,6 +44,8 @@ static const FailureText FAILURE_TEXTS[] = {
     {TRANSFER_UNKNOWN_METHOD, WITH_NAME, L"%ls uses an unknown compression.", nullptr},
     {TRANSFER_UNPACKED_TOO_LARGE, WITH_SIZE_AND_LIMIT,
      L"%ls is too large: its files add up to %.0f MB, more than %.0f MB.", nullptr},
+    {TRANSFER_NO_SPACE, WITH_SIZE_AND_LIMIT,
+     L"Not enough free space to download %ls: it needs %.0f MB and the drive has %.0f MB free.", nullptr},
 };
 
 void transfer_failure_text(const TransferResult* r, const wchar_t* name, wchar_t* out, size_t units) {

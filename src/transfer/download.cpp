@@ -6,7 +6,8 @@
 // made) or that is a link which cannot be removed as itself, an address that
 // does not parse, any status but 200 (and 206 to a range it asked for), a
 // body shorter than its announced Content-Length, a body larger than the
-// caller's limit, a read or write that fails. Bytes a server sends past its
+// caller's limit or, announced, than its drive's free space, a read or
+// write that fails. Bytes a server sends past its
 // Content-Length are not kept; a Content-Length that is not a plain decimal
 // number counts as none. Each refusal is one failure in the result; a cancel
 // is TRANSFER_CANCELLED, also when a request fails after it. Whatever the
@@ -321,12 +322,12 @@ enum WatchEnd { WATCH_REACHED, WATCH_CANCELLED, WATCH_TIMED_OUT };
 
 // Waits until the call has left `phase`, asking about a cancel and the
 // watch's deadline every WAIT_STEP_MS; while the body comes, publishes the
-// progress and feeds the watch.
-static WatchEnd watch_call(HttpCall* call, CallPhase phase, StallWatch* watch, uint64_t total) {
+// progress (once the bytes differ from `shown`, what the body began with)
+// and feeds the watch.
+static WatchEnd watch_call(HttpCall* call, CallPhase phase, StallWatch* watch, uint64_t total, uint64_t shown) {
   Transfer* t = call->t;
-  // Nothing to show before the first chunk; the chunks and the end are seen
-  // under the lock together, so the last figures are always shown.
-  uint64_t shown = t->done;
+  // The chunks and the end are seen under the lock together, so the last
+  // figures are always shown.
   for (;;) {
     WaitForSingleObject(call->wake, WAIT_STEP_MS);
     AcquireSRWLockShared(&call->lock);
@@ -487,6 +488,22 @@ static bool open_partial(Transfer* t, const wchar_t* source) {
   return true;
 }
 
+// A body the drive cannot hold would fill it and then fail half written:
+// with its length announced, it is refused before it is written. False with
+// the failure set; a drive that does not say how much is free is trusted.
+static bool room_for_body(Transfer* t, uint64_t coming) {
+  wchar_t folder[PLACE_UNITS];
+  copy_text(folder, PLACE_UNITS, t->partial_path);
+  wchar_t* name = wcsrchr(folder, L'\\');
+  if (!name || coming == 0) return true;
+  name[1] = 0;  // the folder with its separator, as the drive's root needs it
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExW(folder, &available, NULL, NULL) || available.QuadPart >= coming) return true;
+  t->result->size = coming;
+  t->result->limit = available.QuadPart;
+  return transfer_failed(t->result, TRANSFER_NO_SPACE, t->destination);
+}
+
 // ---- One request -------------------------------------------------------------
 
 enum AttemptEnd { ATTEMPT_DONE, ATTEMPT_FAILED, ATTEMPT_RESTART };
@@ -526,9 +543,11 @@ static AttemptEnd take_response(Transfer* t, HINTERNET request, const wchar_t* s
     }
     if (*expected == 0) *expected = t->record.length - t->done;
     *total = t->record.length;
-    if (*total <= t->limit) return ATTEMPT_DONE;
-    fail_too_large(t);
-    return ATTEMPT_FAILED;
+    if (*total > t->limit) {
+      fail_too_large(t);
+      return ATTEMPT_FAILED;
+    }
+    return room_for_body(t, *expected) ? ATTEMPT_DONE : ATTEMPT_FAILED;
   }
   if (asked_range && status == 416) {
     // The server knows no such range of this file: whatever the partial holds, it is not its beginning.
@@ -554,6 +573,7 @@ static AttemptEnd take_response(Transfer* t, HINTERNET request, const wchar_t* s
     // The whole file: a server that ignores Range, or one whose file changed
     // since the partial began. What the partial held is dropped.
     if (t->done && !empty_partial(t)) return ATTEMPT_FAILED;
+    if (!room_for_body(t, *expected)) return ATTEMPT_FAILED;
     query_header(request, WINHTTP_QUERY_ETAG, etag);
     query_header(request, WINHTTP_QUERY_LAST_MODIFIED, modified);
     keep_record(t, source, *expected, etag, modified);
@@ -601,7 +621,7 @@ static AttemptEnd attempt_http(Transfer* t, const wchar_t* source, const URL_COM
   // byte at a time must not keep the download for ever.
   StallWatch watch;
   stall_start(&watch, limits.headers_ms, 1, GetTickCount(), 0);
-  WatchEnd end = watch_call(call, CALL_WAITING, &watch, 0);
+  WatchEnd end = watch_call(call, CALL_WAITING, &watch, 0, 0);
   if (end != WATCH_REACHED) {
     abandon_call(t, call, end, TRANSFER_NO_CONNECTION);
     return ATTEMPT_FAILED;
@@ -630,7 +650,9 @@ static AttemptEnd attempt_http(Transfer* t, const wchar_t* source, const URL_COM
   stall_start(&watch, limits.stall_window_ms, limits.stall_min_bytes, GetTickCount(), t->done);
   uint64_t start = t->done;
   decide_body(call, true, expected);
-  end = watch_call(call, CALL_BODY, &watch, total);
+  // The body may be written whole before the watch begins: what it began
+  // with is what has been shown.
+  end = watch_call(call, CALL_BODY, &watch, total, start);
   if (end != WATCH_REACHED) {
     abandon_call(t, call, end, TRANSFER_INTERRUPTED);
     return ATTEMPT_FAILED;
@@ -776,7 +798,10 @@ static bool settle_partial(Transfer* t) {
 // After a failure: an interruption keeps a partial that can be resumed; a
 // permanent failure, or a partial with no record, leaves nothing.
 static void leave_partial(Transfer* t) {
-  bool interrupted = t->result->failure == TRANSFER_CANCELLED || t->transient;
+  // A partial that did not fit the drive stays too: it is whole as far as it
+  // goes, and the next attempt, with room made, goes on from it.
+  bool interrupted = t->result->failure == TRANSFER_CANCELLED || t->result->failure == TRANSFER_NO_SPACE ||
+                     t->transient;
   if (interrupted && t->record_kept && t->done > 0) {
     CloseHandle(t->partial);
   } else {

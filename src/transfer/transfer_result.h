@@ -46,6 +46,8 @@ enum TransferFailure {
   TRANSFER_ENTRY_DAMAGED,    // entry: the entry whose data do not decode
   TRANSFER_UNKNOWN_METHOD,
   TRANSFER_UNPACKED_TOO_LARGE,  // size: the files' total; limit: the most allowed
+  // Download, again.
+  TRANSFER_NO_SPACE,         // size: the announced bytes still to come; limit: the drive's free bytes
 };
 
 struct TransferResult {

@@ -54,6 +54,8 @@ const TextCase TEXT_CASES[] = {
     {TRANSFER_UNKNOWN_METHOD, 0, 0, 0, L"", L"", L"the build kit uses an unknown compression."},
     {TRANSFER_UNPACKED_TOO_LARGE, 0, 9000 * MB, 8192 * MB, L"", L"",
      L"the build kit is too large: its files add up to 9000 MB, more than 8192 MB."},
+    {TRANSFER_NO_SPACE, 0, 40 * MB, 12 * MB, L"C:\\a\\kit.zip", L"",
+     L"Not enough free space to download the build kit: it needs 40 MB and the drive has 12 MB free."},
 };
 
 // A Windows error the failure words do not know keeps the plain sentence with
@@ -83,7 +85,7 @@ TEST(TransferTexts, EveryFailureHasItsText) {
     EXPECT_EQ(std::wstring(text), c.text) << "failure " << (int)c.failure;
   }
   // The table above names every failure there is.
-  EXPECT_EQ(sizeof TEXT_CASES / sizeof TEXT_CASES[0], (size_t)TRANSFER_UNPACKED_TOO_LARGE + 1);
+  EXPECT_EQ(sizeof TEXT_CASES / sizeof TEXT_CASES[0], (size_t)TRANSFER_NO_SPACE + 1);
   for (const TextCase& c : UNKNOWN_CODE_CASES) {
     TransferResult result;
     memset(&result, 0, sizeof result);

@@ -233,9 +233,9 @@ class Handler(BaseHTTPRequestHandler):
         wanted = self.headers.get("Range")
         guard = self.headers.get("If-Range")
         if wanted and honour and (guard is None or guard in (etag, State.modified)):
-            spec = wanted.strip()
-            if spec.startswith("bytes=") and spec[6:].endswith("-") and spec[6:-1].isdigit():
-                start = int(spec[6:-1])
+            asked = wanted.strip()
+            if asked.startswith("bytes=") and asked[6:].endswith("-") and asked[6:-1].isdigit():
+                start = int(asked[6:-1])
                 if start >= size:
                     self.answer(416, 0, [("Content-Range", "bytes */%d" % size)] + validators)
                     return 416, 0

@@ -9,6 +9,7 @@ Usage: cli_fetch_test.py WINE_RUN TELVAR_CLI WORK"""
 import hashlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -163,6 +164,27 @@ try:
     check([(r["range"], r["status"]) for r in requests] == [("bytes=4000000-", 206)],
           f"requests of the later fetch: {requests!r}")
     check(not os.path.exists(partial), "partial left after the later fetch")
+
+    # A body the drive cannot hold is refused when its length is announced,
+    # before it is written, with what it needs and what is free: on a 20 MiB
+    # file system of its own (mounting needs root; skipped without).
+    small = os.path.join(work, "small")
+    os.makedirs(small, exist_ok=True)
+    if os.geteuid() == 0 and subprocess.run(["mount", "-t", "tmpfs", "-o", "size=20m", "tmpfs", small]).returncode == 0:
+        try:
+            os.remove(log)
+            control("clear=1")
+            code, out, err = run("fetch", f"{base}/pattern/{30 << 20}", "small\\big.zip")
+            check(code == 1, f"fetch onto a small drive: exit code {code}")
+            last = err.splitlines()[-1:]
+            check(last and re.fullmatch(r"Not enough free space to download the file: it needs 30 MB and the drive "
+                                        r"has (19|20) MB free\.", last[0]), f"small drive error {last!r}")
+            check(os.listdir(small) == [], f"left on the small drive: {os.listdir(small)!r}")
+            check(len(read_log(log)) == 1, "the refusal was retried")
+        finally:
+            subprocess.run(["umount", small])
+    else:
+        print("SKIPPED: the small-drive check needs root to mount a tmpfs")
 
     # A 503 is retried, a 404 is not.
     for query, expected_code, expected_requests in (("fail=503", 0, 2), ("fail=404", 1, 1)):

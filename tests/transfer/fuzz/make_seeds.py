@@ -74,3 +74,19 @@ for method in (zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED):
 for i, a in enumerate(archives):
     with open(os.path.join(zip_dir, f"seed{i:03d}"), "wb") as f:
         f.write(a)
+
+# Resume records as the downloader writes them, and Content-Range values.
+resume_dir = os.path.join(out, "resume_record")
+os.makedirs(resume_dir, exist_ok=True)
+resume_seeds = [
+    b'telvar partial download 1\naddress http://127.0.0.1:8080/mox1/mox1-kit-v1.zip\nlength 52428800\n'
+    b'etag "v1"\n',
+    b'telvar partial download 1\naddress https://example.invalid/a.zip\nlength 7\n'
+    b'last-modified Tue, 01 Dec 2026 10:00:00 GMT\n',
+    b'telvar partial download 1\naddress http://h/a.zip\nlength 10\netag "x"\nlast-modified Tue\n',
+    b"bytes 100-999/1000",
+    b"bytes 0-0/1",
+]
+for i, seed in enumerate(resume_seeds):
+    with open(os.path.join(resume_dir, f"seed{i:03d}"), "wb") as f:
+        f.write(seed)
