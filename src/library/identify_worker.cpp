@@ -116,7 +116,6 @@ static void scan_image(ScanWalk& walk, const wchar_t* path, bool fits) {
     slot.counts.full++;
     return;
   }
-  slot.free_places--;
   IdentifyResult result;
   memset(&result, 0, sizeof result);
   result.kind = RESULT_IDENTIFIED;
@@ -125,6 +124,9 @@ static void scan_image(ScanWalk& walk, const wchar_t* path, bool fits) {
   result.from_scan = true;
   copy_text(result.entry.path, PATH_UNITS, full);
   identify_disc(&result.entry);
+  // Only an image the library will take uses up a place: a file named
+  // ".iso" that is none must not make the rest count as no room.
+  if (result.entry.status != DISC_NOT_PS2) slot.free_places--;
   result.scan = slot.counts;
   put_result(result, walk.generation);
 }

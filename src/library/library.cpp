@@ -42,7 +42,7 @@ static void apply_add_result(const IdentifyResult& result, IdentifyOutcome* outc
 // added one; the sum puts it after its counts.
 static wchar_t managed_warning[STATUS_TEXT_UNITS];
 
-static int32_t plural(int32_t n) { return n == 1 ? 0 : 1; }
+static bool plural(int32_t n) { return n != 1; }
 
 void describe_added(const AddCounts& c, wchar_t* out, size_t units) {
   wchar_t added[64];
@@ -59,22 +59,29 @@ void describe_added(const AddCounts& c, wchar_t* out, size_t units) {
   } parts[] = {
       {c.listed, L"%d already listed", L"%d already listed"},
       {c.not_image, L"%d not a disc image", L"%d not disc images"},
-      {c.full, L"%d with no room left (the library holds 64)", L"%d with no room left (the library holds 64)"},
+      {c.full, L"%d with no room left (the library holds %d)", L"%d with no room left (the library holds %d)"},
       {c.too_long, L"%d with a path longer than Windows allows", L"%d with paths longer than Windows allows"},
   };
   for (const auto& part : parts) {
     if (part.n == 0) continue;
     wchar_t one[96];
-    format_text(one, 96, plural(part.n) ? part.many : part.one, part.n);
+    // The capacity goes along for the one text that names it; the others ignore it.
+    format_text(one, 96, plural(part.n) ? part.many : part.one, part.n, (int32_t)LIBRARY_CAPACITY);
     wchar_t joined[192];
     format_text(joined, 192, reasons[0] ? L"%ls, %ls" : L"%ls%ls", reasons, one);
     copy_text(reasons, 192, joined);
   }
   const wchar_t* stopped = c.cancelled ? L"Search stopped. " : L"";
+  wchar_t unsearched[112] = L"";
+  if (c.unsearched > 0)
+    format_text(unsearched, 112,
+                plural(c.unsearched) ? L" %d folders were not searched (too many searches at once): add them again."
+                                     : L" %d folder was not searched (too many searches at once): add it again.",
+                c.unsearched);
   if (skipped == 0)
-    format_text(out, units, L"%ls%ls.", stopped, added);
+    format_text(out, units, L"%ls%ls.%ls", stopped, added, unsearched);
   else
-    format_text(out, units, L"%ls%ls; skipped %d: %ls.", stopped, added, skipped, reasons);
+    format_text(out, units, L"%ls%ls; skipped %d: %ls.%ls", stopped, added, skipped, reasons, unsearched);
 }
 
 // Joins the add under way, or starts a new batch when none is.
@@ -165,6 +172,8 @@ static void queue_folder(const wchar_t* folder) {
     g_batch.pending++;
     g_batch.scan_checked = 0;
     g_batch.scan_total = 0;
+  } else {
+    g_batch.counts.unsearched++;
   }
 }
 

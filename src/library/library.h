@@ -19,6 +19,7 @@ struct AddCounts {
   int32_t full;       // no room: the library holds LIBRARY_CAPACITY
   int32_t too_long;   // full path longer than 259 units
   bool cancelled;     // a folder search was stopped before its end
+  int32_t unsearched; // folders not searched: SCAN_CAPACITY searches were under way
 };
 
 // The one status line that sums up an add, such as "Added 3 disc images;

@@ -97,6 +97,14 @@ static int draw_disc_cards(HDC dc, int32_t index, int L, int R, int y0, int clie
   int ry = y0 + px(16) + px(32);
   draw_detail_row(dc, x, &ry, w, L"Image", e.path, COLOR_TEXT);
 
+  // Until the identification worker answers, nothing is known yet: "none"
+  // would say the disc has no boot file.
+  if (e.status == DISC_CHECKING) {
+    draw_detail_row(dc, x, &ry, w, L"Boot executable", L"Checking\u2026", COLOR_TEXT_MUTED);
+    draw_detail_row(dc, x, &ry, w, L"MD5", L"Checking\u2026", COLOR_TEXT_MUTED);
+    draw_detail_row(dc, x, &ry, w, L"Game files", L"\u2013", COLOR_TEXT_MUTED);
+    return;
+  }
   wchar_t serial[65];
   widen(e.serial, serial);
   draw_detail_row(dc, x, &ry, w, L"Boot executable", serial[0] ? serial : L"none", COLOR_TEXT);

@@ -109,6 +109,26 @@ TEST_F(LibraryTest, AScanStopsAtAFullLibraryAndCountsOnlyWhatItAdded) {
   EXPECT_STREQ(g_state.status_text, L"Added 64 disc images; skipped 6: 6 with no room left (the library holds 64).");
 }
 
+TEST_F(LibraryTest, FilesThatAreNoDiscImagesTakeNoPlaceInANearlyFullLibrary) {
+  // Four places left, ten files named ".iso" that are none, three discs: the
+  // discs all get a place, whatever order the folder lists them in.
+  for (int i = 0; i < 60; i++) {
+    LibraryEntry& e = g_state.entries[i];
+    memset(&e, 0, sizeof e);
+    wcscpy(e.path, (L"C:\\discs\\" + std::to_wstring(i) + L".iso").c_str());
+    e.catalog_row = -1;
+    e.status = DISC_NOT_FOUND;
+  }
+  g_state.entry_count = 60;
+  std::wstring root = make_folder(L"mixed");
+  for (int i = 0; i < 10; i++) touch(L"mixed\\fake" + std::to_wstring(i) + L".iso");
+  for (int i = 0; i < 3; i++) put_disc(L"mixed\\disc" + std::to_wstring(i) + L".iso");
+  scan_chosen_folder(root.c_str());
+  ASSERT_TRUE(wait_for_identification());
+  EXPECT_EQ(g_state.entry_count, 63);
+  EXPECT_STREQ(g_state.status_text, L"Added 3 disc images; skipped 10: 10 not disc images.");
+}
+
 TEST_F(LibraryTest, DialogChoicesAddEveryFileAndSelectTheLast) {
   std::wstring root = make_folder(L"chosen");
   for (const wchar_t* name : {L"one.iso", L"two.iso", L"three.iso"}) put_disc(std::wstring(L"chosen\\") + name);

@@ -99,4 +99,17 @@ TEST(MessageLine, SaysWhatHappenedLast) {
   }
 }
 
+TEST(DiscCard, AnImageBeingCheckedSaysSoRatherThanNone) {
+  // Until the worker answers, "none" would claim the disc has no boot file.
+  fresh_state(1.0f);
+  library_of_two(-1, DISC_CHECKING);
+  g_state.entries[0].serial[0] = 0;
+  g_state.entries[0].md5[0] = 0;
+  std::vector<DrawnText> texts = record_texts(1100, 860);
+  EXPECT_FALSE(drawn(texts, L"none"));
+  int checking = 0;
+  for (const DrawnText& d : texts) checking += d.text == L"Checking\u2026";
+  EXPECT_GE(checking, 3) << "the row, the boot executable and the MD5";
+}
+
 }  // namespace
