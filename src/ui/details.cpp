@@ -103,7 +103,7 @@ static int draw_disc_cards(HDC dc, int32_t index, int L, int R, int y0, int clie
     draw_detail_row(dc, x, &ry, w, L"Boot executable", L"Checking\u2026", COLOR_TEXT_MUTED);
     draw_detail_row(dc, x, &ry, w, L"MD5", L"Checking\u2026", COLOR_TEXT_MUTED);
     draw_detail_row(dc, x, &ry, w, L"Game files", L"\u2013", COLOR_TEXT_MUTED);
-    return;
+    return y0 + card_height;
   }
   wchar_t serial[65];
   widen(e.serial, serial);
