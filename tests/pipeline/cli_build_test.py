@@ -156,6 +156,41 @@ class CliBuildTest(unittest.TestCase):
         # Writable again, the same folder builds.
         self.expect_built(*self.build(), "build/windows", "built_version")
 
+    def test_a_read_only_folder_inside_the_launchers_is_named_with_what_to_do(self):
+        # The launcher's folder takes files, so the build starts; the folder
+        # the build writes into next does not, and the text must say which
+        # one and what to do, not only which file could not be written.
+        cases = [
+            ("downloads", "downloads", "downloads\\"),
+            ("toolchain", "toolchain", "toolchain\\"),
+            ("games/mox1", "games\\mox1", "games\\mox1\\"),
+        ]
+        for folder, shown, written in cases:
+            with self.subTest(folder=folder):
+                self.launcher(windows_path(os.path.join(ARGS.releases, "good")))
+                if folder != "toolchain":
+                    # The tools installed, so that the build reaches the kit.
+                    self.assertEqual(self.build()[0], 0)
+                place = os.path.join(self.work, folder)
+                os.makedirs(place, exist_ok=True)
+                before = sorted(os.listdir(place))
+                if subprocess.run(["mount", "--bind", place, place], capture_output=True).returncode != 0:
+                    self.skipTest("no bind mount on this machine")
+                try:
+                    if subprocess.run(["mount", "-o", "remount,bind,ro", place], capture_output=True).returncode != 0:
+                        self.skipTest("no read-only remount on this machine")
+                    code, out, err = self.build()
+                    self.assertEqual(sorted(os.listdir(place)), before, "nothing in the folder was touched")
+                finally:
+                    subprocess.run(["umount", place], check=True)
+                self.assertEqual(code, 1, out + err)
+                self.assertRegex(err.rstrip("\n").split("\n")[-1],
+                                 "^" + re.escape("The launcher's %s folder is read-only: make it writable, or move "
+                                                 "the launcher to a folder you can write to, such as "
+                                                 "C:\\Games\\Telvar or one in your Documents. Could not write "
+                                                 "%s\\%s" % (shown, windows_path(self.work), written)) +
+                                 r".+\.$")
+
     def test_failures_print_the_job_text_last_on_stderr(self):
         cases = [
             ("good", "fail",
