@@ -197,6 +197,9 @@ StatusLabel status_label(int32_t index) {
         // build again as if nothing had happened.
         bool ended_here = !g_job.running && g_job.failed && g_job.entry_index == index;
         if (ended_here && g_job.cancel_requested) return {L"Build cancelled", COLOR_WARNING};
+        // Refused before it started (the launcher's folder cannot hold a
+        // build): nothing failed, and building again there cannot help.
+        if (ended_here && g_job.refused) return {L"Cannot build here", COLOR_ERROR};
         if (ended_here) return {L"Build failed", COLOR_ERROR};
         if (catalog_row_buildable(e.catalog_row)) return {L"Ready to build", COLOR_ACCENT};
         return {L"Game files missing", COLOR_ERROR};

@@ -549,9 +549,9 @@ TEST(BuildJob, BuildsTheDiscItWasStartedWith) {
 // ---- Disc images in the launcher's own folders -----------------------------
 
 std::wstring refusal(const std::wstring& disc, const wchar_t* folder) {
-  return L"The disc image " + disc + L" is in the launcher's " + folder +
-         L" folder, whose files builds replace and delete. Move the image to a folder of your own and add it "
-         L"from there.";
+  return L"A disc image is in the launcher's " + std::wstring(folder) +
+         L" folder, whose files builds replace and delete. Move it to a folder of your own and add it from there. "
+         L"The image is " + disc + L".";
 }
 
 TEST(BuildJob, ADiscInTheLaunchersFoldersIsRefusedBeforeAnythingIsFetchedOrDeleted) {

@@ -145,10 +145,9 @@ class CliBuildTest(unittest.TestCase):
         self.assertEqual(code, 1, out + err)
         self.assertEqual(out, "", "no stage was started")
         self.assertRegex(err.rstrip("\n").split("\n")[-1],
-                         "^" + re.escape("The launcher's folder %s cannot be written (Windows error " %
-                                         windows_path(self.work)) +
+                         "^" + re.escape("The launcher's folder cannot be written (Windows error ") +
                          r"\d+" + re.escape("). Move the launcher to a folder of your own, such as "
-                                            "C:\\Games\\Telvar.") + "$")
+                                            "C:\\Games\\Telvar. The folder is %s." % windows_path(self.work)) + "$")
         self.assertFalse(os.path.exists(os.path.join(self.work, "downloads")))
         self.assertFalse(os.path.exists(os.path.join(self.work, "toolchain")))
         self.assertEqual(os.listdir(self.kit), ["marker.txt"])
@@ -255,8 +254,8 @@ class CliBuildTest(unittest.TestCase):
                 code, out, err = self.build(args=[windows_path(given)])
                 self.assertEqual(code, 1, err)
                 self.assertEqual(err.rstrip("\n").split("\n")[-1],
-                                 "The disc image %s is in the launcher's games folder, whose files builds replace "
-                                 "and delete. Move the image to a folder of your own and add it from there."
+                                 "A disc image is in the launcher's games folder, whose files builds replace and "
+                                 "delete. Move it to a folder of your own and add it from there. The image is %s."
                                  % windows_path(given))
                 self.assertNotIn("Built\n", out)
                 self.assertEqual(read(kit_disc), image)

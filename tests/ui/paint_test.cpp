@@ -1187,7 +1187,9 @@ TEST(PaintLayout, MessageLineTakesTheLinesItNeeds) {
       std::wstring joined;
       for (size_t i = 0; i < pieces.size(); i++) {
         EXPECT_LE(body_width(pieces[i].text), lay.R() - lay.L()) << narrow(pieces[i].text);
-        if (i > 0) EXPECT_EQ(pieces[i].y - pieces[i - 1].y, lay.P(20));
+        if (i > 0) {
+          EXPECT_EQ(pieces[i].y - pieces[i - 1].y, lay.P(20));
+        }
         if (i > 0 && joined.back() != L'\\') joined += L" ";
         joined += pieces[i].text;
       }
@@ -1208,7 +1210,9 @@ TEST(PaintLayout, MessageLineTakesTheLinesItNeeds) {
       int x = lay.L() + lay.P(300);
       EXPECT_EQ(canvas.pixel(x, disc_top), COLOR_BORDER);
       EXPECT_EQ(canvas.pixel(x, disc_top + 1), COLOR_SURFACE);
-      if (pieces.size() > 1) EXPECT_NE(canvas.pixel(x, disc_top - lay.P(20)), COLOR_BORDER);
+      if (pieces.size() > 1) {
+        EXPECT_NE(canvas.pixel(x, disc_top - lay.P(20)), COLOR_BORDER);
+      }
     }
   }
 }
