@@ -612,8 +612,13 @@ void paint_window(HDC dc, const RECT* client) {
   int content = 0;  // the empty state centres itself in whatever room there is
   if (g_state.settings_open) {
     int end = draw_settings_panel(dc, L, R);
-    draw_status_line(dc, rect_of(L, end, R, end + px(22)), DT_LEFT);
-    content = end + px(22) + px(24);
+    // A change that could not be saved says why and what to do, which may
+    // take more than one line.
+    int lines = 1;
+    if (g_state.status_text[0])
+      lines = draw_message(dc, g_state.status_text, g_state.status_is_error ? COLOR_ERROR : COLOR_TEXT_SECONDARY, L,
+                           R, end);
+    content = end + px(22) + (lines - 1) * px(MESSAGE_LINE_PITCH) + px(24);
   } else if (g_state.selected >= 0 && g_state.selected < g_state.entry_count) {
     content = draw_selected_view(dc, L, R, bottom) + px(24);
   } else {

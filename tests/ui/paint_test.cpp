@@ -1142,6 +1142,34 @@ int body_width(const std::wstring& text) {
   return size.cx;
 }
 
+// The settings panel's status line holds the answer to a change that could
+// not be saved, whose remedy comes last: it is drawn whole, in more lines.
+TEST(PaintLayout, SettingsStatusTakesTheLinesItNeeds) {
+  const std::wstring text =
+      L"Could not save the settings. The launcher's folder is read-only: move the launcher to a folder you can "
+      L"write to, such as C:\\Games\\Telvar or one in your Documents.";
+  for (int width : {1100, 860}) {
+    SCOPED_TRACE(width);
+    fresh_state(1.0f);
+    library_of_two(0, DISC_OK);
+    g_state.settings_open = 1;
+    copy_text(g_state.status_text, STATUS_TEXT_UNITS, text.c_str());
+    g_state.status_is_error = true;
+    std::vector<DrawnText> drawn = record_texts(width, 860);
+    std::wstring joined;
+    for (const DrawnText& d : drawn) {
+      if (d.colour != COLOR_ERROR) continue;
+      if (!joined.empty()) joined += L" ";
+      joined += d.text;
+    }
+    EXPECT_EQ(joined, text);
+    int content = g_ui.pane_content_height;
+    copy_text(g_state.status_text, STATUS_TEXT_UNITS, L"Saved.");
+    record_texts(width, 860);
+    EXPECT_GT(content, g_ui.pane_content_height) << "the pane's content grows by the lines";
+  }
+}
+
 // A message longer than the pane is wide takes the lines it needs (three at
 // most) instead of losing its end, and what follows moves down by them; a
 // message that fits stays one line where it always was.
