@@ -222,6 +222,9 @@ static bool library_outside_the_launchers_folders() {
     disc = job_library[i];
   }
   if (!managed) return true;
+  // Nothing was tried: the row says the disc cannot be built here, not that
+  // a build failed.
+  g_job.refused = 1;
   // The image's path comes last: it can be long, and the window shows the
   // cause and the remedy first.
   fail_build(L"A disc image is in the launcher's %ls folder, whose files builds replace and delete. Move it to a "
