@@ -15,6 +15,7 @@
 
 #include "core/settings_table.h"
 #include "core/state.h"
+#include "core/unwritable_folder.h"
 
 static const wchar_t LIBRARY[] = L"library";
 static const wchar_t SETTINGS[] = L"settings";
@@ -584,12 +585,26 @@ static DWORD save_once(const wchar_t* path) {
 static void report_save_failure(DWORD error) {
   LauncherState& s = g_state;
   const wchar_t* reason = NULL;
+  // Refused for want of write access: when the launcher's folder itself
+  // takes no new file, saving again will never work there, and the one way
+  // on is to move the launcher.
+  wchar_t folder[PATH_UNITS];
+  if ((error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) &&
+      unwritable_folder_holding(s.settings_path, s.launcher_dir, folder)) {
+    wchar_t cause[STATUS_TEXT_UNITS];
+    describe_unwritable_folder(folder, s.launcher_dir, cause, STATUS_TEXT_UNITS);
+    format_text(s.status_text, STATUS_TEXT_UNITS, L"Could not save the settings. %ls", cause);
+    s.status_is_error = true;
+    return;
+  }
   switch (error) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL: reason = L"the disk is full."; break;
     case ERROR_FILE_READ_ONLY: reason = L"telvar.ini is read-only."; break;
     case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT: reason = L"the launcher's folder cannot be written to."; break;
+      reason = L"telvar.ini cannot be replaced (access denied). Check that no folder or program holds that name.";
+      break;
+    case ERROR_WRITE_PROTECT: reason = L"the drive is write-protected."; break;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
     case ERROR_RETRY: reason = L"another program is using telvar.ini."; break;

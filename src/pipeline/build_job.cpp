@@ -69,6 +69,7 @@ static void refuse_build(int32_t entry_index, const wchar_t* reason) {
   AcquireSRWLockExclusive(&job.lock);
   job.stage_text[0] = 0;
   ReleaseSRWLockExclusive(&job.lock);
+  job.refused = 1;  // before the failure shows: a reader of failed sees it
   fail_build(L"%ls", reason);
   release_build_lock();
   if (g_state.main_window) PostMessageW(g_state.main_window, WM_APP_BUILD_PROGRESS, 1, serial);
@@ -99,6 +100,7 @@ bool prepare_build(int32_t entry_index) {
   InterlockedIncrement(&job.serial);
   job.cancel_requested = 0;
   job.failed = 0;
+  job.refused = 0;
   job.entry_index = entry_index;
   job.progress = 0.0;
   AcquireSRWLockExclusive(&job.lock);
@@ -330,9 +332,14 @@ static bool library_outside_the_launchers_folders() {
     disc = job_library[i];
   }
   if (!managed) return true;
-  fail_build(L"The disc image %ls is in the launcher's %ls folder, whose files builds replace and delete. "
-             L"Move the image to a folder of your own and add it from there.",
-             disc, managed);
+  // Nothing was tried: the row says the disc cannot be built here, not that
+  // a build failed.
+  g_job.refused = 1;
+  // The image's path comes last: it can be long, and the window shows the
+  // cause and the remedy first.
+  fail_build(L"A disc image is in the launcher's %ls folder, whose files builds replace and delete. Move it to a "
+             L"folder of your own and add it from there. The image is %ls.",
+             managed, disc);
   return false;
 }
 

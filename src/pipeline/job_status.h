@@ -17,6 +17,7 @@ struct JobStatus {
   volatile LONG running;            // 1 while a job exists
   volatile LONG cancel_requested;   // 1 once the user asked the job to stop
   volatile LONG failed;             // 1 once the job has an error text
+  volatile LONG refused;            // 1 when the job was refused before it started: nothing was tried
   volatile LONG entry_index;        // library entry being built or last built, -1 before any
   double progress;                  // fraction of the whole job done, 0.0 to 1.0
   wchar_t stage_text[STAGE_TEXT_UNITS];  // what the job is doing now

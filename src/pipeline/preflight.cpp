@@ -85,7 +85,10 @@ static void check_writable(const wchar_t* dir, PreflightReport* report) {
   if (written) return;
   wchar_t code[32];
   format_windows_error(code, 32, error);
-  add(report, PREFLIGHT_REFUSAL, L"The launcher's folder %ls cannot be written (%ls). " MOVE_ADVICE, dir, code);
+  // The folder's path comes last: it can be long, and the window shows the
+  // cause and the remedy first.
+  add(report, PREFLIGHT_REFUSAL, L"The launcher's folder cannot be written (%ls). " MOVE_ADVICE L" The folder is %ls.",
+      code, dir);
 }
 
 static void check_space(const wchar_t* dir, uint64_t needed, PreflightReport* report) {

@@ -2,6 +2,8 @@
 #include "pipeline/transfer_texts.h"
 
 #include "core/failure_words.h"
+#include "core/state.h"
+#include "core/unwritable_folder.h"
 #include "core/text.h"
 #include "pipeline/job_status.h"
 
@@ -80,11 +82,22 @@ static void publish_on_span(void* context, double fraction, const wchar_t* stage
 
 static bool job_cancelled(void*) { return cancel_requested(); }
 
-// Fails the job with the result's text; a cancel stays silent.
+// Fails the job with the result's text; a cancel stays silent. A file the
+// job could not make in a folder of the launcher's that takes no new file at
+// all fails every build alike: the folder is named first, with what to do,
+// since the file's long path would push that out of sight.
 static bool fail_job(const TransferResult* result, const wchar_t* name) {
   if (result->failure == TRANSFER_CANCELLED) return false;
   wchar_t text[ERROR_TEXT_UNITS];
   transfer_failure_text(result, name, text, ERROR_TEXT_UNITS);
+  wchar_t folder[PATH_UNITS];
+  if (result->failure == TRANSFER_CANNOT_CREATE &&
+      unwritable_folder_holding(result->detail, g_state.launcher_dir, folder)) {
+    wchar_t cause[ERROR_TEXT_UNITS];
+    describe_unwritable_folder(folder, g_state.launcher_dir, cause, ERROR_TEXT_UNITS);
+    fail_build(L"%ls %ls", cause, text);
+    return false;
+  }
   fail_build(L"%ls", text);
   return false;
 }

@@ -197,6 +197,9 @@ StatusLabel status_label(int32_t index) {
         // build again as if nothing had happened.
         bool ended_here = !g_job.running && g_job.failed && g_job.entry_index == index;
         if (ended_here && g_job.cancel_requested) return {L"Build cancelled", COLOR_WARNING};
+        // Refused before it started (the launcher's folder cannot hold a
+        // build): nothing failed, and building again there cannot help.
+        if (ended_here && g_job.refused) return {L"Cannot build here", COLOR_ERROR};
         if (ended_here) return {L"Build failed", COLOR_ERROR};
         if (catalog_row_buildable(e.catalog_row)) return {L"Ready to build", COLOR_ACCENT};
         return {L"Game files missing", COLOR_ERROR};
@@ -410,41 +413,102 @@ static void draw_button_row(HDC dc, uint32_t actions, int L, int R, int y) {
   }
 }
 
-static void draw_message_line(HDC dc, const LibraryEntry& e, uint32_t actions, bool progress_drawn, int L, int R,
-                              int ym) {
-  RECT line = rect_of(L, ym, R, ym + px(22));
+// Where a message line that holds fit units of text from line should end: after
+// the last space in them, else after the last backslash (a long path breaks
+// between its folders), else at fit itself, never between the two halves of
+// a surrogate pair.
+static size_t message_break(const wchar_t* line, size_t fit) {
+  for (size_t i = fit; i > 0; i--)
+    if (line[i] == L' ') return i;
+  for (size_t i = fit; i > 0; i--)
+    if (line[i - 1] == L'\\') return i;
+  if (fit > 1 && line[fit] >= 0xDC00 && line[fit] <= 0xDFFF) fit--;
+  return fit > 0 ? fit : 1;
+}
+
+// How many units from the start of text fit in width pixels of the body font
+// (at least one, so that every line moves on).
+static size_t units_that_fit(HDC dc, const wchar_t* text, int width) {
+  if (g_ui.fonts[FONT_BODY]) SelectObject(dc, g_ui.fonts[FONT_BODY]);
+  int fit = 0;
+  SIZE size = {0, 0};
+  GetTextExtentExPointW(dc, text, (int)wcslen(text), width > 0 ? width : 0, &fit, NULL, &size);
+  return fit > 0 ? (size_t)fit : 1;
+}
+
+enum {
+  MESSAGE_LINES_MOST = 3,   // a longer message is cut at the end of the third
+  MESSAGE_LINE_PITCH = 20,  // design pixels from one message line to the next
+};
+
+// Draws a message from ym down, in as many lines as it needs up to three, the
+// last cut with an ellipsis when even three do not hold it; returns the lines
+// used. A text that fits is drawn as one line in the line's own box, as it
+// always was. Long texts are mostly refusals and failures whose advice comes
+// last; cut at one line, the advice was what the user never saw.
+static int draw_message(HDC dc, const wchar_t* text, COLORREF colour, int L, int R, int ym) {
   const UINT ellipsis = DT_END_ELLIPSIS | DT_SINGLELINE;
+  int width = R - L;
+  int lines = 0;
+  const wchar_t* rest = text;
+  while (*rest) {
+    int top = ym + lines * px(MESSAGE_LINE_PITCH);
+    RECT box = rect_of(L, top, R, top + px(22));
+    if (lines == MESSAGE_LINES_MOST - 1 || text_width(dc, rest, FONT_BODY) <= width) {
+      draw_text(dc, rest, box, FONT_BODY, colour, ellipsis);
+      return lines + 1;
+    }
+    size_t end = message_break(rest, units_that_fit(dc, rest, width));
+    wchar_t piece[ERROR_TEXT_UNITS];
+    size_t n = end < ERROR_TEXT_UNITS - 1 ? end : ERROR_TEXT_UNITS - 1;
+    memcpy(piece, rest, n * sizeof(wchar_t));
+    piece[n] = 0;
+    draw_text(dc, piece, box, FONT_BODY, colour, ellipsis);
+    lines++;
+    rest += end;
+    while (*rest == L' ') rest++;
+  }
+  return lines > 0 ? lines : 1;
+}
+
+// The message line under the buttons; returns the lines its text took.
+static int draw_message_line(HDC dc, const LibraryEntry& e, uint32_t actions, bool progress_drawn, int L, int R,
+                             int ym) {
   // The status line is emptied when a build ends with an error, so a text
   // in it came later (the answer to Open log, say) and is the one to show.
   if (g_state.status_text[0]) {
-    draw_text(dc, g_state.status_text, line, FONT_BODY,
-              g_state.status_is_error ? COLOR_ERROR : COLOR_TEXT_SECONDARY, ellipsis);
+    COLORREF colour = g_state.status_is_error ? COLOR_ERROR : COLOR_TEXT_SECONDARY;
+    return draw_message(dc, g_state.status_text, colour, L, R, ym);
   } else if (g_job.failed && g_job.entry_index == g_state.selected && !progress_drawn) {
     wchar_t error[ERROR_TEXT_UNITS];
     job_read_texts(NULL, 0, error, ERROR_TEXT_UNITS);
-    draw_text(dc, error, line, FONT_BODY, COLOR_ERROR, ellipsis);
+    return draw_message(dc, error, COLOR_ERROR, L, R, ym);
   } else if (e.status == DISC_NOT_FOUND) {
     wchar_t gone[STATUS_TEXT_UNITS];
     describe_missing_disc(e.path, gone, STATUS_TEXT_UNITS);
-    draw_text(dc, gone, line, FONT_BODY, COLOR_ERROR, ellipsis);
+    return draw_message(dc, gone, COLOR_ERROR, L, R, ym);
   } else if (progress_drawn) {
-    draw_text(dc, L"Building from your disc. You can keep using your PC; closing this window stops the build.",
-              line, FONT_BODY, COLOR_TEXT_SECONDARY, ellipsis);
+    return draw_message(dc,
+                        L"Building from your disc. You can keep using your PC; closing this window stops the build.",
+                        COLOR_TEXT_SECONDARY, L, R, ym);
   } else if (actions & ENTRY_UNFINISHED) {
-    draw_text(dc, L"The last build did not finish, and the game from before it could not be put back. Rebuild it.",
-              line, FONT_BODY, COLOR_ERROR, ellipsis);
+    return draw_message(
+        dc, L"The last build did not finish, and the game from before it could not be put back. Rebuild it.",
+        COLOR_ERROR, L, R, ym);
   } else if (actions & ENTRY_NOT_BUILT) {
-    draw_text(dc,
-              L"First time: downloads about 95 MB of tools and source, then builds the game from your disc "
-              L"(10 to 30 minutes).",
-              line, FONT_BODY, COLOR_TEXT_SECONDARY, ellipsis);
+    return draw_message(dc,
+                        L"First time: downloads about 95 MB of tools and source, then builds the game from your "
+                        L"disc (10 to 30 minutes).",
+                        COLOR_TEXT_SECONDARY, L, R, ym);
   } else if (e.status == DISC_UNSUPPORTED) {
-    draw_text(dc, L"This game is recognised, but its recompilation is not built yet.", line, FONT_BODY,
-              COLOR_TEXT_SECONDARY, ellipsis);
+    return draw_message(dc, L"This game is recognised, but its recompilation is not built yet.",
+                        COLOR_TEXT_SECONDARY, L, R, ym);
   } else if (e.status == DISC_OTHER_REVISION) {
-    draw_text(dc, L"This disc's executable differs from the one this build was made from. It may not run correctly.",
-              line, FONT_BODY, COLOR_WARNING, ellipsis);
+    return draw_message(
+        dc, L"This disc's executable differs from the one this build was made from. It may not run correctly.",
+        COLOR_WARNING, L, R, ym);
   }
+  return 0;
 }
 
 static int draw_selected_view(HDC dc, int L, int R, int bottom) {
@@ -495,8 +559,10 @@ static int draw_selected_view(HDC dc, int L, int R, int bottom) {
   else
     draw_button_row(dc, actions, L, R, y);
   int ym = y + px(60);
-  draw_message_line(dc, e, actions, progress_drawn, L, R, ym);
-  return draw_disc_details(dc, index, L, R, ym + px(36), bottom);
+  int lines = draw_message_line(dc, e, actions, progress_drawn, L, R, ym);
+  // The cards move down by the lines a long message took beyond the first.
+  int below = lines > 1 ? (lines - 1) * px(MESSAGE_LINE_PITCH) : 0;
+  return draw_disc_details(dc, index, L, R, ym + px(36) + below, bottom);
 }
 
 void paint_window(HDC dc, const RECT* client) {
@@ -546,8 +612,13 @@ void paint_window(HDC dc, const RECT* client) {
   int content = 0;  // the empty state centres itself in whatever room there is
   if (g_state.settings_open) {
     int end = draw_settings_panel(dc, L, R);
-    draw_status_line(dc, rect_of(L, end, R, end + px(22)), DT_LEFT);
-    content = end + px(22) + px(24);
+    // A change that could not be saved says why and what to do, which may
+    // take more than one line.
+    int lines = 1;
+    if (g_state.status_text[0])
+      lines = draw_message(dc, g_state.status_text, g_state.status_is_error ? COLOR_ERROR : COLOR_TEXT_SECONDARY, L,
+                           R, end);
+    content = end + px(22) + (lines - 1) * px(MESSAGE_LINE_PITCH) + px(24);
   } else if (g_state.selected >= 0 && g_state.selected < g_state.entry_count) {
     content = draw_selected_view(dc, L, R, bottom) + px(24);
   } else {

@@ -151,8 +151,8 @@ class DoctorTest(unittest.TestCase):
         self.assertTrue(any("The build tools (standin-tools-1) are incomplete" in l for l in findings), findings)
         if mounted:
             self.assertIn("  writable: no", lines)
-            self.assertTrue(any("The launcher's folder %s cannot be written (Windows error " % windows_path(work) in l
-                                for l in blocking), blocking)
+            self.assertTrue(any(l.startswith("  blocks a build: The launcher's folder cannot be written (Windows error ") and
+                                l.endswith(" The folder is %s." % windows_path(work)) for l in blocking), blocking)
         else:
             print("(no read-only mount on this machine: the read-only part was not checked)")
         self.assertNotIn("Nothing blocks a build.", out)

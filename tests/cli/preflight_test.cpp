@@ -106,9 +106,8 @@ TEST_F(Preflight, EachRefusalAndWarningSaysItsCauseAndRemedy) {
       {"just enough space", base, build_space_estimate(100ull << 20, 50ull << 20), true, false, L"", L""},
       {"space unknown", base, 0, false, false, L"", L""},
       {"cannot be written", missing, 100ull << 30, true, false,
-       L"The launcher's folder " + missing +
-           L" cannot be written (Windows error 3). Move the launcher to a folder of your own, such as "
-           L"C:\\Games\\Telvar.",
+       L"The launcher's folder cannot be written (Windows error 3). Move the launcher to a folder of your own, "
+       L"such as C:\\Games\\Telvar. The folder is " + missing + L".",
        L""},
       {"temporary folder", temp, 100ull << 30, true, false,
        L"The launcher is inside the system's temporary folder, which Windows cleans up. Move the launcher to a "

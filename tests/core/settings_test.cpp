@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <string>
+#include <vector>
 
 #include "core/state.h"
 #include "library/disc_identify.h"
@@ -247,6 +248,29 @@ TEST_F(SettingsTest, AReadOnlyFileIsLeftAsItIs) {
   EXPECT_EQ(std::wstring(g_state.status_text), L"Could not save the settings: telvar.ini is read-only.");
   EXPECT_NE(GetFileAttributesW(g_state.settings_path) & FILE_ATTRIBUTE_READONLY, 0u);
   SetFileAttributesW(g_state.settings_path, FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(SettingsTest, ARefusedSaveBlamesTheFolderOnlyWhenItRefusesFiles) {
+  // A folder named telvar.ini refuses the save with "access denied", yet the
+  // launcher's folder takes files: moving the launcher would not help, so
+  // the text must not send the user there.
+  ASSERT_TRUE(CreateDirectoryW(g_state.settings_path, NULL));
+  g_state.vsync = 1;
+  save_settings();
+  EXPECT_TRUE(g_state.status_is_error);
+  EXPECT_EQ(std::wstring(g_state.status_text),
+            L"Could not save the settings: telvar.ini cannot be replaced (access denied). Check that no folder "
+            L"or program holds that name.");
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(join(folder, L"*").c_str(), &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  do {
+    if (wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L"..")) names.push_back(found.cFileName);
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  EXPECT_EQ(names, std::vector<std::wstring>{L"telvar.ini"}) << "the probe left nothing behind";
+  RemoveDirectoryW(g_state.settings_path);
 }
 
 TEST_F(SettingsTest, AHandWrittenUtf8FileIsReadAsUtf8) {
@@ -567,4 +591,24 @@ TEST_F(SettingsTest, TheWindowPlaceSurvivesSaveAndLoadAndOtherLinesStay) {
   ASSERT_TRUE(save_settings());
   EXPECT_EQ(read_int(L"window", L"x"), 3);
   EXPECT_EQ(read_int(L"window", L"height"), -4);
+}
+
+// Run by read_only_folder_test.py, which mounts a folder read-only (as root)
+// with a telvar.ini in it and names it in TELVAR_READ_ONLY_FOLDER.
+TEST(SettingsReadOnlyFolder, AFailedSaveNamesTheFolderAndSaysWhatToDo) {
+  const char* where = getenv("TELVAR_READ_ONLY_FOLDER");
+  if (!where || !where[0]) GTEST_SKIP() << "TELVAR_READ_ONLY_FOLDER is not set (read_only_folder_test.py sets it)";
+  std::wstring folder(where, where + strlen(where));
+  reset_state();
+  wcscpy(g_state.launcher_dir, folder.c_str());
+  wcscpy(g_state.settings_path, join(folder, L"telvar.ini").c_str());
+  const std::string before = read_bytes(g_state.settings_path);
+  load_settings(add_stored_disc);
+  g_state.vsync = 1;
+  save_settings();
+  EXPECT_TRUE(g_state.status_is_error);
+  EXPECT_EQ(std::wstring(g_state.status_text),
+            L"Could not save the settings. The launcher's folder is read-only: move the launcher to a folder you "
+            L"can write to, such as C:\\Games\\Telvar or one in your Documents.");
+  EXPECT_EQ(read_bytes(g_state.settings_path), before);
 }

@@ -232,6 +232,7 @@ TEST(BuildJob, FailuresEndWithTheirOwnText) {
     Launcher l = launcher(c.name, c.release, 0, c.scenario);
     build();
     EXPECT_EQ(g_job.failed, 1);
+    EXPECT_EQ(g_job.refused, 0) << "it started, and failed";
     EXPECT_EQ(g_job.running, 0);
     EXPECT_EQ(error_text(), c.error);
     EXPECT_EQ(exists(join(l.toolchain, L"version.txt")), c.toolchain_installed);
@@ -314,6 +315,7 @@ TEST(BuildJob, FolderThatCannotHoldABuildIsRefusedBeforeAnyDownload) {
     build(false);
     set_free_space_query(NULL);
     EXPECT_EQ(g_job.failed, 1);
+    EXPECT_EQ(g_job.refused, 1);
     EXPECT_EQ(g_job.entry_index, 0) << "the refusal belongs to the row asked for";
     EXPECT_EQ(error_text(), c.error);
     EXPECT_EQ(stage_text(), L"");
@@ -571,9 +573,9 @@ TEST(BuildJob, BuildsTheDiscItWasStartedWith) {
 // ---- Disc images in the launcher's own folders -----------------------------
 
 std::wstring refusal(const std::wstring& disc, const wchar_t* folder) {
-  return L"The disc image " + disc + L" is in the launcher's " + folder +
-         L" folder, whose files builds replace and delete. Move the image to a folder of your own and add it "
-         L"from there.";
+  return L"A disc image is in the launcher's " + std::wstring(folder) +
+         L" folder, whose files builds replace and delete. Move it to a folder of your own and add it from there. "
+         L"The image is " + disc + L".";
 }
 
 TEST(BuildJob, ADiscInTheLaunchersFoldersIsRefusedBeforeAnythingIsFetchedOrDeleted) {
@@ -625,6 +627,7 @@ TEST(BuildJob, ADiscInTheLaunchersFoldersIsRefusedBeforeAnythingIsFetchedOrDelet
 
     build();
     EXPECT_EQ(g_job.failed, 1);
+    EXPECT_EQ(g_job.refused, 1) << "refused before anything was tried, not failed";
     EXPECT_EQ(error_text(), refusal(given, c.named));
     EXPECT_TRUE(read_file_w(image) == bytes) << "the image is kept";
     EXPECT_TRUE(read_file_w(l.disc) == bytes) << "the other image is kept";

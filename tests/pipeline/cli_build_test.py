@@ -152,16 +152,50 @@ class CliBuildTest(unittest.TestCase):
         self.assertEqual(code, 1, out + err)
         self.assertEqual(out, "", "no stage was started")
         self.assertRegex(err.rstrip("\n").split("\n")[-1],
-                         "^" + re.escape("The launcher's folder %s cannot be written (Windows error " %
-                                         windows_path(self.work)) +
+                         "^" + re.escape("The launcher's folder cannot be written (Windows error ") +
                          r"\d+" + re.escape("). Move the launcher to a folder of your own, such as "
-                                            "C:\\Games\\Telvar.") + "$")
+                                            "C:\\Games\\Telvar. The folder is %s." % windows_path(self.work)) + "$")
         self.assertFalse(os.path.exists(os.path.join(self.work, "downloads")))
         self.assertFalse(os.path.exists(os.path.join(self.work, "toolchain")))
         self.assertEqual(os.listdir(self.kit), ["marker.txt"])
         self.assertEqual(read(os.path.join(self.kit, "marker.txt")), b"an earlier kit")
         # Writable again, the same folder builds.
         self.expect_built(*self.build(), "build/windows", "built_version")
+
+    def test_a_read_only_folder_inside_the_launchers_is_named_with_what_to_do(self):
+        # The launcher's folder takes files, so the build starts; the folder
+        # the build writes into next does not, and the text must say which
+        # one and what to do, not only which file could not be written.
+        cases = [
+            ("downloads", "downloads", "downloads\\"),
+            ("toolchain", "toolchain", "toolchain\\"),
+            ("games/mox1", "games\\mox1", "games\\mox1\\"),
+        ]
+        for folder, shown, written in cases:
+            with self.subTest(folder=folder):
+                self.launcher(windows_path(os.path.join(ARGS.releases, "good")))
+                if folder != "toolchain":
+                    # The tools installed, so that the build reaches the kit.
+                    self.assertEqual(self.build()[0], 0)
+                place = os.path.join(self.work, folder)
+                os.makedirs(place, exist_ok=True)
+                before = sorted(os.listdir(place))
+                if subprocess.run(["mount", "--bind", place, place], capture_output=True).returncode != 0:
+                    self.skipTest("no bind mount on this machine")
+                try:
+                    if subprocess.run(["mount", "-o", "remount,bind,ro", place], capture_output=True).returncode != 0:
+                        self.skipTest("no read-only remount on this machine")
+                    code, out, err = self.build()
+                    self.assertEqual(sorted(os.listdir(place)), before, "nothing in the folder was touched")
+                finally:
+                    subprocess.run(["umount", place], check=True)
+                self.assertEqual(code, 1, out + err)
+                self.assertRegex(err.rstrip("\n").split("\n")[-1],
+                                 "^" + re.escape("The launcher's %s folder is read-only: make it writable, or move "
+                                                 "the launcher to a folder you can write to, such as "
+                                                 "C:\\Games\\Telvar or one in your Documents. Could not write "
+                                                 "%s\\%s" % (shown, windows_path(self.work), written)) +
+                                 r".+\.$")
 
     def test_failures_print_the_job_text_last_on_stderr(self):
         cases = [
@@ -227,8 +261,8 @@ class CliBuildTest(unittest.TestCase):
                 code, out, err = self.build(args=[windows_path(given)])
                 self.assertEqual(code, 1, err)
                 self.assertEqual(err.rstrip("\n").split("\n")[-1],
-                                 "The disc image %s is in the launcher's games folder, whose files builds replace "
-                                 "and delete. Move the image to a folder of your own and add it from there."
+                                 "A disc image is in the launcher's games folder, whose files builds replace and "
+                                 "delete. Move it to a folder of your own and add it from there. The image is %s."
                                  % windows_path(given))
                 self.assertNotIn("Built\n", out)
                 self.assertEqual(read(kit_disc), image)

@@ -689,13 +689,32 @@ bool same_or_shortened(const std::wstring& drawn, const std::wstring& want) {
   return kept < want.size() && want.compare(0, kept, drawn, 0, kept) == 0;
 }
 
+// A message too long for one line is drawn as up to three pieces, one under
+// the other at the same left edge, broken at a space (dropped) or after a
+// backslash; true when the pieces from drawn[i] on make up want.
+bool drawn_in_lines(const std::vector<DrawnText>& drawn, size_t i, const DrawnText& want) {
+  std::wstring joined;
+  for (size_t k = i; k < drawn.size() && k < i + 3; k++) {
+    const DrawnText& d = drawn[k];
+    if (d.colour != want.colour || d.x != drawn[i].x || (k > i && d.y <= drawn[k - 1].y)) return false;
+    if (k > i && joined.back() != L'\\') joined += L" ";
+    joined += d.text;
+    if (k > i && same_or_shortened(joined, want.text)) return true;
+  }
+  return false;
+}
+
 void expect_texts(const TextCase& c, int width = 1100, int height = 860) {
   fresh_state(1.0f);
   c.setup();
   std::vector<DrawnText> drawn = record_texts(width, height);
   for (const DrawnText& want : c.present) {
     bool found = false;
-    for (const DrawnText& d : drawn) found = found || (same_or_shortened(d.text, want.text) && d.colour == want.colour);
+    for (size_t i = 0; i < drawn.size(); i++) {
+      const DrawnText& d = drawn[i];
+      found = found || (same_or_shortened(d.text, want.text) && d.colour == want.colour) ||
+              drawn_in_lines(drawn, i, want);
+    }
     std::string list;
     if (!found)
       for (const DrawnText& d : drawn) list += "  [" + narrow(d.text) + "] " + std::to_string(d.colour) + "\n";
@@ -907,7 +926,15 @@ TEST(PaintTexts, ControllerCardOnlyWhenItFitsWhole) {
     bool drawn;
   };
   for (Case c : {Case{753, true}, Case{752, false}, Case{860, true}, Case{600, false}}) {
-    TextCase t = {"legend", [] { library_of_two(0, DISC_OK); }, {}, {}};
+    // A built game: no note under its buttons, which could take more lines
+    // than one and move the cards down.
+    TextCase t = {"legend",
+                  [] {
+                    library_of_two(0, DISC_OK);
+                    use_built_folder();
+                  },
+                  {},
+                  {}};
     if (c.drawn)
       t.present = {{L"Controller", COLOR_TEXT}, {L"View", COLOR_TEXT}};
     else
@@ -1055,6 +1082,7 @@ TEST(PaintLayout, DetailRowsLegendGridAndCardEdges) {
     Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
     fresh_state(scale);
     library_of_two(0, DISC_OK);
+    use_built_folder();  // no note under the buttons: the cards are where one line puts them
     std::vector<DrawnText> drawn = record_texts(lay.cw, lay.ch);
     const wchar_t* rows[] = {L"Image", L"Boot executable", L"MD5", L"Game files"};
     for (int i = 0; i < 4; i++) {
@@ -1091,6 +1119,129 @@ TEST(PaintLayout, DetailRowsLegendGridAndCardEdges) {
     EXPECT_EQ(canvas.pixel(x, legend_top), COLOR_BORDER) << scale;
     EXPECT_EQ(canvas.pixel(x, legend_bottom - 1), COLOR_BORDER) << scale;
     EXPECT_NE(canvas.pixel(x, legend_bottom), COLOR_BORDER) << scale;
+  }
+}
+
+// The message line's pieces, top to bottom: the texts drawn in its colour
+// from its top down to the Disc card.
+std::vector<DrawnText> message_pieces(const std::vector<DrawnText>& drawn, const Layout& lay, COLORREF colour) {
+  std::vector<DrawnText> out;
+  int ym = lay.action_y() + lay.P(60);
+  for (const DrawnText& d : drawn)
+    if (d.colour == colour && d.x == lay.L() && d.y >= ym - lay.P(4) && d.y < ym + lay.P(70)) out.push_back(d);
+  return out;
+}
+
+int body_width(const std::wstring& text) {
+  HDC dc = CreateCompatibleDC(NULL);
+  HGDIOBJ old = SelectObject(dc, g_ui.fonts[FONT_BODY]);
+  SIZE size = {0, 0};
+  GetTextExtentPoint32W(dc, text.c_str(), (int)text.size(), &size);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  return size.cx;
+}
+
+// The settings panel's status line holds the answer to a change that could
+// not be saved, whose remedy comes last: it is drawn whole, in more lines.
+TEST(PaintLayout, SettingsStatusTakesTheLinesItNeeds) {
+  const std::wstring text =
+      L"Could not save the settings. The launcher's folder is read-only: move the launcher to a folder you can "
+      L"write to, such as C:\\Games\\Telvar or one in your Documents.";
+  for (int width : {1100, 860}) {
+    SCOPED_TRACE(width);
+    fresh_state(1.0f);
+    library_of_two(0, DISC_OK);
+    g_state.settings_open = 1;
+    copy_text(g_state.status_text, STATUS_TEXT_UNITS, text.c_str());
+    g_state.status_is_error = true;
+    std::vector<DrawnText> drawn = record_texts(width, 860);
+    std::wstring joined;
+    for (const DrawnText& d : drawn) {
+      if (d.colour != COLOR_ERROR) continue;
+      if (!joined.empty()) joined += L" ";
+      joined += d.text;
+    }
+    EXPECT_EQ(joined, text);
+    int content = g_ui.pane_content_height;
+    copy_text(g_state.status_text, STATUS_TEXT_UNITS, L"Saved.");
+    record_texts(width, 860);
+    EXPECT_GT(content, g_ui.pane_content_height) << "the pane's content grows by the lines";
+  }
+}
+
+// A message longer than the pane is wide takes the lines it needs (three at
+// most) instead of losing its end, and what follows moves down by them; a
+// message that fits stays one line where it always was.
+TEST(PaintLayout, MessageLineTakesTheLinesItNeeds) {
+  const std::wstring folder = L"Z:\\home\\someone\\a rather long folder of downloaded things\\Telvar";
+  const std::wstring two = L"The launcher's folder cannot be written (Windows error 19). Move the launcher to a "
+                           L"folder of your own, such as C:\\Games\\Telvar. The folder is " + folder + L".";
+  std::wstring many;
+  for (int i = 0; i < 12; i++) many += two + L" ";
+  many.pop_back();
+  struct Case {
+    const wchar_t* name;
+    std::wstring text;
+    size_t lines_min, lines_max;
+    bool whole;  // every word of the text is drawn
+    bool job;    // shown as the failed job's text (which may be longer than a status)
+  } cases[] = {
+      {L"fits", L"Could not open the log.", 1, 1, true, false},
+      {L"two or three lines", two, 2, 3, true, false},
+      {L"more than three lines", many, 3, 3, false, true},
+  };
+  for (float scale : {1.0f, 1.5f}) {
+    Layout lay{scale, (int)(1100 * scale), (int)(860 * scale)};
+    int first_y = -1;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(narrow(c.name) + " at " + std::to_string(scale));
+      fresh_state(scale);
+      library_of_two(0, DISC_OK);
+      if (c.job) {
+        g_job.failed = 1;
+        g_job.entry_index = 0;
+        copy_text(g_job.error_text, ERROR_TEXT_UNITS, c.text.c_str());
+      } else {
+        ASSERT_LT(c.text.size(), (size_t)STATUS_TEXT_UNITS);
+        copy_text(g_state.status_text, STATUS_TEXT_UNITS, c.text.c_str());
+        g_state.status_is_error = true;
+      }
+      std::vector<DrawnText> pieces = message_pieces(record_texts(lay.cw, lay.ch), lay, COLOR_ERROR);
+      ASSERT_GE(pieces.size(), c.lines_min);
+      ASSERT_LE(pieces.size(), c.lines_max);
+      if (first_y < 0) first_y = pieces[0].y;
+      EXPECT_EQ(pieces[0].y, first_y) << "the first line stays where the one line was";
+      std::wstring joined;
+      for (size_t i = 0; i < pieces.size(); i++) {
+        EXPECT_LE(body_width(pieces[i].text), lay.R() - lay.L()) << narrow(pieces[i].text);
+        if (i > 0) {
+          EXPECT_EQ(pieces[i].y - pieces[i - 1].y, lay.P(20));
+        }
+        if (i > 0 && joined.back() != L'\\') joined += L" ";
+        joined += pieces[i].text;
+      }
+      if (c.whole) {
+        EXPECT_EQ(joined, c.text);
+      } else {
+        const std::wstring& last = pieces.back().text;
+        bool ellipsis = (!last.empty() && last.back() == L'\u2026') ||
+                        (last.size() > 3 && last.compare(last.size() - 3, 3, L"...") == 0);
+        EXPECT_TRUE(ellipsis) << "the last line ends in an ellipsis: " << narrow(last);
+        EXPECT_EQ(c.text.compare(0, pieces[0].text.size(), pieces[0].text), 0);
+      }
+
+      // The Disc card starts below the last line, by the lines added.
+      Canvas canvas(lay.cw, lay.ch);
+      canvas.paint();
+      int disc_top = lay.action_y() + lay.P(60) + lay.P(36) + (int)(pieces.size() - 1) * lay.P(20);
+      int x = lay.L() + lay.P(300);
+      EXPECT_EQ(canvas.pixel(x, disc_top), COLOR_BORDER);
+      EXPECT_EQ(canvas.pixel(x, disc_top + 1), COLOR_SURFACE);
+      if (pieces.size() > 1) {
+        EXPECT_NE(canvas.pixel(x, disc_top - lay.P(20)), COLOR_BORDER);
+      }
+    }
   }
 }
 

@@ -8,6 +8,11 @@
 #include <vector>
 
 #include "core/state.h"
+#include "core/text.h"
+#include "pipeline/build_job.h"
+#include "pipeline/folder_lock.h"
+#include "pipeline/preflight.h"
+#include "support/temp_folder.h"
 #include "pipeline/job_status.h"
 #include "ui/draw_kit.h"
 #include "ui/main_view.h"
@@ -49,6 +54,42 @@ TEST(RowStatus, SaysWhatHappenedLast) {
     EXPECT_EQ(label.colour, c.colour);
   }
   g_state.running_entry = -1;
+}
+
+// A build refused before it started (the launcher's folder cannot hold one)
+// did not fail: nothing was tried. The row says that it cannot be built
+// where the launcher is, and a build that did start and fail still reads as
+// failed.
+TEST(RowStatus, ARefusedBuildIsNotCalledFailed) {
+  fresh_state(1.0f);
+  library_of_two(0, DISC_OK);
+  // The test's launcher folder lies in the system's temporary folder, which
+  // the checks before a build refuse.
+  ASSERT_FALSE(prepare_build(0));
+  ASSERT_EQ(g_job.failed, 1);
+  StatusLabel label = status_label(0);
+  EXPECT_STREQ(label.text, L"Cannot build here");
+  EXPECT_EQ(label.colour, COLOR_ERROR);
+
+  // The next job that starts, in a folder the checks let through, clears the
+  // refusal: its own failure reads as a failure.
+  wchar_t program[MAX_PATH];
+  DWORD n = GetModuleFileNameW(NULL, program, MAX_PATH);
+  ASSERT_TRUE(n > 0 && n < MAX_PATH);
+  *wcsrchr(program, L'\\') = 0;  // beside the test program, outside the temporary folder
+  std::wstring folder = make_test_folder_in(std::wstring(program) + L"\\refusal-work", L"launcher");
+  copy_text(g_state.launcher_dir, PATH_UNITS, folder.c_str());
+  set_free_space_query([](const wchar_t*, uint64_t* free_bytes) {
+    *free_bytes = 1ull << 40;
+    return true;
+  });
+  bool started = prepare_build(0);
+  set_free_space_query(nullptr);
+  ASSERT_TRUE(started);
+  fail_build(L"The downloaded build kit is damaged (checksum). Try again.");
+  release_build_lock();
+  g_job.running = 0;
+  EXPECT_STREQ(status_label(0).text, L"Build failed");
 }
 
 // Drawn whole, or cut with an ellipsis at the line's end.
