@@ -29,6 +29,7 @@ server's, for every path):
   fails=N              with Retry-After when retry_after=SECONDS is given
   retry_after=SECONDS
   only=TEXT            cuts and failures apply only to paths that contain TEXT
+  pace=BYTES           bodies are sent at about that many bytes a second
 Every value is cleared by /control?clear=1.
 
     flaky_server.py --port-file FILE --log FILE [--root DIR] [--idle-seconds S]
@@ -96,12 +97,14 @@ class State:
     fails = 0
     retry_after = None
     only = ""
+    pace = 0
     modified = formatdate(time.time() - 3600, usegmt=True)
 
     @classmethod
     def clear(cls):
         cls.etag, cls.honour_range, cls.cut, cls.cuts, cls.reset = "v1", True, None, 0, False
         cls.fail, cls.fails, cls.retry_after, cls.only = None, 0, None, ""
+        cls.pace = 0
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -165,6 +168,8 @@ class Handler(BaseHTTPRequestHandler):
                 State.reset = query.get("reset", ["0"])[0] == "1"
             if "only" in query:
                 State.only = query["only"][0]
+            if "pace" in query:
+                State.pace = int(query["pace"][0])
             if "fail" in query:
                 State.fail = int(query["fail"][0])
                 State.fails = int(query.get("fails", ["1"])[0])
@@ -224,6 +229,7 @@ class Handler(BaseHTTPRequestHandler):
             honour = State.honour_range
             cut = State.cut if State.cuts > 0 and steered else None
             reset = State.reset
+            pace = State.pace
         if fail:
             self.answer(fail, 4, [("Retry-After", retry_after)] if retry_after else [])
             self.wfile.write(b"busy")
@@ -248,8 +254,15 @@ class Handler(BaseHTTPRequestHandler):
             with State.lock:
                 State.cuts -= 1
         offset = start
+        began = time.monotonic()
         while offset < end:
-            n = min(1 << 20, end - offset)
+            # A paced body goes in tenths of a second's worth, each sent no
+            # earlier than the pace allows.
+            n = min(max(pace // 10, 1) if pace else 1 << 20, end - offset)
+            if pace:
+                due = began + (offset - start) / pace
+                if due > time.monotonic():
+                    time.sleep(due - time.monotonic())
             self.wfile.write(read(offset, n))
             offset += n
         if end < size:
