@@ -41,12 +41,23 @@ static int32_t g_running_scan = -1; // slot of the search the worker is in, -1 f
 static volatile uint32_t g_generation;       // raised by forget_identification: older work is dropped
 static bool g_started;              // the worker thread exists
 static HWND volatile g_window;      // where results are announced
+// A WM_APP_IDENTIFIED is on its way that the window has not answered yet by
+// emptying the ring: results that arrive meanwhile ride on it.
+static bool g_announced;
 
-void set_identify_window(HWND window) { g_window = window; }
+void set_identify_window(HWND window) {
+  AcquireSRWLockExclusive(&g_lock);
+  g_window = window;
+  g_announced = false;  // a new window has been told nothing yet
+  ReleaseSRWLockExclusive(&g_lock);
+}
 
 // ---- Worker side -------------------------------------------------------------
 
-// Puts one result in the ring, waiting for room, and announces it. Work of an
+// Puts one result in the ring, waiting for room, and announces it unless an
+// announcement is still waiting: at start-up a whole library answers while the
+// window paints its first frame, and one message per disc would each mean a
+// pass over the ring and a full repaint queued before that frame. Work of an
 // older generation (before forget_identification) is dropped.
 static void put_result(const IdentifyResult& result, uint32_t generation) {
   AcquireSRWLockExclusive(&g_lock);
@@ -58,8 +69,15 @@ static void put_result(const IdentifyResult& result, uint32_t generation) {
     g_result_count++;
   }
   HWND window = g_window;
+  bool announce = current && window && !g_announced;
+  if (announce) g_announced = true;
   ReleaseSRWLockExclusive(&g_lock);
-  if (current && window) PostMessageW(window, WM_APP_IDENTIFIED, 0, 0);
+  // A post that fails (the window is gone) leaves nobody to answer it.
+  if (announce && !PostMessageW(window, WM_APP_IDENTIFIED, 0, 0)) {
+    AcquireSRWLockExclusive(&g_lock);
+    g_announced = false;
+    ReleaseSRWLockExclusive(&g_lock);
+  }
 }
 
 static void identify_path(const IdentifyRequest& request, uint32_t generation) {
@@ -288,6 +306,9 @@ bool take_identify_result(IdentifyResult* out) {
     g_result_head = (g_result_head + 1) % IDENTIFY_RESULT_CAPACITY;
     g_result_count--;
     WakeConditionVariable(&g_result_room);
+  } else {
+    // The window has emptied the ring: the next result must be announced.
+    g_announced = false;
   }
   ReleaseSRWLockExclusive(&g_lock);
   return taken;
@@ -305,6 +326,7 @@ void forget_identification() {
   g_generation++;
   g_request_count = 0;
   g_result_count = 0;
+  g_announced = false;
   for (int32_t i = 0; i < SCAN_CAPACITY; i++) {
     // A search the worker is in frees its own slot when it stops; a queued
     // one is gone with its request.
