@@ -44,6 +44,7 @@ static HWND volatile g_window;      // where results are announced
 // A WM_APP_IDENTIFIED is on its way that the window has not answered yet by
 // emptying the ring: results that arrive meanwhile ride on it.
 static bool g_announced;
+static bool g_held;                 // hold_identification: requests wait in the ring
 
 void set_identify_window(HWND window) {
   AcquireSRWLockExclusive(&g_lock);
@@ -198,7 +199,7 @@ static void scan_folder_request(const IdentifyRequest& request, uint32_t generat
 static DWORD WINAPI identify_worker(LPVOID) {
   for (;;) {
     AcquireSRWLockExclusive(&g_lock);
-    while (g_request_count == 0) SleepConditionVariableSRW(&g_work_ready, &g_lock, INFINITE, 0);
+    while (g_request_count == 0 || g_held) SleepConditionVariableSRW(&g_work_ready, &g_lock, INFINITE, 0);
     IdentifyRequest request = g_requests[g_request_head];
     g_request_head = (g_request_head + 1) % IDENTIFY_REQUEST_CAPACITY;
     g_request_count--;
@@ -235,6 +236,13 @@ static bool push_request(const IdentifyRequest& request) {
   g_request_count++;
   WakeConditionVariable(&g_work_ready);
   return true;
+}
+
+void hold_identification(bool held) {
+  AcquireSRWLockExclusive(&g_lock);
+  g_held = held;
+  ReleaseSRWLockExclusive(&g_lock);
+  if (!held) WakeAllConditionVariable(&g_work_ready);
 }
 
 bool queue_identification(const wchar_t* path, uint32_t ticket, uint32_t flags) {

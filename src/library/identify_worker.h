@@ -54,6 +54,12 @@ struct IdentifyResult {
 // in the ring until the window asks).
 void set_identify_window(HWND window);
 
+// Window side: while held, queued requests wait and the worker reads
+// nothing; the work begins when released. Start-up holds it until the first
+// frame is painted: reading and hashing a library of discs would take the
+// processor from the window thread just when it makes its window.
+void hold_identification(bool held);
+
 // Window side: identify the image at path. False when the ring is full.
 bool queue_identification(const wchar_t* path, uint32_t ticket, uint32_t flags);
 

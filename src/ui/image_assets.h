@@ -11,6 +11,26 @@
 // the drawing code uses), its pixels in *bits. Null when it cannot be made.
 HBITMAP create_top_down_bitmap(int width, int height, void** bits);
 
+enum { IMAGE_PREFETCH_CAPACITY = 4 };
+
+// Start-up: decodes the images ids (at most IMAGE_PREFETCH_CAPACITY, the
+// first first) on a helper thread, so that their decoding (the banner's
+// alone takes about 100 ms) overlaps the window's creation instead of
+// holding up its first paint. A paint that needs one of them takes it when
+// done, waits for it only while the helper is at it, and decodes it itself
+// when the helper has not begun it. The pixels are the same either way.
+// Once per process; false when it cannot start.
+bool start_image_prefetch(const int* ids, int count);
+
+// Frees what was decoded ahead and not used (the first frame did not draw
+// it, as in high contrast) and lets the helper stop before its next image.
+void end_image_prefetch();
+
+// How many images the window thread took decoded from the helper, and how
+// many the helper holds decoded and not yet taken.
+int images_taken_decoded();
+int images_decoded_ahead();
+
 // First frame of the PNG resource id, or null. The caller releases it.
 IWICBitmapFrameDecode* load_image_frame(int id);
 

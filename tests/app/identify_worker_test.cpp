@@ -30,6 +30,7 @@ class IdentifyWorkerTest : public ::testing::Test {
     ASSERT_TRUE(window != NULL) << "no window: is DISPLAY an X server?";
   }
   void TearDown() override {
+    hold_identification(false);
     set_image_read_hook(NULL);
     cancel_scans();
     wait_for_identification(60000);
@@ -148,6 +149,29 @@ TEST_F(IdentifyWorkerTest, AnswersThatArriveTogetherAreAnnouncedOnce) {
   g_state.entries[0].status = DISC_CHECKING;
   queue_refresh(0, false);
   EXPECT_TRUE(pump_until([] { return g_state.entries[0].status == DISC_OK; }, 20000));
+}
+
+// Start-up holds the worker until the first frame is painted, so that the
+// window thread has the processor to itself while it makes the window: held,
+// the library's rows stay "Checking" and no disc is read; released, every
+// row gets its answer.
+TEST_F(IdentifyWorkerTest, AHeldWorkerReadsNothingUntilReleased) {
+  const int discs = 4;
+  store_library(discs);
+  set_image_read_hook(count_read);
+  g_reads = 0;
+  hold_identification(true);
+  load_settings(queue_stored_disc);
+  ASSERT_EQ(g_state.entry_count, discs);
+  pump_for(300);
+  EXPECT_EQ(g_reads, 0);
+  EXPECT_FALSE(identification_idle());
+  for (int i = 0; i < discs; i++) EXPECT_EQ(g_state.entries[i].status, DISC_CHECKING) << i;
+
+  hold_identification(false);
+  ASSERT_TRUE(wait_for_identification(20000));
+  EXPECT_GT(g_reads, 0);
+  for (int i = 0; i < discs; i++) EXPECT_EQ(g_state.entries[i].status, DISC_OK) << i;
 }
 
 TEST_F(IdentifyWorkerTest, AnAnswerForARemovedOrReplacedEntryIsDropped) {
