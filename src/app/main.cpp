@@ -15,17 +15,25 @@
 #include "ui/image_assets.h"
 #include "ui/image_ids.h"
 
-// The first frame's big pictures are decoded on a helper while the library is
-// read and the window made; the largest, drawn last, first, so that the window
-// thread decodes the small ones itself meanwhile if it gets there before the
-// helper. Whether the first frame shows a disc's banner or the empty library's
-// picture is guessed from the stored library before it is read: a wrong guess
-// costs only the helper's time, as the paint decodes what it needs.
+// The first frame's big pictures are decoded and scaled on a helper while the
+// library is read and the window made; the largest, drawn last, first, so
+// that the window thread makes the small ones itself meanwhile if it gets
+// there before the helper. The sizes are those the main view draws them at
+// (the backdrop tile, the wordmark, the empty library's picture, and the
+// banner as it covers a pane no wider than the banner's height calls for,
+// which the first window's pane is); whether the first frame shows a disc's
+// banner or the empty library's picture is guessed from the stored library
+// before it is read. A wrong guess costs only the helper's time: the paint
+// makes what it needs.
 static void start_first_frame_images() {
   int count = (int)GetPrivateProfileIntW(L"library", L"count", 0, g_state.settings_path);
   int selected = (int)GetPrivateProfileIntW(L"library", L"selected", 0, g_state.settings_path);
-  bool banner = count > 0 && selected >= 0;
-  const int images[] = {banner ? IMAGE_BANNER : IMAGE_EMPTY_STATE, IMAGE_TILE, IMAGE_WORDMARK_EMBLEM};
+  ImageRequest first = {IMAGE_EMPTY_STATE, px(320), px(200)};
+  if (count > 0 && selected >= 0) {
+    first.id = IMAGE_BANNER;
+    cover_image_size(IMAGE_BANNER, 1, px(150), &first.width, &first.height);
+  }
+  const ImageRequest images[] = {first, {IMAGE_TILE, px(171), px(171)}, {IMAGE_WORDMARK_EMBLEM, px(260), px(40)}};
   start_image_prefetch(images, 3);
 }
 
@@ -48,8 +56,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     bring_first_launcher_forward(30000);
     return 0;
   }
-  start_first_frame_images();
   read_screen_scale();
+  start_first_frame_images();
   create_fonts();
   // The stored discs show as "Checking" and are identified on the worker, so
   // that the window appears at once even with a library on a slow share. The

@@ -13,8 +13,6 @@
 
 #include <string.h>
 
-#include <new>
-
 #include "core/state.h"
 #include "ui/draw_kit.h"
 #include "ui/ui_state.h"
@@ -86,251 +84,6 @@ static IWICBitmapFrameDecode* load_image_frame_with(IWICImagingFactory* wic, int
 
 IWICBitmapFrameDecode* load_image_frame(int id) { return load_image_frame_with(factory(), id); }
 
-// ---- Decoding ahead ----------------------------------------------------------
-// A helper thread decodes the big pictures of the first frame into plain
-// memory while the window thread makes the window. Each record passes from
-// PREFETCH_WAITING to PREFETCH_DECODING (the helper took it) to PREFETCH_DONE,
-// or to PREFETCH_TAKEN when the window thread took it: the pixels when done,
-// or the work itself when the helper had not begun it. The window thread
-// waits only for an image the helper is decoding at that moment, which it
-// would otherwise have to decode itself from the start.
-
-enum PrefetchState : LONG { PREFETCH_WAITING, PREFETCH_DECODING, PREFETCH_DONE, PREFETCH_TAKEN };
-
-struct PrefetchedImage {
-  int id;
-  LONG state;                  // PrefetchState
-  UINT width, height;          // natural size, once decoded
-  WICPixelFormatGUID format;   // the decoder's own pixel format
-  BYTE* pixels;                // width * 4 * height bytes from the process heap; null when it failed
-};
-
-static SRWLOCK g_prefetch_lock = SRWLOCK_INIT;
-static CONDITION_VARIABLE g_prefetch_ready = CONDITION_VARIABLE_INIT;
-static PrefetchedImage g_prefetch[IMAGE_PREFETCH_CAPACITY];
-static int g_prefetch_count;
-static bool g_prefetch_ended;     // end_image_prefetch ran: nothing more is kept
-static int g_prefetch_used;       // images the window thread took decoded
-
-// The helper's decode of one image: the frame's pixels as the decoder gives
-// them, so that scaling them afterwards gives exactly what scaling the frame
-// gives. Only 32-bit formats are kept; anything else is left to the window
-// thread's usual path.
-static void decode_ahead(IWICImagingFactory* wic, PrefetchedImage* image) {
-  UINT width = 0, height = 0;
-  WICPixelFormatGUID format = {};
-  BYTE* pixels = NULL;
-  IWICBitmapFrameDecode* frame = load_image_frame_with(wic, image->id);
-  if (frame && SUCCEEDED(frame->GetSize(&width, &height)) && SUCCEEDED(frame->GetPixelFormat(&format)) &&
-      width >= 1 && width <= IMAGE_SIDE_MAX && height >= 1 && height <= IMAGE_SIDE_MAX &&
-      (IsEqualGUID(format, GUID_WICPixelFormat32bppBGRA) || IsEqualGUID(format, GUID_WICPixelFormat32bppPBGRA) ||
-       IsEqualGUID(format, GUID_WICPixelFormat32bppBGR))) {
-    UINT stride = width * 4, total = stride * height;
-    pixels = (BYTE*)HeapAlloc(GetProcessHeap(), 0, total);
-    if (pixels && FAILED(frame->CopyPixels(NULL, stride, total, pixels))) {
-      HeapFree(GetProcessHeap(), 0, pixels);
-      pixels = NULL;
-    }
-  }
-  if (frame) frame->Release();
-  AcquireSRWLockExclusive(&g_prefetch_lock);
-  if (g_prefetch_ended && pixels) {
-    HeapFree(GetProcessHeap(), 0, pixels);  // nobody will ask for it any more
-    pixels = NULL;
-  }
-  image->width = width;
-  image->height = height;
-  image->format = format;
-  image->pixels = pixels;
-  image->state = PREFETCH_DONE;
-  WakeAllConditionVariable(&g_prefetch_ready);
-  ReleaseSRWLockExclusive(&g_prefetch_lock);
-}
-
-static DWORD WINAPI prefetch_thread(LPVOID) {
-  // WIC objects belong to the thread that made them: this thread has its own
-  // apartment and factory, and hands over plain memory only.
-  HRESULT com = CoInitializeEx(NULL, COINIT_MULTITHREADED);
-  IWICImagingFactory* wic = make_factory();
-  for (int i = 0; i < g_prefetch_count; i++) {
-    AcquireSRWLockExclusive(&g_prefetch_lock);
-    bool mine = g_prefetch[i].state == PREFETCH_WAITING && !g_prefetch_ended;
-    if (mine) g_prefetch[i].state = PREFETCH_DECODING;
-    ReleaseSRWLockExclusive(&g_prefetch_lock);
-    if (mine) decode_ahead(wic, &g_prefetch[i]);
-  }
-  if (wic) wic->Release();
-  if (SUCCEEDED(com)) CoUninitialize();
-  return 0;
-}
-
-bool start_image_prefetch(const int* ids, int count) {
-  if (g_prefetch_count > 0 || count < 1) return false;  // once per process
-  if (count > IMAGE_PREFETCH_CAPACITY) count = IMAGE_PREFETCH_CAPACITY;
-  for (int i = 0; i < count; i++) {
-    memset(&g_prefetch[i], 0, sizeof g_prefetch[i]);
-    g_prefetch[i].id = ids[i];
-    g_prefetch[i].state = PREFETCH_WAITING;
-  }
-  g_prefetch_count = count;  // before the thread starts: it reads the list unlocked
-  HANDLE thread = CreateThread(NULL, 0, prefetch_thread, NULL, 0, NULL);
-  if (!thread) {
-    g_prefetch_count = 0;
-    return false;
-  }
-  CloseHandle(thread);  // never joined: it ends after its last image
-  return true;
-}
-
-// The record of id, or null. Under the lock.
-static PrefetchedImage* prefetch_record(int id) {
-  for (int i = 0; i < g_prefetch_count; i++)
-    if (g_prefetch[i].id == id) return &g_prefetch[i];
-  return NULL;
-}
-
-// Window side: id's record once the helper is done with it, waiting while it
-// decodes; null when there is none or the helper had not begun it (which
-// then leaves it to the caller). Under the lock.
-static PrefetchedImage* finished_prefetch(int id) {
-  PrefetchedImage* image = prefetch_record(id);
-  if (!image) return NULL;
-  if (image->state == PREFETCH_WAITING) image->state = PREFETCH_TAKEN;
-  while (image->state == PREFETCH_DECODING) SleepConditionVariableSRW(&g_prefetch_ready, &g_prefetch_lock, INFINITE, 0);
-  return image->state == PREFETCH_DONE ? image : NULL;
-}
-
-// The helper's pixels as a source for the scaler, read in place: wrapping
-// them in a WIC bitmap would copy the banner's 11 MB once more. Owns the
-// pixels and frees them with its last reference.
-class MemorySource : public IWICBitmapSource {
- public:
-  MemorySource(UINT width, UINT height, const WICPixelFormatGUID& format, BYTE* pixels)
-      : refs_(1), width_(width), height_(height), format_(format), pixels_(pixels) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IWICBitmapSource))) {
-      *out = static_cast<IWICBitmapSource*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = NULL;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return (ULONG)InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) {
-      HeapFree(GetProcessHeap(), 0, pixels_);
-      delete this;
-    }
-    return (ULONG)left;
-  }
-  HRESULT STDMETHODCALLTYPE GetSize(UINT* width, UINT* height) override {
-    if (!width || !height) return E_INVALIDARG;
-    *width = width_;
-    *height = height_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetPixelFormat(WICPixelFormatGUID* format) override {
-    if (!format) return E_INVALIDARG;
-    *format = format_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetResolution(double* x, double* y) override {
-    if (!x || !y) return E_INVALIDARG;
-    *x = 96.0;
-    *y = 96.0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CopyPalette(IWICPalette*) override { return WINCODEC_ERR_PALETTEUNAVAILABLE; }
-  HRESULT STDMETHODCALLTYPE CopyPixels(const WICRect* rect, UINT stride, UINT size, BYTE* out) override {
-    WICRect whole = {0, 0, (INT)width_, (INT)height_};
-    const WICRect& r = rect ? *rect : whole;
-    if (!out || r.X < 0 || r.Y < 0 || r.Width < 0 || r.Height < 0 || (UINT)r.X + (UINT)r.Width > width_ ||
-        (UINT)r.Y + (UINT)r.Height > height_)
-      return E_INVALIDARG;
-    UINT row = (UINT)r.Width * 4;
-    if (r.Height == 0 || row == 0) return S_OK;
-    if (stride < row || (UINT64)stride * (UINT)(r.Height - 1) + row > size) return E_INVALIDARG;
-    for (INT y = 0; y < r.Height; y++)
-      memcpy(out + (size_t)stride * (size_t)y, pixels_ + ((size_t)(r.Y + y) * width_ + (size_t)r.X) * 4, row);
-    return S_OK;
-  }
-
- private:
-  virtual ~MemorySource() {}
-  LONG refs_;
-  UINT width_, height_;
-  WICPixelFormatGUID format_;
-  BYTE* pixels_;
-};
-
-// Window side: the decoded image as a source to scale, taken from the helper;
-// null when it has none for id.
-static IWICBitmapSource* take_prefetched(int id) {
-  AcquireSRWLockExclusive(&g_prefetch_lock);
-  PrefetchedImage* image = finished_prefetch(id);
-  PrefetchedImage taken = {};
-  if (image) {
-    taken = *image;
-    image->pixels = NULL;
-    image->state = PREFETCH_TAKEN;
-  }
-  ReleaseSRWLockExclusive(&g_prefetch_lock);
-  if (!taken.pixels) return NULL;
-  MemorySource* source = new (std::nothrow) MemorySource(taken.width, taken.height, taken.format, taken.pixels);
-  if (!source) {
-    HeapFree(GetProcessHeap(), 0, taken.pixels);
-    return NULL;
-  }
-  g_prefetch_used++;
-  return source;
-}
-
-// Window side: the natural size the helper found for id, waiting while it
-// decodes; false when it has none.
-static bool prefetched_size(int id, int* width, int* height) {
-  AcquireSRWLockExclusive(&g_prefetch_lock);
-  PrefetchedImage* image = prefetch_record(id);
-  // Only a record being decoded or done knows its size; one still waiting
-  // is not claimed here, so that the paint that needs its pixels decodes it.
-  bool known = false;
-  if (image) {
-    while (image->state == PREFETCH_DECODING)
-      SleepConditionVariableSRW(&g_prefetch_ready, &g_prefetch_lock, INFINITE, 0);
-    known = image->state == PREFETCH_DONE && image->pixels;
-    if (known) {
-      *width = (int)image->width;
-      *height = (int)image->height;
-    }
-  }
-  ReleaseSRWLockExclusive(&g_prefetch_lock);
-  return known;
-}
-
-void end_image_prefetch() {
-  AcquireSRWLockExclusive(&g_prefetch_lock);
-  g_prefetch_ended = true;
-  for (int i = 0; i < g_prefetch_count; i++) {
-    PrefetchedImage& image = g_prefetch[i];
-    if (image.state == PREFETCH_WAITING) image.state = PREFETCH_TAKEN;
-    if (image.pixels) HeapFree(GetProcessHeap(), 0, image.pixels);
-    image.pixels = NULL;
-  }
-  ReleaseSRWLockExclusive(&g_prefetch_lock);
-}
-
-int images_taken_decoded() { return g_prefetch_used; }
-
-int images_decoded_ahead() {
-  AcquireSRWLockShared(&g_prefetch_lock);
-  int done = 0;
-  for (int i = 0; i < g_prefetch_count; i++) done += g_prefetch[i].state == PREFETCH_DONE && g_prefetch[i].pixels;
-  ReleaseSRWLockShared(&g_prefetch_lock);
-  return done;
-}
-
 // Recolours premultiplied pixels to a silhouette of their own alpha in the
 // tint: each channel becomes floor(a * c / 255). (a * c * 32897) >> 23 gives
 // exactly that quotient for every a and c in 0..255 without a division.
@@ -344,11 +97,12 @@ static void tint_pixels(uint8_t* bgra, size_t pixels, COLORREF tint) {
   }
 }
 
-static HBITMAP decode_scaled(int id, int width, int height, bool tinted, COLORREF tint) {
-  IWICImagingFactory* wic = factory();
-  if (!wic) return NULL;
-  IWICBitmapSource* frame = take_prefetched(id);
-  if (!frame) frame = load_image_frame(id);
+// The image at width x height, scaled from the decoder's frame and tinted
+// when asked, decoded with the factory wic (each thread that decodes has its
+// own; GDI's bitmaps serve every thread).
+static HBITMAP decode_scaled_with(IWICImagingFactory* wic, int id, int width, int height, bool tinted,
+                                  COLORREF tint) {
+  IWICBitmapFrameDecode* frame = load_image_frame_with(wic, id);
   if (!frame) return NULL;
   IWICBitmapScaler* scaler = NULL;
   IWICFormatConverter* converter = NULL;
@@ -376,6 +130,142 @@ static HBITMAP decode_scaled(int id, int width, int height, bool tinted, COLORRE
   if (scaler) scaler->Release();
   frame->Release();
   return bitmap;
+}
+
+// ---- Decoding ahead ----------------------------------------------------------
+// A helper thread decodes and scales the big pictures of the first frame
+// while the window thread reads the library and makes the window. Each record
+// passes from PREFETCH_WAITING to PREFETCH_DECODING (the helper took it) to
+// PREFETCH_DONE, or to PREFETCH_TAKEN when the window thread took it: the
+// bitmap when done, or the work itself when the helper had not begun it. The
+// window thread waits only for an image the helper is at that moment, which
+// it would otherwise have to decode itself from the start.
+
+enum PrefetchState : LONG { PREFETCH_WAITING, PREFETCH_DECODING, PREFETCH_DONE, PREFETCH_TAKEN };
+
+struct PrefetchedImage {
+  ImageRequest request;  // id and the size it is made at, untinted
+  LONG state;            // PrefetchState
+  HBITMAP bitmap;        // PREFETCH_DONE: the image, or null when it could not be made
+};
+
+static SRWLOCK g_prefetch_lock = SRWLOCK_INIT;
+static CONDITION_VARIABLE g_prefetch_ready = CONDITION_VARIABLE_INIT;
+static PrefetchedImage g_prefetch[IMAGE_PREFETCH_CAPACITY];
+static int g_prefetch_count;
+static bool g_prefetch_ended;     // end_image_prefetch ran: nothing more is kept
+static int g_prefetch_used;       // images the window thread took from the helper
+
+static DWORD WINAPI prefetch_thread(LPVOID) {
+  // WIC objects belong to the thread that made them: this thread has its own
+  // apartment and factory, and hands over GDI bitmaps only.
+  HRESULT com = CoInitializeEx(NULL, COINIT_MULTITHREADED);
+  IWICImagingFactory* wic = make_factory();
+  for (int i = 0; i < g_prefetch_count && wic; i++) {
+    PrefetchedImage& image = g_prefetch[i];
+    AcquireSRWLockExclusive(&g_prefetch_lock);
+    bool mine = image.state == PREFETCH_WAITING && !g_prefetch_ended;
+    if (mine) image.state = PREFETCH_DECODING;
+    ReleaseSRWLockExclusive(&g_prefetch_lock);
+    if (!mine) continue;
+    HBITMAP bitmap = decode_scaled_with(wic, image.request.id, image.request.width, image.request.height, false, 0);
+    AcquireSRWLockExclusive(&g_prefetch_lock);
+    if (g_prefetch_ended && bitmap) {
+      DeleteObject(bitmap);  // nobody will ask for it any more
+      bitmap = NULL;
+    }
+    image.bitmap = bitmap;
+    image.state = PREFETCH_DONE;
+    WakeAllConditionVariable(&g_prefetch_ready);
+    ReleaseSRWLockExclusive(&g_prefetch_lock);
+  }
+  // Without a factory nothing was made: what is left waits for the window.
+  AcquireSRWLockExclusive(&g_prefetch_lock);
+  for (int i = 0; i < g_prefetch_count; i++)
+    if (g_prefetch[i].state == PREFETCH_WAITING) g_prefetch[i].state = PREFETCH_TAKEN;
+  WakeAllConditionVariable(&g_prefetch_ready);
+  ReleaseSRWLockExclusive(&g_prefetch_lock);
+  if (wic) wic->Release();
+  if (SUCCEEDED(com)) CoUninitialize();
+  return 0;
+}
+
+bool start_image_prefetch(const ImageRequest* images, int count) {
+  if (g_prefetch_count > 0 || count < 1) return false;  // once per process
+  if (count > IMAGE_PREFETCH_CAPACITY) count = IMAGE_PREFETCH_CAPACITY;
+  int kept = 0;
+  for (int i = 0; i < count; i++) {
+    const ImageRequest& r = images[i];
+    if (r.width < 1 || r.width > IMAGE_SIDE_MAX || r.height < 1 || r.height > IMAGE_SIDE_MAX) continue;
+    memset(&g_prefetch[kept], 0, sizeof g_prefetch[kept]);
+    g_prefetch[kept].request = r;
+    g_prefetch[kept].state = PREFETCH_WAITING;
+    kept++;
+  }
+  if (kept == 0) return false;
+  g_prefetch_count = kept;  // before the thread starts: it reads the list unlocked
+  HANDLE thread = CreateThread(NULL, 0, prefetch_thread, NULL, 0, NULL);
+  if (!thread) {
+    g_prefetch_count = 0;
+    return false;
+  }
+  CloseHandle(thread);  // never joined: it ends after its last image
+  return true;
+}
+
+// Window side: the helper's bitmap of id at exactly width x height untinted,
+// waiting while the helper makes it; null when it has none (the caller then
+// decodes it). A record the helper has not begun is taken from it, so that
+// the two never decode the same image.
+static HBITMAP take_prefetched(int id, int width, int height, bool tinted) {
+  if (tinted) return NULL;
+  HBITMAP bitmap = NULL;
+  AcquireSRWLockExclusive(&g_prefetch_lock);
+  for (int i = 0; i < g_prefetch_count; i++) {
+    PrefetchedImage& image = g_prefetch[i];
+    if (image.request.id != id || image.request.width != width || image.request.height != height) continue;
+    if (image.state == PREFETCH_WAITING) image.state = PREFETCH_TAKEN;
+    while (image.state == PREFETCH_DECODING)
+      SleepConditionVariableSRW(&g_prefetch_ready, &g_prefetch_lock, INFINITE, 0);
+    if (image.state == PREFETCH_DONE) {
+      bitmap = image.bitmap;
+      image.bitmap = NULL;
+      image.state = PREFETCH_TAKEN;
+    }
+    break;
+  }
+  ReleaseSRWLockExclusive(&g_prefetch_lock);
+  if (bitmap) g_prefetch_used++;
+  return bitmap;
+}
+
+void end_image_prefetch() {
+  AcquireSRWLockExclusive(&g_prefetch_lock);
+  g_prefetch_ended = true;
+  for (int i = 0; i < g_prefetch_count; i++) {
+    PrefetchedImage& image = g_prefetch[i];
+    if (image.state == PREFETCH_WAITING) image.state = PREFETCH_TAKEN;
+    if (image.bitmap) DeleteObject(image.bitmap);
+    image.bitmap = NULL;
+  }
+  ReleaseSRWLockExclusive(&g_prefetch_lock);
+}
+
+int images_taken_decoded() { return g_prefetch_used; }
+
+int images_decoded_ahead() {
+  AcquireSRWLockShared(&g_prefetch_lock);
+  int done = 0;
+  for (int i = 0; i < g_prefetch_count; i++) done += g_prefetch[i].state == PREFETCH_DONE && g_prefetch[i].bitmap;
+  ReleaseSRWLockShared(&g_prefetch_lock);
+  return done;
+}
+
+static HBITMAP decode_scaled(int id, int width, int height, bool tinted, COLORREF tint) {
+  HBITMAP bitmap = take_prefetched(id, width, height, tinted);
+  if (bitmap) return bitmap;
+  IWICImagingFactory* wic = factory();
+  return wic ? decode_scaled_with(wic, id, width, height, tinted, tint) : NULL;
 }
 
 // True when every pixel of the width x height premultiplied bitmap has alpha
@@ -467,13 +357,9 @@ static bool natural_size(int id, int* width, int* height) {
   // The PNG header holds the size: decoding the image for it (the whole of
   // it, with some decoders) would cost as much as the picture itself.
   UINT w = 0, h = 0;
-  int ahead_w = 0, ahead_h = 0;
   DWORD size = 0;
   const BYTE* bytes = resource_bytes(id, &size);
-  if (prefetched_size(id, &ahead_w, &ahead_h)) {
-    w = (UINT)ahead_w;
-    h = (UINT)ahead_h;
-  } else if (!bytes || !png_header_size(bytes, size, &w, &h)) {
+  if (!bytes || !png_header_size(bytes, size, &w, &h)) {
     IWICBitmapFrameDecode* frame = load_image_frame(id);
     if (!frame) return false;
     HRESULT hr = frame->GetSize(&w, &h);
@@ -494,14 +380,20 @@ static bool natural_size(int id, int* width, int* height) {
 
 void draw_cover_image(HDC dc, int id, RECT rect) { draw_cover_image(dc, id, rect, 50); }
 
-void draw_cover_image(HDC dc, int id, RECT rect, int anchor_percent) {
-  int bw = rect.right - rect.left, bh = rect.bottom - rect.top;
-  if (bw <= 0 || bh <= 0) return;
+bool cover_image_size(int id, int bw, int bh, int* sw, int* sh) {
   int nw = 0, nh = 0;
-  if (!natural_size(id, &nw, &nh)) return;
+  if (bw <= 0 || bh <= 0 || !natural_size(id, &nw, &nh)) return false;
   double f = (double)bw / nw;
   if ((double)bh / nh > f) f = (double)bh / nh;
-  int sw = (int)(nw * f + 0.999), sh = (int)(nh * f + 0.999);
+  *sw = (int)(nw * f + 0.999);
+  *sh = (int)(nh * f + 0.999);
+  return true;
+}
+
+void draw_cover_image(HDC dc, int id, RECT rect, int anchor_percent) {
+  int bw = rect.right - rect.left, bh = rect.bottom - rect.top;
+  int sw = 0, sh = 0;
+  if (!cover_image_size(id, bw, bh, &sw, &sh)) return;
 
   // Keep one size of this image: resizing the window would otherwise fill
   // the cache with a banner per width.
