@@ -18,7 +18,11 @@ Runs alternate, paired in the same session, between
 each in a fresh launcher folder (a copy of the built ProjectTelvar.exe and
 its telvar.ini), then the process is ended. Prints each pair and the medians.
 
-Usage: bench/startup_bench.py [--runs N] [--boot-kib K] [--work DIR]
+With --compare OTHER.exe, each run also starts OTHER.exe (another build of
+the launcher, say the one before a change) with both libraries, in the same
+alternation, so that the two builds are measured under the same load.
+
+Usage: bench/startup_bench.py [--runs N] [--boot-kib K] [--work DIR] [--exe EXE] [--compare OTHER.exe]
 Needs a built ProjectTelvar.exe ($TELVAR_OUT/bin), xorriso, and an X display
 with a Wine prefix whose server started after the display; run it as
   bash -c 'source scripts/lib.sh; ensure_display; start_wine; python3 bench/startup_bench.py; stop_wine'
@@ -199,9 +203,12 @@ def main():
     ap.add_argument("--boot-kib", type=int, default=2048, help="size of each disc's boot file (hashed at start-up)")
     ap.add_argument("--work", default=os.path.join(OUT, "bench", "startup"))
     ap.add_argument("--exe", default=os.path.join(OUT, "bin", "ProjectTelvar.exe"))
+    ap.add_argument("--compare", help="another ProjectTelvar.exe measured in the same runs")
     args = ap.parse_args()
-    if not os.path.exists(args.exe):
-        sys.exit(f"missing {args.exe}: build first")
+    builds = [("", args.exe)] + ([("other ", args.compare)] if args.compare else [])
+    for _, exe in builds:
+        if not os.path.exists(exe):
+            sys.exit(f"missing {exe}: build first")
     display = os.environ.get("DISPLAY")
     if not display:
         sys.exit("no DISPLAY: start an Xvfb first (scripts/lib.sh ensure_display)")
@@ -215,23 +222,30 @@ def main():
         load_before = f.read().split()[:3]
 
     # One start of each first (Wine's DLLs into the page cache), not counted.
-    first_frame(x, launcher_folder(args.work, "warm", [], args.exe), env)
-    times = {"64 discs": [], "empty": []}
-    windows = {"64 discs": [], "empty": []}
+    for _, exe in builds:
+        first_frame(x, launcher_folder(args.work, "warm", [], exe), env)
+    kinds = [prefix + kind for prefix, _ in builds for kind in ("64 discs", "empty")]
+    times = {kind: [] for kind in kinds}
+    windows = {kind: [] for kind in kinds}
     for run in range(args.runs):
-        for kind, library in (("64 discs", discs), ("empty", [])):
-            folder = launcher_folder(args.work, "launcher", library, args.exe)
-            window_at, frame_at = first_frame(x, folder, env)
-            times[kind].append(frame_at)
-            windows[kind].append(window_at)
-        print(f"  run {run + 1}: 64 discs: window {windows['64 discs'][-1] * 1000:.0f} ms, first frame "
-              f"{times['64 discs'][-1] * 1000:.0f} ms   empty library: window {windows['empty'][-1] * 1000:.0f} ms, "
-              f"first frame {times['empty'][-1] * 1000:.0f} ms")
+        parts = []
+        for prefix, exe in builds:
+            for kind, library in (("64 discs", discs), ("empty", [])):
+                folder = launcher_folder(args.work, "launcher", library, exe)
+                window_at, frame_at = first_frame(x, folder, env)
+                times[prefix + kind].append(frame_at)
+                windows[prefix + kind].append(window_at)
+                parts.append(f"{prefix}{kind}: window {window_at * 1000:.0f} ms, first frame {frame_at * 1000:.0f} ms")
+        print(f"  run {run + 1}: " + "   ".join(parts))
     with open("/proc/loadavg") as f:
         load_after = f.read().split()[:3]
-    for kind in times:
-        print(f"median {kind}: window {statistics.median(windows[kind]) * 1000:.0f} ms, first frame "
-              f"{statistics.median(times[kind]) * 1000:.0f} ms (limit 300 ms for 64 discs)")
+    for prefix, exe in builds:
+        if args.compare:
+            print(f"{prefix or 'this '}build: {exe}")
+        for kind in ("64 discs", "empty"):
+            key = prefix + kind
+            print(f"median {key}: window {statistics.median(windows[key]) * 1000:.0f} ms, first frame "
+                  f"{statistics.median(times[key]) * 1000:.0f} ms (limit 300 ms for 64 discs)")
     print(f"boot files of {args.boot_kib} KiB; load average before {' '.join(load_before)}, "
           f"after {' '.join(load_after)}")
 

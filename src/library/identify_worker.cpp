@@ -41,12 +41,24 @@ static int32_t g_running_scan = -1; // slot of the search the worker is in, -1 f
 static volatile uint32_t g_generation;       // raised by forget_identification: older work is dropped
 static bool g_started;              // the worker thread exists
 static HWND volatile g_window;      // where results are announced
+// A WM_APP_IDENTIFIED is on its way that the window has not answered yet by
+// emptying the ring: results that arrive meanwhile ride on it.
+static bool g_announced;
+static bool g_held;                 // hold_identification: requests wait in the ring
 
-void set_identify_window(HWND window) { g_window = window; }
+void set_identify_window(HWND window) {
+  AcquireSRWLockExclusive(&g_lock);
+  g_window = window;
+  g_announced = false;  // a new window has been told nothing yet
+  ReleaseSRWLockExclusive(&g_lock);
+}
 
 // ---- Worker side -------------------------------------------------------------
 
-// Puts one result in the ring, waiting for room, and announces it. Work of an
+// Puts one result in the ring, waiting for room, and announces it unless an
+// announcement is still waiting: at start-up a whole library answers while the
+// window paints its first frame, and one message per disc would each mean a
+// pass over the ring and a full repaint queued before that frame. Work of an
 // older generation (before forget_identification) is dropped.
 static void put_result(const IdentifyResult& result, uint32_t generation) {
   AcquireSRWLockExclusive(&g_lock);
@@ -58,8 +70,15 @@ static void put_result(const IdentifyResult& result, uint32_t generation) {
     g_result_count++;
   }
   HWND window = g_window;
+  bool announce = current && window && !g_announced;
+  if (announce) g_announced = true;
   ReleaseSRWLockExclusive(&g_lock);
-  if (current && window) PostMessageW(window, WM_APP_IDENTIFIED, 0, 0);
+  // A post that fails (the window is gone) leaves nobody to answer it.
+  if (announce && !PostMessageW(window, WM_APP_IDENTIFIED, 0, 0)) {
+    AcquireSRWLockExclusive(&g_lock);
+    g_announced = false;
+    ReleaseSRWLockExclusive(&g_lock);
+  }
 }
 
 static void identify_path(const IdentifyRequest& request, uint32_t generation) {
@@ -180,7 +199,7 @@ static void scan_folder_request(const IdentifyRequest& request, uint32_t generat
 static DWORD WINAPI identify_worker(LPVOID) {
   for (;;) {
     AcquireSRWLockExclusive(&g_lock);
-    while (g_request_count == 0) SleepConditionVariableSRW(&g_work_ready, &g_lock, INFINITE, 0);
+    while (g_request_count == 0 || g_held) SleepConditionVariableSRW(&g_work_ready, &g_lock, INFINITE, 0);
     IdentifyRequest request = g_requests[g_request_head];
     g_request_head = (g_request_head + 1) % IDENTIFY_REQUEST_CAPACITY;
     g_request_count--;
@@ -217,6 +236,13 @@ static bool push_request(const IdentifyRequest& request) {
   g_request_count++;
   WakeConditionVariable(&g_work_ready);
   return true;
+}
+
+void hold_identification(bool held) {
+  AcquireSRWLockExclusive(&g_lock);
+  g_held = held;
+  ReleaseSRWLockExclusive(&g_lock);
+  if (!held) WakeAllConditionVariable(&g_work_ready);
 }
 
 bool queue_identification(const wchar_t* path, uint32_t ticket, uint32_t flags) {
@@ -288,6 +314,9 @@ bool take_identify_result(IdentifyResult* out) {
     g_result_head = (g_result_head + 1) % IDENTIFY_RESULT_CAPACITY;
     g_result_count--;
     WakeConditionVariable(&g_result_room);
+  } else {
+    // The window has emptied the ring: the next result must be announced.
+    g_announced = false;
   }
   ReleaseSRWLockExclusive(&g_lock);
   return taken;
@@ -305,6 +334,7 @@ void forget_identification() {
   g_generation++;
   g_request_count = 0;
   g_result_count = 0;
+  g_announced = false;
   for (int32_t i = 0; i < SCAN_CAPACITY; i++) {
     // A search the worker is in frees its own slot when it stops; a queued
     // one is gone with its request.

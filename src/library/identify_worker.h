@@ -20,7 +20,10 @@
 
 enum { IDENTIFY_REQUEST_CAPACITY = 160, IDENTIFY_RESULT_CAPACITY = 32, SCAN_CAPACITY = 8 };
 
-// Posted to the window (set_identify_window) for every result put in the ring.
+// Posted to the window (set_identify_window) when a result is put in the
+// ring and no earlier announcement is still waiting, that is, unless the
+// window has not yet taken every result since the last one: the window takes
+// results until take_identify_result says none is left.
 enum : UINT { WM_APP_IDENTIFIED = WM_APP + 3 };
 
 enum IdentifyResultKind : int32_t {
@@ -51,6 +54,12 @@ struct IdentifyResult {
 // in the ring until the window asks).
 void set_identify_window(HWND window);
 
+// Window side: while held, queued requests wait and the worker reads
+// nothing; the work begins when released. Start-up holds it until the first
+// frame is painted: reading and hashing a library of discs would take the
+// processor from the window thread just when it makes its window.
+void hold_identification(bool held);
+
 // Window side: identify the image at path. False when the ring is full.
 bool queue_identification(const wchar_t* path, uint32_t ticket, uint32_t flags);
 
@@ -71,7 +80,8 @@ bool cancel_scans();
 // Window side: true while a folder search is queued or running.
 bool scan_in_progress();
 
-// Window side: takes the oldest result; false when none is waiting.
+// Window side: takes the oldest result; false when none is waiting, and then
+// the next result is announced again.
 bool take_identify_result(IdentifyResult* out);
 
 // True when nothing is queued, being worked on, or waiting to be taken.

@@ -11,6 +11,39 @@
 // the drawing code uses), its pixels in *bits. Null when it cannot be made.
 HBITMAP create_top_down_bitmap(int width, int height, void** bits);
 
+enum { IMAGE_PREFETCH_CAPACITY = 4 };
+
+// An image at the device size a view draws it at.
+struct ImageRequest {
+  int id;
+  int width, height;
+};
+
+// Start-up: decodes and scales the images (at most IMAGE_PREFETCH_CAPACITY,
+// the first first, untinted) on a helper thread, so that their decoding (the
+// banner's alone takes about 100 ms) overlaps the window's creation instead
+// of holding up its first paint. A paint that asks for one of them at that
+// size takes it when done, waits for it only while the helper is at it, and
+// decodes it itself when the helper has not begun it; at another size it
+// decodes it as always. The pixels are the same either way. Once per
+// process; false when it cannot start.
+bool start_image_prefetch(const ImageRequest* images, int count);
+
+// Deletes what was made ahead and not used (the first frame did not draw it
+// at that size, as in high contrast) and lets the helper stop before its
+// next image.
+void end_image_prefetch();
+
+// How many images the window thread took from the helper, and how many the
+// helper holds made and not yet taken.
+int images_taken_decoded();
+int images_decoded_ahead();
+
+// The size draw_cover_image scales the image to for a bw x bh rectangle:
+// just large enough to cover it, keeping the image's proportions. False for
+// an empty rectangle or an image without a size.
+bool cover_image_size(int id, int bw, int bh, int* sw, int* sh);
+
 // First frame of the PNG resource id, or null. The caller releases it.
 IWICBitmapFrameDecode* load_image_frame(int id);
 

@@ -30,6 +30,7 @@ class IdentifyWorkerTest : public ::testing::Test {
     ASSERT_TRUE(window != NULL) << "no window: is DISPLAY an X server?";
   }
   void TearDown() override {
+    hold_identification(false);
     set_image_read_hook(NULL);
     cancel_scans();
     wait_for_identification(60000);
@@ -99,6 +100,77 @@ TEST_F(IdentifyWorkerTest, SlowDiscsDelayNeitherTheStartNorTheKeys) {
 
   // Every row gets its answer in the end.
   ASSERT_TRUE(wait_for_identification(60000));
+  for (int i = 0; i < discs; i++) EXPECT_EQ(g_state.entries[i].status, DISC_OK) << i;
+}
+
+static volatile LONG g_reads;
+
+static void count_read() { InterlockedIncrement(&g_reads); }
+
+// At start-up the worker answers for a whole library while the window is
+// still busy with its first paint. Each answer announced on its own would
+// queue one message per disc, each a pass over the results and a full
+// repaint, and posted messages go before the first frame. Answers that
+// arrive while one announcement is waiting ride on it.
+TEST_F(IdentifyWorkerTest, AnswersThatArriveTogetherAreAnnouncedOnce) {
+  const int discs = 12;
+  store_library(discs);
+  set_image_read_hook(count_read);
+  // How many reads one identification takes, so that the wait below knows
+  // when the worker has read every disc without pumping a message.
+  LibraryEntry probe = {};
+  copy_text(probe.path, PATH_UNITS, join(folder, L"disc0.iso").c_str());
+  g_reads = 0;
+  identify_disc(&probe);
+  const LONG reads_per_disc = g_reads;
+  ASSERT_GT(reads_per_disc, 0);
+
+  MSG msg;
+  while (PeekMessageW(&msg, window, WM_APP_IDENTIFIED, WM_APP_IDENTIFIED, PM_REMOVE)) {
+  }
+  g_reads = 0;
+  load_settings(queue_stored_disc);
+  ASSERT_EQ(g_state.entry_count, discs);
+  DWORD start = GetTickCount();
+  while (g_reads < reads_per_disc * discs && GetTickCount() - start < 20000) Sleep(5);
+  ASSERT_EQ(g_reads, reads_per_disc * discs) << "the worker did not read every disc";
+  Sleep(200);  // the last answer is put in the ring right after its last read
+
+  int announcements = 0;
+  while (PeekMessageW(&msg, window, WM_APP_IDENTIFIED, WM_APP_IDENTIFIED, PM_REMOVE)) {
+    announcements++;
+    DispatchMessageW(&msg);
+    // The first one took every answer.
+    for (int i = 0; i < discs; i++) EXPECT_EQ(g_state.entries[i].status, DISC_OK) << i;
+  }
+  EXPECT_EQ(announcements, 1);
+
+  // Taking the answers re-arms the announcement: a later answer is told again.
+  g_state.entries[0].status = DISC_CHECKING;
+  queue_refresh(0, false);
+  EXPECT_TRUE(pump_until([] { return g_state.entries[0].status == DISC_OK; }, 20000));
+}
+
+// Start-up holds the worker until the first frame is painted, so that the
+// window thread has the processor to itself while it makes the window: held,
+// the library's rows stay "Checking" and no disc is read; released, every
+// row gets its answer.
+TEST_F(IdentifyWorkerTest, AHeldWorkerReadsNothingUntilReleased) {
+  const int discs = 4;
+  store_library(discs);
+  set_image_read_hook(count_read);
+  g_reads = 0;
+  hold_identification(true);
+  load_settings(queue_stored_disc);
+  ASSERT_EQ(g_state.entry_count, discs);
+  pump_for(300);
+  EXPECT_EQ(g_reads, 0);
+  EXPECT_FALSE(identification_idle());
+  for (int i = 0; i < discs; i++) EXPECT_EQ(g_state.entries[i].status, DISC_CHECKING) << i;
+
+  hold_identification(false);
+  ASSERT_TRUE(wait_for_identification(20000));
+  EXPECT_GT(g_reads, 0);
   for (int i = 0; i < discs; i++) EXPECT_EQ(g_state.entries[i].status, DISC_OK) << i;
 }
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <vector>
+
 #include "core/state.h"
 #include "ui/draw_kit.h"
 #include "ui/image_assets.h"
@@ -373,6 +375,69 @@ TEST(ImageCache, OpaqueImagesAreCopiedWithTheBlendsOwnPixels) {
     GdiFlush();
     EXPECT_EQ(memcmp(drawn.bits, blended.bits, 900 * 300 * 4), 0) << c.name;
   }
+}
+
+std::vector<uint8_t> pixels_of(HBITMAP bitmap) {
+  std::vector<uint8_t> bytes;
+  if (!bitmap) return bytes;
+  GdiFlush();
+  DIBSECTION dib = dib_of(bitmap);
+  const uint8_t* bits = (const uint8_t*)dib.dsBm.bmBits;
+  bytes.assign(bits, bits + (size_t)dib.dsBm.bmWidth * (size_t)dib.dsBm.bmHeight * 4);
+  return bytes;
+}
+
+// Start-up makes the first frame's pictures on a helper thread. What the
+// window takes from the helper must be exactly what it makes itself: an
+// opaque banner shrunk to its cover size, the tile, the translucent wordmark.
+// An image asked for at another size or tinted is made as always, and once
+// the helper's images are used or dropped, the window makes them itself.
+TEST(ImageCache, PicturesDecodedAheadScaleToTheSamePixels) {
+  fresh_state(1.0f, false);
+  struct Case {
+    int id, width, height;
+    bool tinted;
+  };
+  const Case cases[] = {{IMAGE_BANNER, 800, 150, false},
+                        {IMAGE_TILE, 171, 171, false},
+                        {IMAGE_WORDMARK_EMBLEM, 260, 40, false},
+                        {ICON_PLUS, 18, 18, true}};
+  // The helper makes the first three at their size, and the icon untinted
+  // at another size: the window must not take either for the tinted icon.
+  const COLORREF tint = RGB(200, 120, 40);
+  std::vector<uint8_t> reference[4];
+  flush_image_cache();
+  for (int i = 0; i < 4; i++) {
+    reference[i] = pixels_of(get_scaled_image(cases[i].id, cases[i].width, cases[i].height, cases[i].tinted, tint));
+    ASSERT_EQ(reference[i].size(), (size_t)cases[i].width * cases[i].height * 4) << cases[i].id;
+  }
+
+  const ImageRequest ahead_of_time[] = {
+      {IMAGE_BANNER, 800, 150}, {IMAGE_TILE, 171, 171}, {IMAGE_WORDMARK_EMBLEM, 260, 40}, {ICON_PLUS, 20, 20}};
+  ASSERT_TRUE(start_image_prefetch(ahead_of_time, 4));
+  EXPECT_FALSE(start_image_prefetch(ahead_of_time, 4)) << "a second helper would make the same pictures again";
+  DWORD start = GetTickCount();
+  while (images_decoded_ahead() < 4 && GetTickCount() - start < 20000) Sleep(5);
+  ASSERT_EQ(images_decoded_ahead(), 4);
+  int taken_before = images_taken_decoded();
+  flush_image_cache();
+  for (int i = 0; i < 4; i++) {
+    std::vector<uint8_t> ahead =
+        pixels_of(get_scaled_image(cases[i].id, cases[i].width, cases[i].height, cases[i].tinted, tint));
+    EXPECT_TRUE(ahead == reference[i]) << "image " << cases[i].id;
+  }
+  EXPECT_EQ(images_taken_decoded() - taken_before, 3) << "the window made the first three itself";
+  EXPECT_EQ(images_decoded_ahead(), 1) << "the untinted icon of another size was taken";
+
+  end_image_prefetch();
+  flush_image_cache();
+  for (int i = 0; i < 4; i++) {
+    std::vector<uint8_t> again =
+        pixels_of(get_scaled_image(cases[i].id, cases[i].width, cases[i].height, cases[i].tinted, tint));
+    EXPECT_TRUE(again == reference[i]) << "image " << cases[i].id;
+  }
+  EXPECT_EQ(images_taken_decoded() - taken_before, 3);
+  EXPECT_EQ(images_decoded_ahead(), 0) << "what was not used is deleted";
 }
 
 }  // namespace
