@@ -10,9 +10,9 @@
 # Writes screen-<width>x<height>-<what>.png beside this script: the first
 # size, the focus ring after a few Tabs, the settings panel scrolled to its
 # end with End, the narrowest window, and in it the settings panel scrolled
-# by Tab to a control below the fold. (No high-contrast picture: Wine 8 does
-# not report a high-contrast theme from its registry, so the launcher under
-# Wine never sees one; the drawing tests cover that look.)
+# by Tab to a control below the fold. (The high-contrast pictures come from
+# take_high_contrast.sh: Wine 8 refuses to switch a high-contrast theme on, so
+# that script answers the launcher's query itself and sets the system colours.)
 source "$(dirname "$0")/../../scripts/lib.sh"
 HERE="$TOP/docs/screenshots"
 SHOTS="$OUT/shots-screens"
