@@ -33,6 +33,13 @@ bool join_path(wchar_t (&out)[PATH_UNITS], const wchar_t* folder, const wchar_t*
   return format_text(out, PATH_UNITS, L"%ls\\%ls", folder, name);
 }
 
+bool path_lies_in(const wchar_t* path, const wchar_t* folder) {
+  size_t n = wcslen(folder);
+  while (n > 0 && folder[n - 1] == L'\\') n--;
+  if (n == 0 || _wcsnicmp(path, folder, n) != 0) return false;
+  return path[n] == 0 || path[n] == L'\\';
+}
+
 bool copy_text(wchar_t* out, size_t capacity, const wchar_t* text) {
   if (capacity == 0) return false;
   size_t i = 0;

@@ -20,6 +20,11 @@ bool format_text_v(wchar_t* out, size_t capacity, const wchar_t* format, va_list
 // "%ls\%ls" of folder and name into a path buffer. True when it fit whole.
 bool join_path(wchar_t (&out)[PATH_UNITS], const wchar_t* folder, const wchar_t* name);
 
+// True when path is folder itself or lies inside it: ASCII case ignored, on a
+// whole component (C:\GamesX is not inside C:\Games), trailing backslashes of
+// folder ignored. An empty folder holds nothing.
+bool path_lies_in(const wchar_t* path, const wchar_t* folder);
+
 // Copies at most capacity - 1 units and terminates, cut as format_text cuts.
 // True when it fit whole.
 bool copy_text(wchar_t* out, size_t capacity, const wchar_t* text);

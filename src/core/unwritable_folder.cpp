@@ -5,15 +5,6 @@
 
 #include "core/text.h"
 
-// True when path is folder itself or lies inside it (ASCII case ignored, on
-// a whole component: C:\GamesX is not inside C:\Games).
-static bool lies_in(const wchar_t* path, const wchar_t* folder) {
-  size_t n = wcslen(folder);
-  while (n > 0 && folder[n - 1] == L'\\') n--;
-  if (n == 0 || _wcsnicmp(path, folder, n) != 0) return false;
-  return path[n] == 0 || path[n] == L'\\';
-}
-
 static bool is_folder(const wchar_t* path) {
   DWORD attributes = GetFileAttributesW(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -35,7 +26,7 @@ static bool refuses_new_files(const wchar_t* folder) {
 
 bool unwritable_folder_holding(const wchar_t* path, const wchar_t* launcher_dir, wchar_t* folder) {
   folder[0] = 0;
-  if (!launcher_dir[0] || !lies_in(path, launcher_dir)) return false;
+  if (!launcher_dir[0] || !path_lies_in(path, launcher_dir)) return false;
   wchar_t place[PATH_UNITS];
   if (!copy_text(place, PATH_UNITS, path)) return false;
   // Up from the path to the first folder that is there, never above the
@@ -44,7 +35,7 @@ bool unwritable_folder_holding(const wchar_t* path, const wchar_t* launcher_dir,
     wchar_t* last = wcsrchr(place, L'\\');
     if (!last) return false;
     *last = 0;
-    if (!lies_in(place, launcher_dir)) return false;
+    if (!path_lies_in(place, launcher_dir)) return false;
   }
   if (!refuses_new_files(place)) return false;
   copy_text(folder, PATH_UNITS, place);

@@ -42,15 +42,6 @@ static void add(PreflightReport* report, int32_t verdict, const wchar_t* format,
   if (verdict == PREFLIGHT_REFUSAL) report->refusals++;
 }
 
-// True when path is folder itself or lies inside it (ASCII case ignored, on a
-// whole component: C:\TempX is not inside C:\Temp).
-static bool is_inside(const wchar_t* path, const wchar_t* folder) {
-  size_t n = wcslen(folder);
-  while (n > 0 && folder[n - 1] == L'\\') n--;
-  if (n == 0 || _wcsnicmp(path, folder, n) != 0) return false;
-  return path[n] == 0 || path[n] == L'\\';
-}
-
 // Explorer runs a program from a zip it shows by copying it to a temporary
 // folder named after the archive ("Temp1_name.zip"); some tools keep the
 // ".zip" in the folder's name.
@@ -110,10 +101,10 @@ static void check_place(const wchar_t* dir, PreflightReport* report) {
   DWORD n = GetTempPathW(PATH_UNITS + 1, temp);
   bool in_temp = false;
   if (n > 0 && n < PATH_UNITS) {
-    in_temp = is_inside(dir, temp);
+    in_temp = path_lies_in(dir, temp);
     // The temporary folder is often given in its short 8.3 form.
     DWORD m = GetLongPathNameW(temp, long_temp, PATH_UNITS);
-    if (!in_temp && m > 0 && m < PATH_UNITS) in_temp = is_inside(dir, long_temp);
+    if (!in_temp && m > 0 && m < PATH_UNITS) in_temp = path_lies_in(dir, long_temp);
   }
   if (looks_like_archive(dir)) {
     add(report, PREFLIGHT_REFUSAL,
@@ -128,7 +119,7 @@ static void check_place(const wchar_t* dir, PreflightReport* report) {
   for (const wchar_t* variable : PROGRAM_FILES) {
     wchar_t folder[PATH_UNITS];
     DWORD length = GetEnvironmentVariableW(variable, folder, PATH_UNITS);
-    if (length == 0 || length >= PATH_UNITS || !is_inside(dir, folder)) continue;
+    if (length == 0 || length >= PATH_UNITS || !path_lies_in(dir, folder)) continue;
     add(report, PREFLIGHT_WARNING,
         L"The launcher is under %ls, where Windows redirects or refuses what programs write. " MOVE_ADVICE, folder);
     break;

@@ -36,3 +36,22 @@ TEST(BoundedText, CutsAtTheCapacityAndNeverSplitsAPair) {
   EXPECT_FALSE(format_text(out, 0, L"x"));
   EXPECT_FALSE(copy_text(out, 0, L"x"));
 }
+
+TEST(BoundedText, PathLiesInComparesWholeComponents) {
+  const struct {
+    const wchar_t* path;
+    const wchar_t* folder;
+    bool inside;
+  } cases[] = {
+      {L"C:\\Games", L"C:\\Games", true},
+      {L"C:\\Games\\Telvar\\telvar.ini", L"C:\\Games", true},
+      {L"c:\\games\\telvar", L"C:\\GAMES\\", true},       // case and a trailing backslash
+      {L"C:\\GamesX\\telvar", L"C:\\Games", false},       // not on a component boundary
+      {L"C:\\Game", L"C:\\Games", false},
+      {L"C:\\Games", L"", false},                          // an empty folder holds nothing
+      {L"C:\\Games", L"\\\\", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(path_lies_in(c.path, c.folder), c.inside) << c.path << " in " << c.folder;
+  }
+}
