@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/flaky_fixture.h"
+#include "support/temp_folder.h"
 #include "transfer/download.h"
 #include "transfer/resume_record.h"
 
@@ -30,24 +31,6 @@ std::string pattern(size_t offset, size_t length) {
 }
 
 bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string read_all(const std::wstring& path) {
-  std::string out;
-  FILE* f = _wfopen(path.c_str(), L"rb");
-  if (!f) return "<absent>";
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
-  fclose(f);
-  return out;
-}
-
-bool write_all(const std::wstring& path, const std::string& bytes) {
-  FILE* f = _wfopen(path.c_str(), L"wb");
-  if (!f) return false;
-  bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return fclose(f) == 0 && ok;
-}
 
 std::string narrow(const std::wstring& text) {
   std::string out;
@@ -135,7 +118,7 @@ TEST_F(ResumeTest, ABodyCutAt60PercentResumesWithOneRangeRequest) {
   DWORD took = GetTickCount() - start;
   ASSERT_TRUE(ok) << result.failure << " " << result.code;
   printf("50 MiB, cut at 60 %% and resumed: %lu ms\n", took);
-  std::string body = read_all(destination_);
+  std::string body = read_bytes(destination_);
   ASSERT_EQ(body.size(), BIG);
   EXPECT_TRUE(body == pattern(0, BIG)) << "the resumed file differs from the source";
   EXPECT_FALSE(exists(partial_));
@@ -201,13 +184,13 @@ TEST_F(ResumeTest, ALaterDownloadResumesOrStartsFromZeroAsTheServerSays) {
     EXPECT_FALSE(fetch(L"/pattern/" + std::to_wstring(size), &first, &result));
     EXPECT_EQ(result.failure, TRANSFER_ENDED_EARLY);
     EXPECT_FALSE(exists(destination_));
-    EXPECT_TRUE(read_all(partial_) == pattern(0, 4 * cut)) << "the partial holds what arrived";
+    EXPECT_TRUE(read_bytes(partial_) == pattern(0, 4 * cut)) << "the partial holds what arrived";
     EXPECT_TRUE(exists(record_));
     ASSERT_TRUE(server.get(c.control));
     server.forget_log();
     Listener second;
     ASSERT_TRUE(fetch(L"/pattern/" + std::to_wstring(size), &second, &result)) << result.failure;
-    EXPECT_TRUE(read_all(destination_) == pattern(0, size));
+    EXPECT_TRUE(read_bytes(destination_) == pattern(0, size));
     EXPECT_FALSE(exists(partial_));
     EXPECT_FALSE(exists(record_));
     std::vector<LoggedRequest> log = server.log();
@@ -246,13 +229,13 @@ TEST_F(ResumeTest, APartialTheServerOrTheRecordDisownsStartsFromZero) {
     char text[RESUME_RECORD_BYTES];
     size_t n = format_resume_record(&record, text, sizeof text);
     ASSERT_GT(n, 0u);
-    ASSERT_TRUE(write_all(record_, std::string(text, n)));
-    ASSERT_TRUE(write_all(partial_, std::string(c.partial, 'x')));
+    ASSERT_TRUE(write_bytes(record_, std::string(text, n)));
+    ASSERT_TRUE(write_bytes(partial_, std::string(c.partial, 'x')));
     server.forget_log();
     Listener listener;
     TransferResult result;
     ASSERT_TRUE(fetch(L"/pattern/" + std::to_wstring(size), &listener, &result)) << result.failure;
-    EXPECT_TRUE(read_all(destination_) == pattern(0, size)) << "garbage of the partial kept";
+    EXPECT_TRUE(read_bytes(destination_) == pattern(0, size)) << "garbage of the partial kept";
     EXPECT_FALSE(exists(partial_));
     EXPECT_FALSE(exists(record_));
     std::vector<LoggedRequest> log = server.log();
@@ -304,7 +287,7 @@ TEST_F(ResumeTest, WhatMayPassIsRetriedAndWhatWillNotIsNot) {
     for (const std::wstring& stage : c.stages) EXPECT_TRUE(listener.saw(stage)) << narrow(stage);
     EXPECT_GE(took, c.at_least_ms);
     if (c.ok) {
-      EXPECT_TRUE(read_all(destination_) == pattern(0, 300000));
+      EXPECT_TRUE(read_bytes(destination_) == pattern(0, 300000));
     } else {
       EXPECT_EQ("refused " + std::to_string(result.code), c.failure);
       EXPECT_EQ(result.failure, TRANSFER_REFUSED);
