@@ -462,10 +462,10 @@ TEST_F(SettingsTest, AFailedSaveLeavesTheOldFileAndSaysSo) {
 }
 
 // The launcher folder on a small file system that the test runner mounted
-// (tests/app/small_disk_test.py, as root), named by TELVAR_SMALL_DISK.
+// (tests/core/tmpfs_test.py, as root), named by TELVAR_SMALL_DISK.
 TEST(SettingsSmallDisk, ASaveOnAFullDiskLeavesTheOldFileWhole) {
   const char* where = getenv("TELVAR_SMALL_DISK");
-  if (!where || !where[0]) GTEST_SKIP() << "TELVAR_SMALL_DISK is not set (small_disk_test.py sets it)";
+  if (!where || !where[0]) GTEST_SKIP() << "TELVAR_SMALL_DISK is not set (tmpfs_test.py sets it)";
   std::wstring folder(where, where + strlen(where));
   reset_state();
   wcscpy(g_state.launcher_dir, folder.c_str());
@@ -593,11 +593,11 @@ TEST_F(SettingsTest, TheWindowPlaceSurvivesSaveAndLoadAndOtherLinesStay) {
   EXPECT_EQ(read_int(L"window", L"height"), -4);
 }
 
-// Run by read_only_folder_test.py, which mounts a folder read-only (as root)
+// Run by tmpfs_test.py, which mounts a folder read-only (as root)
 // with a telvar.ini in it and names it in TELVAR_READ_ONLY_FOLDER.
 TEST(SettingsReadOnlyFolder, AFailedSaveNamesTheFolderAndSaysWhatToDo) {
   const char* where = getenv("TELVAR_READ_ONLY_FOLDER");
-  if (!where || !where[0]) GTEST_SKIP() << "TELVAR_READ_ONLY_FOLDER is not set (read_only_folder_test.py sets it)";
+  if (!where || !where[0]) GTEST_SKIP() << "TELVAR_READ_ONLY_FOLDER is not set (tmpfs_test.py sets it)";
   std::wstring folder(where, where + strlen(where));
   reset_state();
   wcscpy(g_state.launcher_dir, folder.c_str());
