@@ -245,13 +245,19 @@ void hold_identification(bool held) {
   if (!held) WakeAllConditionVariable(&g_work_ready);
 }
 
+// A request with its answer's ticket and flags; false when path does not fit.
+static bool make_request(IdentifyRequest* request, RequestKind kind, uint32_t ticket, uint32_t flags,
+                         const wchar_t* path) {
+  memset(request, 0, sizeof *request);
+  request->kind = kind;
+  request->ticket = ticket;
+  request->flags = flags;
+  return copy_text(request->path, PATH_UNITS, path);
+}
+
 bool queue_identification(const wchar_t* path, uint32_t ticket, uint32_t flags) {
   IdentifyRequest request;
-  memset(&request, 0, sizeof request);
-  request.kind = REQUEST_IDENTIFY;
-  request.ticket = ticket;
-  request.flags = flags;
-  if (!copy_text(request.path, PATH_UNITS, path)) return false;
+  if (!make_request(&request, REQUEST_IDENTIFY, ticket, flags, path)) return false;
   AcquireSRWLockExclusive(&g_lock);
   bool queued = push_request(request);
   ReleaseSRWLockExclusive(&g_lock);
@@ -261,11 +267,7 @@ bool queue_identification(const wchar_t* path, uint32_t ticket, uint32_t flags) 
 bool queue_scan(const wchar_t* folder, uint32_t ticket, uint32_t flags, const LibraryEntry* known, int32_t count,
                 int32_t free_places) {
   IdentifyRequest request;
-  memset(&request, 0, sizeof request);
-  request.kind = REQUEST_SCAN;
-  request.ticket = ticket;
-  request.flags = flags;
-  if (!copy_text(request.path, PATH_UNITS, folder)) return false;
+  if (!make_request(&request, REQUEST_SCAN, ticket, flags, folder)) return false;
   AcquireSRWLockExclusive(&g_lock);
   int32_t slot = -1;
   for (int32_t i = 0; i < SCAN_CAPACITY && slot < 0; i++)
