@@ -97,16 +97,21 @@ uint32_t next_entry_id() {
   return last;
 }
 
+int32_t library_index_of(const wchar_t* full) {
+  for (int32_t i = 0; i < g_state.entry_count; i++)
+    if (_wcsicmp(g_state.entries[i].path, full) == 0) return i;
+  return -1;
+}
+
 void add_disc(const wchar_t* path, bool select) {
   wchar_t full[PATH_UNITS];
   if (!full_disc_path(path, full)) return;
 
   LauncherState& s = g_state;
-  for (int32_t i = 0; i < s.entry_count; i++) {
-    if (_wcsicmp(s.entries[i].path, full) == 0) {
-      if (select) s.selected = i;
-      return;
-    }
+  int32_t listed = library_index_of(full);
+  if (listed >= 0) {
+    if (select) s.selected = listed;
+    return;
   }
   if (s.entry_count >= LIBRARY_CAPACITY) return;
 

@@ -18,6 +18,9 @@ bool full_disc_path(const wchar_t* path, wchar_t (&out)[PATH_UNITS]);
 // does not fit 259 units, adds nothing. Does not save.
 void add_disc(const wchar_t* path, bool select);
 
+// The index of the entry whose path is full (ASCII case ignored), or -1.
+int32_t library_index_of(const wchar_t* full);
+
 // A number for an entry that joins the library, never the same twice in a
 // run and never 0.
 uint32_t next_entry_id();

@@ -127,12 +127,6 @@ static void finish_add_if_done() {
   s.status_is_error = managed_warning[0] != 0;
 }
 
-static int32_t find_path(const wchar_t* full) {
-  for (int32_t i = 0; i < g_state.entry_count; i++)
-    if (_wcsicmp(g_state.entries[i].path, full) == 0) return i;
-  return -1;
-}
-
 // Queues one path of an add. A path too long to hold, or one the library
 // lists already, is counted (and a listed one selected when asked) without
 // reading it again.
@@ -142,7 +136,7 @@ static void queue_add(const wchar_t* path, bool select) {
     g_batch.counts.too_long++;
     return;
   }
-  int32_t listed = find_path(full);
+  int32_t listed = library_index_of(full);
   if (listed >= 0) {
     g_batch.counts.listed++;
     if (select) g_state.selected = listed;
@@ -299,7 +293,7 @@ static void apply_add_result(const IdentifyResult& result, IdentifyOutcome* outc
   }
   outcome->changed = true;
   bool select = (result.flags & IDENTIFY_SELECT) != 0;
-  int32_t listed = find_path(result.entry.path);
+  int32_t listed = library_index_of(result.entry.path);
   if (result.entry.status == DISC_NOT_PS2) {
     g_batch.counts.not_image++;
   } else if (listed >= 0) {
@@ -387,7 +381,7 @@ IdentifyOutcome apply_identify_results() {
 void queue_stored_disc(const wchar_t* path) {
   LauncherState& s = g_state;
   wchar_t full[PATH_UNITS];
-  if (!full_disc_path(path, full) || find_path(full) >= 0 || s.entry_count >= LIBRARY_CAPACITY) return;
+  if (!full_disc_path(path, full) || library_index_of(full) >= 0 || s.entry_count >= LIBRARY_CAPACITY) return;
   LibraryEntry* entry = &s.entries[s.entry_count];
   memset(entry, 0, sizeof *entry);
   copy_text(entry->path, PATH_UNITS, full);
